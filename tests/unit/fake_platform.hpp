@@ -1,0 +1,62 @@
+// An in-memory update server and disk for driving the update run.
+#pragma once
+
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "file_error.hpp"
+#include "update_platform.hpp"
+
+class FakePlatform : public UpdatePlatform {
+ public:
+  // Server: bodies by URL; an URL that is not served fails its transfer.
+  std::map<std::string, std::string> served;
+  // Disk: folders that exist and files with their bytes, by full path.
+  std::set<std::string> folders{"D:\\app"};
+  std::map<std::string, std::string> files;
+  // The installation as the probe reports it.
+  std::string installDir = "D:\\app";
+  std::string targetVersion;
+  std::int32_t targetSize = -1;
+  // A download to this path raises the disk-full file error.
+  std::string diskFullAt;
+
+  // What the server saw, in order, and the boxes shown.
+  std::vector<std::string> requests;
+  std::vector<std::string> boxes;
+
+  int FetchText(const std::string& url, char* buffer, std::size_t capacity) override {
+    requests.push_back(url);
+    auto it = served.find(url);
+    if (it == served.end()) return 0;
+    std::memcpy(buffer, it->second.data(), std::min(capacity, it->second.size()));
+    return 1;
+  }
+
+  int DownloadToFile(const std::string& url, const std::string& localPath) override {
+    requests.push_back(url);
+    const auto slash = localPath.rfind('\\');
+    if (!folders.contains(localPath.substr(0, slash))) return 0;
+    if (localPath == diskFullAt) throw FileError(FileError::kDiskFull, localPath);
+    auto it = served.find(url);
+    if (it == served.end()) return 0;
+    files[localPath] = it->second;
+    return 1;
+  }
+
+  std::string GetTargetVersion() override { return targetVersion; }
+  std::int32_t GetTargetFileSize() override { return targetSize; }
+  std::string GetInstallDir() override { return installDir; }
+
+  bool IsDirectory(const std::string& path) override { return folders.contains(path); }
+  bool CreateDirectory(const std::string& path) override {
+    const auto slash = path.rfind('\\');
+    if (slash == std::string::npos || !folders.contains(path.substr(0, slash))) return false;
+    return folders.insert(path).second;
+  }
+
+  void ShowFetchFailure(const std::string& message) override { boxes.push_back(message); }
+};

@@ -1,0 +1,105 @@
+#include "update_manifest.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kHeader =
+    "update_version=1,0,0,3\r\n"
+    "update_filesize=1234\r\n"
+    "update_url=http://host:8081/files\r\n";
+
+UpdateManifest Header(const std::string& manifest, bool* ok = nullptr) {
+  ManifestReader reader(manifest);
+  UpdateManifest m;
+  const bool read = reader.ReadHeader(m);
+  if (ok) *ok = read;
+  return m;
+}
+
+// Reads the header, the count and `count` entries; the number of entries read before the first miss.
+int EntriesRead(const std::string& manifest, int count, std::vector<ManifestFileEntry>* out = nullptr) {
+  ManifestReader reader(manifest);
+  UpdateManifest m;
+  if (!reader.ReadHeader(m)) return -1;
+  for (int i = 0; i < count; ++i) {
+    ManifestFileEntry e;
+    if (!reader.ReadEntry(i, e)) return i;
+    if (out) out->push_back(e);
+  }
+  return count;
+}
+
+}  // namespace
+
+TEST(ManifestHeader, ValuesAreTrimmedOfSpacesOnly) {
+  bool ok = false;
+  auto m = Header("<html>\r\nupdate_version=  1,0,0,3 \r\nupdate_filesize=\t12\r\nupdate_url= http://h/p \r\n", &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(m.update_version, "1,0,0,3");
+  EXPECT_EQ(m.update_filesize, "\t12");
+  EXPECT_EQ(m.FileSize(), 12);
+  EXPECT_EQ(m.update_url, "http://h/p");
+}
+
+TEST(ManifestHeader, MissingWhenOutOfOrderOrNotEndedByCrLf) {
+  bool ok = true;
+  Header("update_filesize=1\r\nupdate_version=1\r\nupdate_url=u\r\n", &ok);
+  EXPECT_FALSE(ok) << "file size before version";
+  Header("update_version=1\r\nupdate_filesize=1\r\nupdate_url=u", &ok);
+  EXPECT_FALSE(ok) << "final line without CR LF";
+  Header("update_version=1\nupdate_filesize=1\nupdate_url=u\n", &ok);
+  EXPECT_FALSE(ok) << "LF-only line ends";
+  Header(kHeader.substr(0, 20) + std::string(1, '\0') + kHeader.substr(20), &ok);
+  EXPECT_FALSE(ok) << "text ends at its first zero byte";
+  // A key may stand mid-line; the value runs to the CR LF and may be empty.
+  auto m = Header("x update_version=\r\nupdate_filesize=-1\r\nupdate_url=u\r\n", &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(m.update_version, "");
+  EXPECT_EQ(m.FileSize(), -1);
+}
+
+TEST(ManifestHeader, KeyOnTheTrailByteOfAGbkCharacterIsNotFound) {
+  bool ok = true;
+  // 0xB5 'u' is one GBK character: the version key here does not begin a character.
+  Header("\xB5update_version=9\r\nupdate_filesize=1\r\nupdate_url=u\r\n", &ok);
+  EXPECT_FALSE(ok);
+  // A double-byte character directly before the key (the GBK text for "version") is fine.
+  auto m = Header("\xB0\xE6\xB1\xBE" + kHeader, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(m.update_version, "1,0,0,3");
+}
+
+TEST(ManifestCount, IsSearchedAfterTheUrlLine) {
+  auto count = [](const std::string& manifest) {
+    ManifestReader reader(manifest);
+    UpdateManifest m;
+    EXPECT_TRUE(reader.ReadHeader(m));
+    return reader.ReadFileCount(m) ? std::optional<int>(m.FileCount()) : std::nullopt;
+  };
+  EXPECT_EQ(count(kHeader + "update_size=3abc\r\n"), 3);
+  EXPECT_EQ(count(kHeader + "update_size=abc\r\n"), 0);
+  EXPECT_EQ(count(kHeader + "update_size=-2\r\n"), -2);
+  EXPECT_EQ(count(kHeader + "update_size=4294967298\r\n"), 2);
+  EXPECT_EQ(count("update_size=1\r\n" + kHeader), std::nullopt);
+}
+
+TEST(ManifestEntries, AreReadInIndexOrderEachAfterThePrevious) {
+  std::string manifest = "update_name0=a.dll\r\nupdate_from0=\r\nupdate_to0=\r\n" + kHeader + "update_size=11\r\n";
+  for (int i = 1; i <= 10; ++i)
+    manifest += text::Format("update_name%d=f%d\r\nupdate_from%d=/d\r\nupdate_to%d= \\d \r\n", i, i, i, i);
+  std::vector<ManifestFileEntry> entries;
+  ASSERT_EQ(EntriesRead(manifest, 11, &entries), 11) << "entry 0 may stand before the header";
+  EXPECT_EQ(entries[0].name, "a.dll");
+  EXPECT_EQ(entries[0].to, "");
+  EXPECT_EQ(entries[1].name, "f1") << "update_name1= must not be found inside update_name10=";
+  EXPECT_EQ(entries[10].name, "f10");
+  EXPECT_EQ(entries[10].to, "\\d");
+
+  // Entry 1's name before entry 0's to line, and from before name, are missing keys.
+  const std::string swapped = kHeader +
+                              "update_name0=a\r\nupdate_name1=b\r\nupdate_from0=\r\nupdate_to0=\r\n"
+                              "update_from1=\r\nupdate_to1=\r\n";
+  EXPECT_EQ(EntriesRead(swapped, 2), 1);
+  EXPECT_EQ(EntriesRead(kHeader + "update_from0=\r\nupdate_name0=a\r\nupdate_to0=\r\n", 1), 0);
+}

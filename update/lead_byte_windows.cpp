@@ -1,0 +1,9 @@
+#include <windows.h>
+
+#include "text.hpp"
+
+namespace text {
+
+bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+}  // namespace text

@@ -1,0 +1,55 @@
+#include "update_manifest.hpp"
+
+std::optional<ManifestValue> ReadManifestValue(std::string_view manifest, std::string_view key, text::Pos start) {
+  const text::Pos keyAt = text::Find(manifest, key, start);
+  if (keyAt == text::kNotFound) return std::nullopt;
+  const text::Pos valueAt = keyAt + static_cast<text::Pos>(key.size());
+  const text::Pos end = text::Find(manifest, "\r\n", valueAt);
+  if (end == text::kNotFound) return std::nullopt;
+  return ManifestValue{text::Trim(text::Mid(manifest, valueAt, end - valueAt), " "), end};
+}
+
+ManifestReader::ManifestReader(std::string_view manifest) : text_(text::UntilNul(manifest)) {}
+
+std::optional<ManifestValue> ManifestReader::Next(std::string_view key, text::Pos& position) {
+  auto found = ReadManifestValue(text_, key, position);
+  if (found) position = found->end;
+  return found;
+}
+
+bool ManifestReader::ReadHeader(UpdateManifest& manifest) {
+  text::Pos position = 0;
+  auto version = Next("update_version=", position);
+  if (!version) return false;
+  auto filesize = Next("update_filesize=", position);
+  if (!filesize) return false;
+  auto url = Next("update_url=", position);
+  if (!url) return false;
+  manifest.update_version = std::move(version->value);
+  manifest.update_filesize = std::move(filesize->value);
+  manifest.update_url = std::move(url->value);
+  urlEnd_ = position;
+  return true;
+}
+
+bool ManifestReader::ReadFileCount(UpdateManifest& manifest) {
+  if (urlEnd_ == text::kNotFound) return false;
+  text::Pos position = urlEnd_;
+  auto size = Next("update_size=", position);
+  if (!size) return false;
+  manifest.update_size = std::move(size->value);
+  return true;
+}
+
+bool ManifestReader::ReadEntry(int index, ManifestFileEntry& entry) {
+  text::Pos position = index == 0 ? 0 : entryEnd_;
+  auto name = Next(text::Format("update_name%d=", index), position);
+  if (!name) return false;
+  auto from = Next(text::Format("update_from%d=", index), position);
+  if (!from) return false;
+  auto to = Next(text::Format("update_to%d=", index), position);
+  if (!to) return false;
+  entry = ManifestFileEntry{std::move(name->value), std::move(from->value), std::move(to->value)};
+  entryEnd_ = position;
+  return true;
+}

@@ -1,0 +1,33 @@
+// Everything the update run needs from outside the engine: the transfers, the probe of the
+// installation, the folders on disk and the one message box of a failed manifest fetch.
+// Windows supplies the real one; the tests supply an in-memory server and disk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class UpdatePlatform {
+ public:
+  virtual ~UpdatePlatform() = default;
+
+  // Fills `buffer` with at most `capacity` bytes of the body at `url`; 1 on success, 0 on failure.
+  virtual int FetchText(const std::string& url, char* buffer, std::size_t capacity) = 0;
+  // Stores the body at `url` as the file `localPath`; 1 on success, 0 on failure.
+  // A failed write raises FileError.
+  virtual int DownloadToFile(const std::string& url, const std::string& localPath) = 0;
+
+  // The installed target's FileVersion without spaces, or empty text.
+  virtual std::string GetTargetVersion() = 0;
+  // The installed target's size in bytes, or -1.
+  virtual std::int32_t GetTargetFileSize() = 0;
+  // The updater's own folder without a trailing backslash; empty when it cannot be known.
+  virtual std::string GetInstallDir() = 0;
+
+  virtual bool IsDirectory(const std::string& path) = 0;
+  // Creates one folder level; fails when the parent is missing.
+  virtual bool CreateDirectory(const std::string& path) = 0;
+
+  // The message box shown when the manifest cannot be fetched; returns once it is dismissed.
+  virtual void ShowFetchFailure(const std::string& message) = 0;
+};
