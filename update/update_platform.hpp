@@ -26,7 +26,7 @@ class UpdatePlatform {
 
   virtual bool IsDirectory(const std::string& path) = 0;
   // Creates one folder level; fails when the parent is missing.
-  virtual bool CreateDirectory(const std::string& path) = 0;
+  virtual bool MakeDirectory(const std::string& path) = 0;
 
   // The message box shown when the manifest cannot be fetched; returns once it is dismissed.
   virtual void ShowFetchFailure(const std::string& message) = 0;

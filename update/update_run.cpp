@@ -24,7 +24,7 @@ int InstallEntry(UpdatePlatform& platform, const std::string& installDir, const 
   const std::string localDir = text::Format("%s%s", installDir.c_str(), entry.to.c_str());
   const std::string localPath = text::Format("%s\\%s", localDir.c_str(), entry.name.c_str());
   const std::string remoteAddress = text::Format("%s/%s", remoteDir.c_str(), entry.name.c_str());
-  if (!platform.IsDirectory(localDir) && !platform.CreateDirectory(localDir)) return 0;
+  if (!platform.IsDirectory(localDir) && !platform.MakeDirectory(localDir)) return 0;
   return platform.DownloadToFile(remoteAddress, localPath);
 }
 

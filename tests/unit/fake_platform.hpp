@@ -52,7 +52,7 @@ class FakePlatform : public UpdatePlatform {
   std::string GetInstallDir() override { return installDir; }
 
   bool IsDirectory(const std::string& path) override { return folders.contains(path); }
-  bool CreateDirectory(const std::string& path) override {
+  bool MakeDirectory(const std::string& path) override {
     const auto slash = path.rfind('\\');
     if (slash == std::string::npos || !folders.contains(path.substr(0, slash))) return false;
     return folders.insert(path).second;

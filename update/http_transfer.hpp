@@ -1,0 +1,13 @@
+// The updater's two downloads over WinINet. Each call opens and closes its own session.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Stores at most `capacity` bytes of the body in `buffer`, always a prefix of the body.
+// 1 on success, 0 on failure (no connection, a status other than 2xx, a failed or short read).
+int FetchText(const std::string& url, char* buffer, std::size_t capacity);
+
+// Replaces the file at `localPath` with the body, only once the whole body has arrived.
+// 1 on success, 0 on failure with the file as it was. A failed write raises FileError.
+int DownloadToFile(const std::string& url, const std::string& localPath);

@@ -1,0 +1,28 @@
+// The update run's platform on Windows: WinINet transfers, the installation probe and the
+// file system, with the fetch-failure box owned by the progress window.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "update_platform.hpp"
+
+class WindowsUpdatePlatform : public UpdatePlatform {
+ public:
+  // `owner` owns the fetch-failure box; `title` captions it (the application title).
+  WindowsUpdatePlatform(HWND owner, std::string title) : owner_(owner), title_(std::move(title)) {}
+
+  int FetchText(const std::string& url, char* buffer, std::size_t capacity) override;
+  int DownloadToFile(const std::string& url, const std::string& localPath) override;
+  std::string GetTargetVersion() override;
+  std::int32_t GetTargetFileSize() override;
+  std::string GetInstallDir() override;
+  bool IsDirectory(const std::string& path) override;
+  bool MakeDirectory(const std::string& path) override;
+  void ShowFetchFailure(const std::string& message) override;
+
+ private:
+  HWND owner_;
+  std::string title_;
+};
