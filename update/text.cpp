@@ -22,6 +22,15 @@ Pos Find(std::string_view haystack, std::string_view what, Pos start) {
   return kNotFound;
 }
 
+Pos ReverseFind(std::string_view s, char c) {
+  Pos last = kNotFound;
+  for (std::size_t pos = 0; pos < s.size();) {
+    if (s[pos] == c) last = static_cast<Pos>(pos);
+    pos += IsLeadByte(static_cast<unsigned char>(s[pos])) && pos + 1 < s.size() && s[pos + 1] != '\0' ? 2 : 1;
+  }
+  return last;
+}
+
 std::string Mid(std::string_view s, Pos pos, Pos count) {
   const Pos size = static_cast<Pos>(s.size());
   if (pos < 0) pos = 0;

@@ -21,6 +21,10 @@ bool IsLeadByte(unsigned char byte);
 // A start beyond the end, or a negative one, finds nothing.
 Pos Find(std::string_view haystack, std::string_view what, Pos start = 0);
 
+// Last occurrence of the byte `c` that is a character of its own, never the trail byte
+// of a double-byte character.
+Pos ReverseFind(std::string_view s, char c);
+
 // Bytes [pos, pos + count), clamped to the text.
 std::string Mid(std::string_view s, Pos pos, Pos count);
 

@@ -1,0 +1,12 @@
+#include "bounded_buffer_sink.hpp"
+
+#include <cstring>
+
+void BoundedBufferSink::Add(const char* data, std::size_t size) {
+  if (full_ || size > capacity_ - stored_) {
+    full_ = true;
+    return;
+  }
+  std::memcpy(buffer_ + stored_, data, size);
+  stored_ += size;
+}

@@ -1,0 +1,88 @@
+#include "http_transfer.hpp"
+
+#include <windows.h>
+#include <mmsystem.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "bounded_buffer_sink.hpp"
+#include "replacing_file_sink.hpp"
+#include "win_handle.hpp"
+
+namespace {
+
+constexpr DWORD kChunkSize = 5000;
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+constexpr char kExtraHeaders[] = "Accept: */*\r\n\r\n";
+
+InternetHandle OpenSession() {
+  DWORD state = 0;
+  ::InternetGetConnectedState(&state, 0);
+  const DWORD access = (state & INTERNET_CONNECTION_PROXY) ? INTERNET_OPEN_TYPE_PRECONFIG
+                                                           : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
+  // A new agent name for every session.
+  char agent[64];
+  std::snprintf(agent, sizeof agent, "Agent%ld", static_cast<long>(static_cast<std::int32_t>(::timeGetTime())));
+  return InternetHandle(::InternetOpenA(agent, access, nullptr, nullptr, 0));
+}
+
+bool StatusIsSuccess(HINTERNET request) {
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+    return false;
+  return status >= 200 && status <= 299;
+}
+
+// The body length the server announced, if it did.
+std::optional<std::uint64_t> ContentLength(HINTERNET request) {
+  char value[32] = {};
+  DWORD size = sizeof value - 1;
+  if (!::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, value, &size, nullptr)) return std::nullopt;
+  std::uint64_t length = 0;
+  for (DWORD i = 0; i < size; ++i) {
+    if (value[i] < '0' || value[i] > '9') return std::nullopt;
+    length = length * 10 + static_cast<std::uint64_t>(value[i] - '0');
+  }
+  return size > 0 ? std::optional(length) : std::nullopt;
+}
+
+// One GET of `url` into `sink`. The URL handle is declared after the session, so it is closed first.
+int Transfer(const std::string& url, TransferSink& sink) {
+  InternetHandle session = OpenSession();
+  if (!session) return 0;
+  InternetHandle request(::InternetOpenUrlA(session.get(), url.c_str(), kExtraHeaders,
+                                            static_cast<DWORD>(std::strlen(kExtraHeaders)), kRequestFlags, 0));
+  if (!request) return 0;
+  // An error page is not the content that was asked for.
+  if (!StatusIsSuccess(request.get())) return 0;
+  const auto expected = ContentLength(request.get());
+  if (!sink.Open()) return 0;
+
+  char chunk[kChunkSize];
+  std::uint64_t received = 0;
+  for (;;) {
+    DWORD read = 0;
+    if (!::InternetReadFile(request.get(), chunk, kChunkSize, &read)) return 0;
+    // A connection closed early also ends in a successful empty read: only the length tells.
+    if (read == 0) return (!expected || *expected == received) && sink.Finish() ? 1 : 0;
+    received += read;
+    sink.Add(chunk, read);
+  }
+}
+
+}  // namespace
+
+int FetchText(const std::string& url, char* buffer, std::size_t capacity) {
+  BoundedBufferSink sink(buffer, capacity);
+  return Transfer(url, sink);
+}
+
+int DownloadToFile(const std::string& url, const std::string& localPath) {
+  ReplacingFileSink sink(localPath);
+  return Transfer(url, sink);
+}
