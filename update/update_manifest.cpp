@@ -13,7 +13,10 @@ ManifestReader::ManifestReader(std::string_view manifest) : text_(text::UntilNul
 
 std::optional<ManifestValue> ManifestReader::Next(std::string_view key, text::Pos& position) {
   auto found = ReadManifestValue(text_, key, position);
-  if (found) position = found->end;
+  if (found)
+    position = found->end;
+  else
+    missingKey_ = key;
   return found;
 }
 

@@ -50,10 +50,16 @@ class ManifestReader {
   // entry 0), then its from and to keys. Entries must be read in increasing order.
   bool ReadEntry(int index, ManifestFileEntry& entry);
 
+  // The key text of the last lookup that failed, for saying what is wrong with a manifest.
+  const std::string& missingKey() const { return missingKey_; }
+  // The manifest as read: up to its first zero byte.
+  const std::string& text() const { return text_; }
+
  private:
   std::optional<ManifestValue> Next(std::string_view key, text::Pos& position);
 
   std::string text_;
   text::Pos urlEnd_ = text::kNotFound;
   text::Pos entryEnd_ = 0;
+  std::string missingKey_;
 };

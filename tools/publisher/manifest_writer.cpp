@@ -1,0 +1,93 @@
+#include "manifest_writer.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <set>
+#include <tuple>
+
+#include "entry_safety.hpp"
+#include "install_paths.hpp"
+#include "text.hpp"
+
+namespace {
+
+constexpr std::size_t kManifestLimit = 5000;
+
+std::string Shown(const ReleaseFile& file) { return file.folder.empty() ? file.name : file.folder + "/" + file.name; }
+
+// Plain printable ASCII that needs no escaping in a URL path and is valid in a Windows name.
+void CheckComponent(const std::string& component, const ReleaseFile& file) {
+  static constexpr std::string_view kAllowed =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~!$&'()+,;=@";
+  if (component.empty() || component.find_first_not_of(kAllowed) != std::string::npos)
+    throw PublishError(Shown(file) + ": \"" + component +
+                       "\" must use only letters, digits and -._~!$&'()+,;=@ (safe in a URL path and a Windows name)");
+  if (component.back() == '.') throw PublishError(Shown(file) + ": \"" + component + "\" must not end with a dot");
+}
+
+int Depth(const std::string& folder) {
+  return folder.empty() ? 0 : 1 + static_cast<int>(std::count(folder.begin(), folder.end(), '/'));
+}
+
+std::string Parent(const std::string& folder) {
+  const auto slash = folder.rfind('/');
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash);
+}
+
+}  // namespace
+
+std::string WriteManifest(const Release& release, std::string_view url) {
+  std::vector<ReleaseFile> files = release.files;
+  std::set<std::string> foldersWithFiles{""};
+  bool hasTarget = false;
+  for (const ReleaseFile& file : files) {
+    for (std::size_t start = 0; start <= file.folder.size() && !file.folder.empty();) {
+      const auto slash = std::min(file.folder.find('/', start), file.folder.size());
+      CheckComponent(file.folder.substr(start, slash - start), file);
+      start = slash + 1;
+    }
+    CheckComponent(file.name, file);
+    const std::string to = file.folder.empty() ? "" : "\\" + text::ReplaceAll(file.folder, "/", "\\");
+    if (const std::string reason = UnsafeEntryReason({file.name, "/" + file.folder, to}); !reason.empty())
+      throw PublishError(Shown(file) + ": the updater refuses this entry: " + reason);
+    foldersWithFiles.insert(file.folder);
+    hasTarget = hasTarget || (file.folder.empty() && file.name == kTargetFileName);
+  }
+  if (!hasTarget) throw PublishError(std::string(kTargetFileName) + ": the release has no target in its top folder");
+  // The updater creates one folder level per entry, so each folder's parent needs a file of its own.
+  for (const std::string& folder : foldersWithFiles)
+    if (!folder.empty() && !foldersWithFiles.contains(Parent(folder)))
+      throw PublishError(Parent(folder) + "/: this folder has subfolders but no file of its own, so the updater cannot create " +
+                         folder + "/");
+  if (release.version.empty() || release.version.find_first_of("\r\n") != std::string::npos)
+    throw PublishError(std::string(kTargetFileName) + ": its FileVersion is empty or spans lines");
+  if (release.targetSize > INT32_MAX)
+    throw PublishError(std::string(kTargetFileName) + ": larger than the updater can compare (2 GiB)");
+  if (url.substr(0, 7) != "http://" || url.find_first_of(" \t\r\n") != std::string_view::npos)
+    throw PublishError(std::string(url) + ": the download address must be an http:// URL without white space");
+
+  std::sort(files.begin(), files.end(), [](const ReleaseFile& a, const ReleaseFile& b) {
+    const bool aTarget = a.folder.empty() && a.name == kTargetFileName;
+    const bool bTarget = b.folder.empty() && b.name == kTargetFileName;
+    if (aTarget != bTarget) return bTarget;
+    if (Depth(a.folder) != Depth(b.folder)) return Depth(a.folder) < Depth(b.folder);
+    return std::tie(a.folder, a.name) < std::tie(b.folder, b.name);
+  });
+
+  std::string base(url);
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  std::string manifest = text::Format("update_version=%s\r\nupdate_filesize=%lld\r\nupdate_url=%s\r\nupdate_size=%zu\r\n",
+                                      release.version.c_str(), static_cast<long long>(release.targetSize),
+                                      base.c_str(), files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const ReleaseFile& file = files[i];
+    const std::string from = file.folder.empty() ? "" : "/" + file.folder;
+    const std::string to = text::ReplaceAll(from, "/", "\\");
+    manifest += text::Format("update_name%zu=%s\r\nupdate_from%zu=%s\r\nupdate_to%zu=%s\r\n", i, file.name.c_str(), i,
+                             from.c_str(), i, to.c_str());
+  }
+  if (manifest.size() > kManifestLimit)
+    throw PublishError(text::Format("the manifest would be %zu bytes; the updater reads at most %zu", manifest.size(),
+                                    kManifestLimit));
+  return manifest;
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "release.hpp"
+
+// The manifest bytes for `release` served below `url`: the header, then one entry per file,
+// ordered so that every folder is created by an earlier entry before a deeper one needs it,
+// and the target last, so that an interrupted update never looks current.
+// Throws PublishError for whatever the updater cannot carry out.
+std::string WriteManifest(const Release& release, std::string_view url);

@@ -1,0 +1,25 @@
+// A release as the publisher sees it: the target's version and size and every file to ship,
+// each with its folder relative to the install folder.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct ReleaseFile {
+  std::string folder;  // "" for the install folder, else "sub/dir"
+  std::string name;
+};
+
+struct Release {
+  std::string version;  // FileVersion without spaces
+  std::int64_t targetSize = 0;
+  std::vector<ReleaseFile> files;
+};
+
+// A release the updater could not carry out; the message names the file and the rule.
+class PublishError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
