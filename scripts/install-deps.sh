@@ -5,8 +5,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine64 wine64-tools xvfb xdotool imagemagick
-  nginx locales-all fonts-wqy-microhei
+  wine64 wine64-tools fonts-wine xvfb xdotool imagemagick
+  nginx python3 locales-all fonts-wqy-microhei
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -21,6 +21,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-# nginx is run by the tests with their own configuration, never as the system service.
+# nginx is run by the tests with their own configuration, never as the system service, which
+# installing the package may have started. Other nginx processes (other test runs) are left alone.
 if command -v systemctl >/dev/null 2>&1; then systemctl disable --now nginx >/dev/null 2>&1 || true; fi
-pkill -x nginx 2>/dev/null || true
+if [ -f /run/nginx.pid ]; then kill "$(cat /run/nginx.pid)" 2>/dev/null || true; fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test on a fresh Debian 12 machine: installs what is missing (as root),
-# builds all configurations and runs the host, sanitizer and Wine suites.
+# builds all configurations and runs the host, sanitizer and Wine suites (the 32-bit build
+# is built and inspected, never run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -12,3 +13,4 @@ done
 
 ctest --preset native
 ctest --preset native-asan
+ctest --preset win64

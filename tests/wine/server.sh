@@ -1,0 +1,48 @@
+# The update-server controller: 127.0.0.1:8081 is what the programs under test talk to,
+# 127.0.0.1:8082 is where tests choose what 8081 does (see README.md). Sourced by wine-env.sh.
+
+SERVER_STATE="$HARNESS_DIR/server"
+SERVER_PYTHON=/usr/bin/python3
+
+# server_start [LIFETIME_SECONDS]: starts the controller with nothing listening on 8081.
+# It stops by itself after LIFETIME_SECONDS (default 600).
+server_start() {
+  mkdir -p "$SERVER_STATE"
+  server_stop
+  "$SERVER_PYTHON" "$HARNESS_SCRIPTS/scenario_server.py" serve \
+    --state "$SERVER_STATE" --nginx-script "$HARNESS_SCRIPTS/nginx-serve.sh" \
+    --lifetime "${1:-600}" >"$SERVER_STATE/controller.log" 2>&1 &
+  echo $! >"$SERVER_STATE/controller.pid"
+  local i
+  for i in $(seq 100); do
+    server_ctl ping >/dev/null 2>&1 && return 0
+    kill -0 "$(cat "$SERVER_STATE/controller.pid")" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "server_start: the controller did not come up:" >&2
+  cat "$SERVER_STATE/controller.log" >&2
+  return 1
+}
+
+# server_ctl COMMAND [KEY=VALUE...]: one control request; prints the answer. Examples:
+#   server_ctl mode name=nginx root=/path/to/tree
+#   server_ctl rule path=/update_go/update.htm status=404 body='<html>gone</html>'
+#   server_ctl requests
+server_ctl() {
+  "$SERVER_PYTHON" "$HARNESS_SCRIPTS/scenario_server.py" ctl "$@"
+}
+
+# server_stop: stops the controller and whatever it had listening (nginx included).
+server_stop() {
+  local pidfile="$SERVER_STATE/controller.pid" pid
+  [ -f "$pidfile" ] || return 0
+  pid=$(cat "$pidfile")
+  if kill -0 "$pid" 2>/dev/null; then
+    server_ctl quit >/dev/null 2>&1 || kill "$pid" 2>/dev/null || true
+    local i
+    for i in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -f "$pidfile"
+  "$HARNESS_SCRIPTS/nginx-serve.sh" stop "$SERVER_STATE/nginx"
+}
