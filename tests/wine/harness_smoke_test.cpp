@@ -196,4 +196,52 @@ TEST(Holdfile, HoldsUntilTheReleaseFileAppears) {
     EXPECT_TRUE(OpensForReading(held));
 }
 
+// --- What the machine gives the tests ---
+
+TEST(Environment, AnsiPathsUseCodePage936EvenWithATrailByteBackslash) {
+    ASSERT_EQ(GetACP(), 936u);
+    // "乗" is 0x81 0x5C in GBK: its second byte looks like a backslash.
+    std::string folder = harness::Ansi(harness::ScratchDir()) + "\\乗";
+    ASSERT_EQ(folder.substr(folder.size() - 3), "\\\x81\x5C");
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    std::string target = folder + "\\Ostravine.exe";
+    ASSERT_TRUE(CopyFileW(harness::StandinExe(L"standin-bare").c_str(), harness::Wide(target).c_str(), FALSE));
+
+    EXPECT_EQ(harness::Run(harness::Quoted(harness::Wide(target)), 10000), 0u);
+
+    EXPECT_EQ(harness::ReadBytes(harness::Wide(target + ".ran")), "\"" + target + "\"\r\n");
+    std::string unixFolder = harness::UnixPath(harness::Wide(folder));
+    EXPECT_EQ(unixFolder.substr(unixFolder.size() - 4), "/\xE4\xB9\x97");  // UTF-8 on the Linux side
+}
+
+TEST(Environment, ImmutableFileRefusesWriting) {
+    std::wstring file = harness::ScratchDir() + L"\\Ostravine.exe";
+    harness::WriteBytes(file, "installed");
+    harness::MakeImmutable(file);
+
+    harness::Handle writer(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+
+    EXPECT_FALSE(writer);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(harness::ReadBytes(file), "installed");
+}
+
+TEST(Environment, SmallDiskEndsWithAShortWriteThenDiskFull) {
+    std::wstring folder = harness::ScratchDir() + L"\\small";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    harness::MountSmallDisk(folder, "64k");
+    harness::Handle file(CreateFileW((folder + L"\\big.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file);
+
+    std::string chunk = harness::PatternBytes(5000);
+    DWORD total = 0;
+    DWORD written = 0;
+    while (WriteFile(file.get(), chunk.data(), 5000, &written, nullptr) && written == 5000) total += written;
+    total += written;
+
+    EXPECT_EQ(total, 64u * 1024u);
+    EXPECT_FALSE(WriteFile(file.get(), chunk.data(), 5000, &written, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+}
+
 }  // namespace

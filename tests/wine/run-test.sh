@@ -22,6 +22,8 @@ if [ ! -s "$HARNESS_DIR/display" ]; then
 fi
 
 export HARNESS_SCRATCH_DIR="$HARNESS_DIR/scratch/$name"
+# An earlier run may have been stopped before it undid its immutable files.
+[ -d "$HARNESS_SCRATCH_DIR" ] && chattr -R -i "$HARNESS_SCRATCH_DIR" >/dev/null 2>&1
 rm -rf "$HARNESS_SCRATCH_DIR"
 mkdir -p "$HARNESS_SCRATCH_DIR"
 

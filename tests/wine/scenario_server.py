@@ -12,6 +12,8 @@ that choose what 8081 does, so that one Windows test process can go through many
   /requests                      requests 8081 saw since the last /mode, one per line:
                                  request line, status, User-Agent, tab-separated
   /mount?dir=DIR&size=64k        a small tmpfs on DIR, unmounted when the server stops
+  /immutable?path=FILE           chattr +i: not even root may write it (Wine's read-only
+                                 attribute does not stop root); undone when the server stops
   /ping, /quit
 
 Control values are percent-encoded bytes. The server stops by itself after --lifetime seconds.
@@ -95,6 +97,7 @@ class Controller:
         self.rules = {}
         self.listener = None
         self.mounts = []
+        self.immutable = []
         self.done = threading.Event()
         open(self.faults_log, "wb").close()
 
@@ -247,6 +250,11 @@ class Controller:
                             "tmpfs", directory], check=True, capture_output=True, timeout=20)
             self.mounts.append(directory)
             respond(conn, 200, b"ok\n")
+        elif command == "/immutable":
+            path = as_path(values["path"])
+            subprocess.run(["chattr", "+i", path], check=True, capture_output=True, timeout=20)
+            self.immutable.append(path)
+            respond(conn, 200, b"ok\n")
         elif command == "/quit":
             respond(conn, 200, b"ok\n")
             self.done.set()
@@ -257,6 +265,8 @@ class Controller:
         with self.lock:
             self._stop_update_port()
             self.mode = "down"
+        for path in self.immutable:
+            subprocess.run(["chattr", "-i", path], check=False, capture_output=True, timeout=20)
         for directory in reversed(self.mounts):
             subprocess.run(["umount", "-l", directory], check=False, timeout=20)
 

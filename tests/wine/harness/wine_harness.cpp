@@ -248,6 +248,8 @@ void MountSmallDisk(const std::wstring& folder, std::string_view size) {
     Control("mount", {{"dir", UnixPath(folder)}, {"size", std::string(size)}});
 }
 
+void MakeImmutable(const std::wstring& file) { Control("immutable", {{"path", UnixPath(file)}}); }
+
 // --- Processes ---
 
 Handle& Handle::operator=(Handle&& other) noexcept {

@@ -62,6 +62,9 @@ void SetReply(std::string_view urlPath, const Reply& reply);
 std::vector<Request> Requests();
 // A tmpfs of the given size ("64k") on folder, gone when the test ends.
 void MountSmallDisk(const std::wstring& folder, std::string_view size);
+// Makes an existing file unwritable even for root (chattr +i) until the test ends. As root,
+// Wine's read-only attribute does not stop a write.
+void MakeImmutable(const std::wstring& file);
 
 // --- Processes ---
 
