@@ -1,0 +1,19 @@
+#include "updater_app.hpp"
+
+#include "dialog.hpp"
+#include "progress_dialog.hpp"
+
+bool UpdaterApp::OnCommand(UINT id, Dialog& source) {
+  static constexpr CommandEntry<UpdaterApp> kCommands[] = {
+      {ID_HELP, &UpdaterApp::OnHelp},  // F1 in either window
+  };
+  return RouteCommand(kCommands, *this, id, source);
+}
+
+bool UpdaterApp::InitInstance() {
+  ProgressDialog dialog;
+  SetMainWindow(&dialog);
+  dialog.DoModal();  // its result does not matter
+  SetMainWindow(nullptr);
+  return false;      // no message loop: the process ends here
+}
