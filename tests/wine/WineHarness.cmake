@@ -13,16 +13,14 @@
 # The tests get HARNESS_DIR, HARNESS_SCRATCH_DIR (empty, per test) and HARNESS_STANDIN_DIR.
 include_guard(GLOBAL)
 
-set(WINE_HARNESS_SCRIPTS ${CMAKE_CURRENT_LIST_DIR})
-set(WINE_HARNESS_DIR ${CMAKE_BINARY_DIR}/wine-harness)
+# Cached so that the functions see them from every folder that calls them.
+set(WINE_HARNESS_SCRIPTS ${CMAKE_CURRENT_LIST_DIR} CACHE INTERNAL "Scripts of the Wine harness")
+set(WINE_HARNESS_DIR ${CMAKE_BINARY_DIR}/wine-harness CACHE INTERNAL "State folder of a Wine test run")
 
 add_subdirectory(${PROJECT_SOURCE_DIR}/tests/standin ${CMAKE_BINARY_DIR}/tests/standin)
 
 # Nothing 32-bit runs on the build machines: a 32-bit build gets the stand-ins only.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(WINE_HARNESS_ENABLED ON)
-else()
-  set(WINE_HARNESS_ENABLED OFF)
+if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
   function(add_wine_gtest)
   endfunction()
   function(add_wine_script_test)
@@ -30,10 +28,10 @@ else()
   return()
 endif()
 
-add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/googletest ${CMAKE_BINARY_DIR}/tests/googletest)
+add_subdirectory(${WINE_HARNESS_SCRIPTS}/googletest ${CMAKE_BINARY_DIR}/tests/googletest)
 
-add_library(wine_harness STATIC ${CMAKE_CURRENT_LIST_DIR}/harness/wine_harness.cpp)
-target_include_directories(wine_harness PUBLIC ${CMAKE_CURRENT_LIST_DIR}/harness)
+add_library(wine_harness STATIC ${WINE_HARNESS_SCRIPTS}/harness/wine_harness.cpp)
+target_include_directories(wine_harness PUBLIC ${WINE_HARNESS_SCRIPTS}/harness)
 target_link_libraries(wine_harness PUBLIC GTest::gtest ws2_32)
 
 add_test(NAME wine_harness_setup COMMAND bash ${WINE_HARNESS_SCRIPTS}/harness.sh setup)

@@ -14,12 +14,15 @@ that choose what 8081 does, so that one Windows test process can go through many
   /mount?dir=DIR&size=64k        a small tmpfs on DIR, unmounted when the server stops
   /immutable?path=FILE           chattr +i: not even root may write it (Wine's read-only
                                  attribute does not stop root); undone when the server stops
-  /ping, /quit
+  /ping (answers "ok PID"), /quit
 
 Control values are percent-encoded bytes. The server stops by itself after --lifetime seconds.
+Port 8082 doubles as a machine-wide lock on 8081: a second server (another test run on this
+machine) waits up to --wait seconds for it.
 """
 
 import argparse
+import errno
 import os
 import signal
 import socket
@@ -232,7 +235,7 @@ class Controller:
         command, _, query = target.partition("?")
         values = parse_query(query)
         if command == "/ping":
-            respond(conn, 200, b"ok\n")
+            respond(conn, 200, f"ok {os.getpid()}\n".encode())
         elif command == "/mode":
             self.set_mode(values.get("name", ""), as_path(values["root"]) if values.get("root") else None)
             respond(conn, 200, b"ok\n")
@@ -282,7 +285,15 @@ def listen(port):
 def serve(args):
     os.makedirs(args.state, exist_ok=True)
     controller = Controller(args.state, args.nginx_script)
-    control = listen(CONTROL_PORT)
+    deadline = time.monotonic() + args.wait
+    while True:
+        try:
+            control = listen(CONTROL_PORT)
+            break
+        except OSError as error:
+            if error.errno != errno.EADDRINUSE or time.monotonic() >= deadline:
+                raise
+            time.sleep(0.2)
     threading.Thread(target=controller.serve_control, args=(control,), daemon=True).start()
     signal.signal(signal.SIGTERM, lambda *_: controller.done.set())
     finished = controller.done.wait(args.lifetime)
@@ -316,6 +327,7 @@ def main():
     run.add_argument("--state", required=True, help="folder for logs and nginx's files")
     run.add_argument("--nginx-script", required=True)
     run.add_argument("--lifetime", type=float, default=600)
+    run.add_argument("--wait", type=float, default=45, help="how long to wait for the ports")
     control = sub.add_parser("ctl", help="send one control request")
     control.add_argument("command")
     control.add_argument("values", nargs="*", metavar="KEY=VALUE")

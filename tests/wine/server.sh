@@ -13,10 +13,12 @@ server_start() {
     --state "$SERVER_STATE" --nginx-script "$HARNESS_SCRIPTS/nginx-serve.sh" \
     --lifetime "${1:-600}" >"$SERVER_STATE/controller.log" 2>&1 &
   echo $! >"$SERVER_STATE/controller.pid"
-  local i
-  for i in $(seq 100); do
-    server_ctl ping >/dev/null 2>&1 && return 0
-    kill -0 "$(cat "$SERVER_STATE/controller.pid")" 2>/dev/null || break
+  # Another test run on this machine may hold the ports; the controller waits for them.
+  local pid i
+  pid=$(cat "$SERVER_STATE/controller.pid")
+  for i in $(seq 1000); do
+    [ "$(server_ctl ping 2>/dev/null)" = "ok $pid" ] && return 0
+    process_alive "$pid" || break
     sleep 0.05
   done
   echo "server_start: the controller did not come up:" >&2
@@ -32,15 +34,26 @@ server_ctl() {
   "$SERVER_PYTHON" "$HARNESS_SCRIPTS/scenario_server.py" ctl "$@"
 }
 
+# A process that has exited but is not yet reaped (init may take a while) counts as gone.
+process_alive() {
+  local state
+  state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1) && [ -n "$state" ] && [ "$state" != Z ]
+}
+
 # server_stop: stops the controller and whatever it had listening (nginx included).
 server_stop() {
   local pidfile="$SERVER_STATE/controller.pid" pid
   [ -f "$pidfile" ] || return 0
   pid=$(cat "$pidfile")
-  if kill -0 "$pid" 2>/dev/null; then
-    server_ctl quit >/dev/null 2>&1 || kill "$pid" 2>/dev/null || true
+  if process_alive "$pid"; then
+    # Only our own controller is asked to quit: port 8082 may still belong to another run.
+    if [ "$(server_ctl ping 2>/dev/null)" = "ok $pid" ]; then
+      server_ctl quit >/dev/null 2>&1 || true
+    else
+      kill "$pid" 2>/dev/null || true
+    fi
     local i
-    for i in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    for i in $(seq 100); do process_alive "$pid" || break; sleep 0.05; done
     kill -9 "$pid" 2>/dev/null || true
   fi
   rm -f "$pidfile"
