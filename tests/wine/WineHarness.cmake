@@ -11,6 +11,7 @@
 # SERVER starts the update-server controller for the test (port 8081 locked); WINHELP lets
 # the real help viewer start. TIMEOUT (default 120 s) bounds the test's Windows programs.
 # The tests get HARNESS_DIR, HARNESS_SCRATCH_DIR (empty, per test) and HARNESS_STANDIN_DIR.
+# A 32-bit build has the same targets, built only on request, and no tests.
 include_guard(GLOBAL)
 
 # Cached so that the functions see them from every folder that calls them.
@@ -19,30 +20,37 @@ set(WINE_HARNESS_DIR ${CMAKE_BINARY_DIR}/wine-harness CACHE INTERNAL "State fold
 
 add_subdirectory(${PROJECT_SOURCE_DIR}/tests/standin ${CMAKE_BINARY_DIR}/tests/standin)
 
-# Nothing 32-bit runs on the build machines: a 32-bit build gets the stand-ins only.
-if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
-  function(add_wine_gtest)
-  endfunction()
-  function(add_wine_script_test)
-  endfunction()
-  return()
+# Nothing 32-bit runs on the build machines: a 32-bit build defines the same targets, so that
+# callers can configure them alike, but builds them only on request and registers no test.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(WINE_HARNESS_RUNS ON CACHE INTERNAL "Wine tests are registered")
+else()
+  set(WINE_HARNESS_RUNS OFF CACHE INTERNAL "Wine tests are registered")
 endif()
 
 add_subdirectory(${WINE_HARNESS_SCRIPTS}/googletest ${CMAKE_BINARY_DIR}/tests/googletest)
 
 add_library(wine_harness STATIC ${WINE_HARNESS_SCRIPTS}/harness/wine_harness.cpp)
+if(NOT WINE_HARNESS_RUNS)
+  set_target_properties(wine_harness PROPERTIES EXCLUDE_FROM_ALL ON)
+endif()
 target_include_directories(wine_harness PUBLIC ${WINE_HARNESS_SCRIPTS}/harness)
 target_link_libraries(wine_harness PUBLIC GTest::gtest ws2_32)
 
-add_test(NAME wine_harness_setup COMMAND bash ${WINE_HARNESS_SCRIPTS}/harness.sh setup)
-add_test(NAME wine_harness_cleanup COMMAND bash ${WINE_HARNESS_SCRIPTS}/harness.sh cleanup)
-set_tests_properties(wine_harness_setup PROPERTIES FIXTURES_SETUP wine_harness TIMEOUT 300)
-set_tests_properties(wine_harness_cleanup PROPERTIES FIXTURES_CLEANUP wine_harness TIMEOUT 60)
-set_tests_properties(wine_harness_setup wine_harness_cleanup PROPERTIES
-  ENVIRONMENT "HARNESS_DIR=${WINE_HARNESS_DIR}" RESOURCE_LOCK wine_prefix LABELS wine)
+if(WINE_HARNESS_RUNS)
+  add_test(NAME wine_harness_setup COMMAND bash ${WINE_HARNESS_SCRIPTS}/harness.sh setup)
+  add_test(NAME wine_harness_cleanup COMMAND bash ${WINE_HARNESS_SCRIPTS}/harness.sh cleanup)
+  set_tests_properties(wine_harness_setup PROPERTIES FIXTURES_SETUP wine_harness TIMEOUT 300)
+  set_tests_properties(wine_harness_cleanup PROPERTIES FIXTURES_CLEANUP wine_harness TIMEOUT 60)
+  set_tests_properties(wine_harness_setup wine_harness_cleanup PROPERTIES
+    ENVIRONMENT "HARNESS_DIR=${WINE_HARNESS_DIR}" RESOURCE_LOCK wine_prefix LABELS wine)
+endif()
 
 function(_wine_harness_register name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "SERVER;WINHELP" "TIMEOUT" "ENVIRONMENT;COMMAND")
+  if(NOT WINE_HARNESS_RUNS)
+    return()
+  endif()
   if(NOT arg_TIMEOUT)
     set(arg_TIMEOUT 120)
   endif()
@@ -70,7 +78,11 @@ endfunction()
 
 function(add_wine_gtest name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "SERVER;WINHELP" "TIMEOUT" "SOURCES;LIBRARIES;ENVIRONMENT")
-  add_executable(${name} ${arg_SOURCES})
+  if(WINE_HARNESS_RUNS)
+    add_executable(${name} ${arg_SOURCES})
+  else()
+    add_executable(${name} EXCLUDE_FROM_ALL ${arg_SOURCES})
+  endif()
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} wine_harness GTest::gmock GTest::gmock_main)
   add_dependencies(${name} standins)
   set(flags)
@@ -87,7 +99,7 @@ function(add_wine_script_test name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "SERVER;WINHELP" "TIMEOUT;SCRIPT" "ARGS;DEPENDS;ENVIRONMENT")
   get_filename_component(script ${arg_SCRIPT} ABSOLUTE)
   # Building the test's programs is the job of the build, as for a gtest program.
-  if(arg_DEPENDS)
+  if(arg_DEPENDS AND WINE_HARNESS_RUNS)
     add_custom_target(${name}_programs ALL)
     add_dependencies(${name}_programs ${arg_DEPENDS})
   endif()
