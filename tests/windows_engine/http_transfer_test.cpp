@@ -1,0 +1,180 @@
+// The two downloads against real servers: what lands in the buffer or on disk, and what the
+// server saw.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <vector>
+
+#include "file_error.hpp"
+#include "http_transfer.hpp"
+#include "replacing_file_sink.hpp"
+#include "wine_harness.hpp"
+
+using harness::Ansi;
+using harness::Reply;
+
+namespace {
+
+constexpr std::size_t kCapacity = 5000;
+const std::string kBase = "http://127.0.0.1:8081";
+
+struct Fetched {
+  int result;
+  std::string buffer;  // all of it, the byte kept free for a terminator included
+  std::string text() const { return buffer.c_str(); }
+};
+
+Fetched Fetch(const std::string& path) {
+  std::vector<char> buffer(kCapacity + 1, '\0');
+  const int result = FetchText(kBase + path, buffer.data(), kCapacity);
+  return {result, std::string(buffer.data(), buffer.size())};
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class TransferTest : public testing::Test {
+ protected:
+  std::wstring dir_ = harness::ScratchDir();
+  std::wstring www_ = dir_ + L"\\www";
+  std::wstring dest_ = dir_ + L"\\Ostravine.exe";
+  std::string old_ = "old installed bytes";
+
+  void SetUp() override {
+    CreateDirectoryW(www_.c_str(), nullptr);
+    harness::WriteBytes(dest_, old_);
+  }
+  int Download(const std::string& path) { return DownloadToFile(kBase + path, Ansi(dest_)); }
+  void ExpectOldFileIntact() {
+    EXPECT_EQ(harness::ReadBytes(dest_), old_);
+    EXPECT_FALSE(Exists(dest_ + L".download")) << "no temporary file may stay behind";
+  }
+};
+
+}  // namespace
+
+TEST_F(TransferTest, BodiesAreStoredWholeUpToTheCapacity) {
+  const std::string exact = harness::PatternBytes(kCapacity);
+  const std::string large = harness::PatternBytes(12000);
+  harness::WriteBytes(www_ + L"\\exact.htm", exact);
+  harness::WriteBytes(www_ + L"\\large.htm", large);
+  harness::WriteBytes(www_ + L"\\large.bin", large);
+  harness::ServeWithNginx(www_);
+
+  Fetched fetched = Fetch("/exact.htm");
+  EXPECT_EQ(fetched.result, 1);
+  EXPECT_TRUE(fetched.buffer == exact + '\0') << "a body of exactly the capacity is kept whole";
+  fetched = Fetch("/large.htm");
+  EXPECT_EQ(fetched.result, 1);
+  EXPECT_TRUE(fetched.buffer == large.substr(0, kCapacity) + '\0') << "only a prefix of a longer body is kept";
+
+  EXPECT_EQ(Download("/large.bin"), 1);
+  EXPECT_TRUE(harness::ReadBytes(dest_) == large);
+  EXPECT_FALSE(Exists(dest_ + L".download"));
+}
+
+TEST_F(TransferTest, AnEmptyBodyIsAnEmptyResult) {
+  harness::ServeFaults();
+  harness::SetReply("/empty", Reply{});
+  EXPECT_EQ(Fetch("/empty").result, 1);
+  EXPECT_EQ(Download("/empty"), 1);
+  EXPECT_EQ(harness::ReadBytes(dest_), "");
+}
+
+TEST_F(TransferTest, AnErrorPageIsAFailureAndNeverLandsOnDisk) {
+  harness::ServeFaults();
+  harness::SetReply("/missing", Reply{.status = 404, .body = "<html>404 Not Found</html>"});
+  harness::SetReply("/broken", Reply{.status = 500, .body = "<html>oops</html>"});
+  for (const char* path : {"/missing", "/broken"}) {
+    const Fetched fetched = Fetch(path);
+    EXPECT_EQ(fetched.result, 0) << path;
+    EXPECT_EQ(fetched.text(), "") << "an error page never becomes the manifest";
+    EXPECT_EQ(Download(path), 0) << path;
+    ExpectOldFileIntact();
+  }
+  const std::wstring fresh = dir_ + L"\\new.dll";
+  EXPECT_EQ(DownloadToFile(kBase + "/missing", Ansi(fresh)), 0);
+  EXPECT_FALSE(Exists(fresh)) << "nothing appears at a new destination";
+}
+
+TEST_F(TransferTest, ABodyCutShortLeavesTheOldFileExactlyAsItWas) {
+  const std::string body = harness::PatternBytes(20000);
+  harness::ServeFaults();
+  harness::SetReply("/short", Reply{.body = body.substr(0, 4000), .contentLength = 10000});
+  harness::SetReply("/reset", Reply{.body = body, .sendBytes = 6000, .reset = true});
+  for (const char* path : {"/short", "/reset"}) {
+    EXPECT_EQ(Download(path), 0) << path;
+    ExpectOldFileIntact();
+  }
+  const std::wstring fresh = dir_ + L"\\new.dll";
+  EXPECT_EQ(DownloadToFile(kBase + "/short", Ansi(fresh)), 0);
+  EXPECT_FALSE(Exists(fresh));
+
+  // A short manifest fails too, and keeps the bytes that did arrive.
+  harness::SetReply("/short.htm", Reply{.body = "update_version=1\r\n", .contentLength = 100});
+  const Fetched fetched = Fetch("/short.htm");
+  EXPECT_EQ(fetched.result, 0);
+  EXPECT_EQ(fetched.text(), "update_version=1\r\n");
+}
+
+TEST_F(TransferTest, ADestinationThatCannotBeWrittenFailsBeforeTheBodyIsRead) {
+  harness::ServeFaults();
+  // The body would take a minute to finish: a routine that read it would not return in time.
+  harness::SetReply("/slow", Reply{.body = "new", .contentLength = 1000, .stallSeconds = 60});
+
+  const std::wstring ready = dir_ + L"\\held";
+  harness::Process holder(harness::Quoted(harness::StandinExe(L"holdfile")) + L" " + harness::Quoted(dest_) +
+                          L" --seconds 50 --ready " + harness::Quoted(ready));
+  ASSERT_TRUE(harness::WaitForFile(ready, 10000));
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(Download("/slow"), 0);
+  EXPECT_LT(GetTickCount() - start, 30000u);
+  EXPECT_EQ(harness::Requests().size(), 1u);
+
+  const std::wstring locked = dir_ + L"\\locked.dll";
+  harness::WriteBytes(locked, old_);
+  harness::MakeImmutable(locked);
+  EXPECT_EQ(DownloadToFile(kBase + "/slow", Ansi(locked)), 0);
+  EXPECT_EQ(harness::ReadBytes(locked), old_);
+  EXPECT_FALSE(Exists(locked + L".download"));
+}
+
+TEST_F(TransferTest, NothingListeningIsAFailure) {
+  harness::ServeNothing();
+  EXPECT_EQ(Fetch("/update_go/update.htm").result, 0);
+  EXPECT_EQ(Download("/Ostravine.exe"), 0);
+  ExpectOldFileIntact();
+}
+
+TEST_F(TransferTest, EverySessionIntroducesItselfWithItsOwnAgentName) {
+  harness::WriteBytes(www_ + L"\\a", "a");
+  harness::ServeWithNginx(www_);
+  EXPECT_EQ(Fetch("/a").result, 1);
+  Sleep(20);
+  EXPECT_EQ(Download("/a"), 1);
+  const auto requests = harness::Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  const std::regex agent("^Agent-?[0-9]+$");
+  EXPECT_TRUE(std::regex_match(requests[0].userAgent, agent)) << requests[0].userAgent;
+  EXPECT_TRUE(std::regex_match(requests[1].userAgent, agent)) << requests[1].userAgent;
+  EXPECT_NE(requests[0].userAgent, requests[1].userAgent);
+}
+
+TEST_F(TransferTest, AFullDiskRaisesTheFileErrorAndKeepsTheOldFile) {
+  const std::wstring disk = dir_ + L"\\disk";
+  CreateDirectoryW(disk.c_str(), nullptr);
+  harness::MountSmallDisk(disk, "64k");
+  const std::wstring target = disk + L"\\big.pak";
+  harness::WriteBytes(target, old_);
+  harness::WriteBytes(www_ + L"\\big.pak", harness::PatternBytes(200000));
+  harness::ServeWithNginx(www_);
+  try {
+    DownloadToFile(kBase + "/big.pak", Ansi(target));
+    ADD_FAILURE() << "a full disk must raise the file error";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.cause(), FileError::kDiskFull);
+    EXPECT_EQ(error.path(), Ansi(target));
+  }
+  EXPECT_EQ(harness::ReadBytes(target), old_);
+  EXPECT_FALSE(Exists(target + L".download"));
+}
