@@ -124,6 +124,32 @@ TEST_F(HarnessServer, NothingListeningFailsTheOpenAndLogsNothing) {
     EXPECT_TRUE(harness::Requests().empty());
 }
 
+TEST_F(HarnessServer, BodyWithoutLengthRunsUntilTheCloseEvenAfterAStall) {
+    harness::ServeFaults();
+    harness::SetReply("/stream", {.body = harness::PatternBytes(9000), .omitContentLength = true, .stallSeconds = 0.5});
+
+    EXPECT_EQ(Get("http://127.0.0.1:8081/stream").body, harness::PatternBytes(9000));
+}
+
+// Wine's WinINet takes a connection closed before any answer for an empty body without a status.
+TEST_F(HarnessServer, HangUpWithoutAnswerLooksLikeAnEmptyBodyWithoutStatus) {
+    harness::ServeFaults();
+    harness::SetReply("/hangup", {.headers = false});
+
+    Download download = Get("http://127.0.0.1:8081/hangup");
+
+    EXPECT_TRUE(download.opened);
+    EXPECT_EQ(download.status, 0u);
+    EXPECT_EQ(download.body, "");
+    ASSERT_EQ(harness::Requests().size(), 1u);
+    EXPECT_EQ(harness::Requests()[0].status, "-");
+}
+
+TEST_F(HarnessServer, AScenarioThatCannotBeSetUpFailsLoudly) {
+    EXPECT_THROW(harness::ServeWithNginx(root_ + L"\\missing"), std::runtime_error);
+    EXPECT_THROW(harness::MakeImmutable(root_ + L"\\missing.pak"), std::runtime_error);
+}
+
 // --- Stand-ins ---
 
 std::wstring CopyStandin(const wchar_t* standin, const std::wstring& folder) {

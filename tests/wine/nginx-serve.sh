@@ -7,6 +7,7 @@ set -euo pipefail
 
 start() {
   local root state port
+  [ -d "$1" ] || { echo "nginx-serve: no folder $1 to serve" >&2; return 1; }
   root=$(realpath "$1")
   state=$(realpath -m "$2")
   port=${3:-8081}

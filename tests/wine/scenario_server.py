@@ -107,6 +107,8 @@ class Controller:
     # --- what 8081 does ---
 
     def set_mode(self, name, root):
+        if root is not None and not os.path.isdir(root):
+            raise ValueError(f"no folder {root} to serve")
         with self.lock:
             self._stop_update_port()
             self.rules = {}

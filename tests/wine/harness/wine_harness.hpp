@@ -36,7 +36,7 @@ std::string PatternBytes(std::size_t count);
 // How the faults mode answers a GET of one path.
 struct Reply {
     int status = 200;
-    std::string body;
+    std::string body{};
     std::optional<long> contentLength{};  // default: the body's length
     bool omitContentLength = false;
     std::optional<std::size_t> sendBytes{};  // default: the whole body
