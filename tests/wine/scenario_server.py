@@ -138,6 +138,9 @@ class Controller:
             subprocess.run([self.nginx_script, "stop", self.nginx_state], check=False, timeout=20)
 
     def requests(self):
+        if self.mode == "nginx":
+            # nginx logs a request just after its last byte went out; give it that moment.
+            time.sleep(0.05)
         path = os.path.join(self.nginx_state, "access.log") if self.mode == "nginx" else self.faults_log
         try:
             with open(path, "rb") as f:
