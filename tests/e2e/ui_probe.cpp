@@ -87,12 +87,10 @@ bool StaysAbsent(const std::wstring& caption, DWORD periodMs) {
 
 std::wstring Caption(HWND window) { return TextOf(window); }
 
-std::wstring ControlText(HWND dialog, int id) {
-  HWND control = GetDlgItem(dialog, id);
-  return control != nullptr ? TextOf(control) : std::wstring();
+std::wstring BoxText(HWND box) {
+  HWND text = GetDlgItem(box, 0xFFFF);
+  return text != nullptr ? TextOf(text) : std::wstring();
 }
-
-std::wstring BoxText(HWND box) { return ControlText(box, 0xFFFF); }
 
 std::vector<Control> Controls(HWND dialog) {
   std::vector<Control> controls;
@@ -119,8 +117,6 @@ void PressKey(HWND window, UINT virtualKey) {
   inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
   SendInput(2, inputs, sizeof(INPUT));
 }
-
-void PostCommand(HWND window, UINT id) { PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
 void PostSysCommand(HWND window, UINT command) { PostMessageW(window, WM_SYSCOMMAND, command, 0); }
 

@@ -23,7 +23,6 @@ bool WaitUntilGone(HWND window, DWORD limitMs);
 bool StaysAbsent(const std::wstring& caption, DWORD periodMs);
 
 std::wstring Caption(HWND window);
-std::wstring ControlText(HWND dialog, int id);
 // A message box's text (control 0xFFFF).
 std::wstring BoxText(HWND box);
 
@@ -40,7 +39,6 @@ std::vector<Control> Controls(HWND dialog);
 void PostKey(HWND window, UINT virtualKey);
 // A real key press through the input system, to the window brought to the foreground.
 void PressKey(HWND window, UINT virtualKey);
-void PostCommand(HWND window, UINT id);
 void PostSysCommand(HWND window, UINT command);
 void Click(HWND dialog, int buttonId);
 

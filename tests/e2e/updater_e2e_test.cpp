@@ -6,6 +6,7 @@ using testing::AllOf;
 using testing::ElementsAre;
 using testing::Field;
 using testing::IsEmpty;
+using testing::SizeIs;
 
 namespace {
 
@@ -70,6 +71,27 @@ TEST(UpdaterRun, ServerDownShowsTheEmptyBoxThenTheFailureAndStartsNothing) {
   EXPECT_FALSE(install.TargetStarted(kQuietMs));
 }
 
+TEST(UpdaterRun, ManifestIsAskedForOnceWhileTheFetchFailureBoxWaits) {
+  Installation install;
+  harness::ServeFaults();
+  harness::Reply closeWithoutAnswer;
+  closeWithoutAnswer.headers = false;
+  harness::SetReply("/update_go/update.htm", closeWithoutAnswer);
+
+  harness::Process updater = install.StartUpdater();
+  HWND fetchBox = probe::WaitForDialog(kTitle, kWindowMs);
+  ASSERT_NE(fetchBox, nullptr);
+  Sleep(1000);  // five timer periods
+  EXPECT_THAT(harness::Requests(), ElementsAre(Field(&harness::Request::line, kManifestRequest)));
+  probe::Click(fetchBox, IDOK);
+
+  HWND failureBox = probe::WaitForDialog(L"failed", kWindowMs);
+  ASSERT_NE(failureBox, nullptr);
+  probe::Click(failureBox, IDOK);
+  EXPECT_TRUE(Exited(updater));
+  EXPECT_THAT(harness::Requests(), SizeIs(1));
+}
+
 TEST(UpdaterKeys, EscapeBeforeTheFirstTickEndsWithoutAnyRequest) {
   Installation install;
   install.PublishManifest(install.CurrentManifest());
@@ -116,12 +138,20 @@ TEST_F(FullDisk, FileErrorBoxNamesTheDestinationAndTheWindowStaysUntilEscape) {
   EXPECT_EQ(install_.TargetBytes(), before_);
 }
 
-TEST_F(FullDisk, ProgressWindowShowsOnlyItsNotice) {
+TEST_F(FullDisk, ProgressWindowShowsItsNoticeCentredWithoutOwner) {
   DismissErrorBox();
   EXPECT_EQ(probe::Caption(progress_), L"");
   EXPECT_THAT(probe::Controls(progress_),
               ElementsAre(AllOf(Field(&probe::Control::className, L"Static"),
                                 Field(&probe::Control::text, L"系统正在初始化，请稍侯..."))));
+  EXPECT_EQ(GetWindow(progress_, GW_OWNER), nullptr);
+  EXPECT_NE(GetWindowLongW(progress_, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0) << "no taskbar button";
+
+  RECT work{}, window{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  GetWindowRect(progress_, &window);
+  EXPECT_NEAR(window.left + window.right, work.left + work.right, 1);
+  EXPECT_NEAR(window.top + window.bottom, work.top + work.bottom, 1);
 }
 
 TEST_F(FullDisk, AboutBoxOpensForSystemCommands0x10To0x1FOnly) {
