@@ -37,7 +37,7 @@ void Centre(HWND window) {
 }  // namespace
 
 INT_PTR Dialog::DoModal() {
-  return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), owner_, &Dialog::Procedure,
+  return DialogBoxParamA(Application::Current().Instance(), MAKEINTRESOURCEA(templateId_), owner_, &Dialog::Procedure,
                          reinterpret_cast<LPARAM>(this));
 }
 

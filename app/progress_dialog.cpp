@@ -26,7 +26,7 @@ constexpr const char* kFailureCaption = "failed";
 }  // namespace
 
 ProgressDialog::ProgressDialog()
-    : Dialog(IDD_PROGRESS, nullptr), icon_(LoadIconResource(GetModuleHandleA(nullptr), IDR_MAINFRAME)) {}
+    : Dialog(IDD_PROGRESS, nullptr), icon_(LoadIconResource(Application::Current().Instance(), IDR_MAINFRAME)) {}
 
 std::optional<INT_PTR> ProgressDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   static constexpr MessageEntry<ProgressDialog> kMessages[] = {
@@ -44,7 +44,7 @@ std::optional<INT_PTR> ProgressDialog::Handle(UINT message, WPARAM wParam, LPARA
 
 INT_PTR ProgressDialog::OnInitDialog(WPARAM wParam, LPARAM lParam) {
   Dialog::OnInitDialog(wParam, lParam);
-  AppendAboutEntry(Window(), GetModuleHandleA(nullptr), IDS_ABOUTBOX, IDM_ABOUTBOX);
+  AppendAboutEntry(Window(), Application::Current().Instance(), IDS_ABOUTBOX, IDM_ABOUTBOX);
   SendMessageA(Window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
   SendMessageA(Window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_.get()));
   SetTimer(Window(), kStartTimer, kStartDelayMs, nullptr);
