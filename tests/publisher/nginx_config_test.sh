@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The sample nginx configuration serving a published release, as an updater would ask for it:
+#   nginx_config_test.sh MEROVAST_PUBLISH TARGET.exe
+# Every planned download comes back byte for byte even when the client accepts gzip, the
+# manifest is not to be cached, and whatever is not a file is a plain 404.
+set -uo pipefail
+publish=$1 target=$2
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+serve="$repo/deploy/nginx/serve.sh"
+
+work=$(mktemp -d)
+trap '"$serve" stop "$work/nginx"; rm -rf "$work"' EXIT
+failures=0
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: expected '$2', got '$3'"; failures=$((failures + 1)); fi
+}
+
+port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+release="$work/www/release"
+mkdir -p "$release/data/maps" "$work/www/update_go"
+cp "$target" "$release/Ostravine.exe"
+# Types that gzip and charset would pick, and bytes a text filter would spoil.
+seq 1 20000 >"$release/data/readme.html"
+printf 'line one\r\nline two\n\0\xff\xfe' >"$release/data/notes.txt"
+head -c 300000 /dev/urandom >"$release/data/maps/world.map"
+: >"$release/data/maps/empty.map"
+manifest="$work/www/update_go/update.htm"
+"$publish" manifest "$release" "http://127.0.0.1:$port/release" "$manifest" || exit 1
+
+"$serve" start "$work/www" "$work/nginx" "$port" || exit 1
+
+fetch() {  # fetch URL OUTPUT: prints status, Content-Encoding, Location and Cache-Control
+  curl -s --max-time 10 -H 'Accept-Encoding: gzip, deflate' -D "$work/headers" -o "$2" "$1"
+  tr -d '\r' <"$work/headers" | awk '
+    NR == 1 { status = $2 }
+    tolower($1) == "content-encoding:" { encoding = $2 }
+    tolower($1) == "location:" { location = $2 }
+    tolower($1) == "cache-control:" { sub(/^[^:]*: /, ""); cache = $0 }
+    END { printf "%s|%s|%s|%s\n", status, encoding, location, cache }'
+}
+
+check "the manifest is served as written and not to be cached" "200|||no-cache, no-store" \
+  "$(fetch "http://127.0.0.1:$port/update_go/update.htm" "$work/body")"
+cmp -s "$manifest" "$work/body" || { echo "FAILED: the manifest's bytes changed on the way"; failures=$((failures + 1)); }
+
+downloads=0
+while IFS= read -r line; do
+  url=${line%% -> *} local=${line#* -> <install>\\}
+  file="$release/${local//\\//}"
+  check "$url is a plain 200" "200|||" "$(fetch "$url" "$work/body")"
+  cmp -s "$file" "$work/body" || { echo "FAILED: $url differs from $file"; failures=$((failures + 1)); }
+  downloads=$((downloads + 1))
+done < <("$publish" check "$manifest" | grep ' -> ')
+check "every file of the release was asked for" 5 "$downloads"
+
+for path in /release/data/missing.map /release/data /release/data/ /release/ / /update_go/ /update_go; do
+  check "$path is a plain 404" "404|||" "$(fetch "http://127.0.0.1:$port$path" "$work/body")"
+done
+
+# nginx logs a request just after its last byte went out.
+for _ in $(seq 50); do [ "$(wc -l <"$work/nginx/access.log")" -ge 13 ] && break; sleep 0.02; done
+check "the log has one line per request" 13 "$(wc -l <"$work/nginx/access.log")"
+check "with its request line, status and agent" "GET /update_go/update.htm HTTP/1.1	200	curl" \
+  "$(head -n 1 "$work/nginx/access.log" | sed "s|curl/.*|curl|")"
+
+[ "$failures" -eq 0 ]
