@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# The updater at work on this machine (make demo). It publishes a sample release with
+# merovast-publish, serves it with nginx and deploy/nginx/merovast.conf on 127.0.0.1:8081,
+# and runs the 64-bit updater under Wine twice on one installation of the older target:
+# the first run brings it up to the release, the second finds it current. What happened is
+# judged from the disk and from nginx's log.
+#
+# Everything lives in build/demo: its own builds, the served tree (www), the installation
+# (install, made afresh by every demo), a Wine prefix made like the tests' one, each run's
+# checksums and screenshots (run-1, run-2) and the screenshot of the progress window.
+# Whatever the demo starts is stopped when it ends.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+demo=$repo/build/demo
+www=$demo/www install=$demo/install nginx_state=$demo/nginx
+picture=$demo/progress-window.png
+url=http://127.0.0.1:8081/release
+
+say() { printf '\n== %s\n' "$*"; }
+quietly() {  # quietly LOG COMMAND...: runs COMMAND, shows its output only when it fails
+  "${@:2}" >>"$1" 2>&1 || { tail -n 30 "$1" >&2; echo "demo: failed: ${*:2} (log: $1)" >&2; return 1; }
+}
+
+say "Installing what is missing (scripts/install-deps.sh)"
+scripts/install-deps.sh
+mkdir -p "$demo"
+rm -f "$demo"/build-*.log
+
+say "Building merovast-publish (host) and Merovast.exe with the stand-in targets (64-bit Windows)"
+quietly "$demo/build-native.log" cmake -S . -B "$demo/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+quietly "$demo/build-native.log" cmake --build "$demo/native" -j2 --target merovast-publish pe-version
+quietly "$demo/build-win64.log" cmake -S . -B "$demo/win64" -G Ninja --toolchain "$repo/cmake/mingw-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNATIVE_BUILD_DIR="$demo/native"
+quietly "$demo/build-win64.log" cmake --build "$demo/win64" -j2 --target Merovast standin-zh standin-next
+publish=$demo/native/tools/publisher/merovast-publish
+pe_version=$demo/native/pe/pe-version
+updater=$demo/win64/app/Merovast.exe
+old_target=$demo/win64/tests/standin/bin/standin-zh.exe
+new_target=$demo/win64/tests/publish_e2e/bin/standin-next.exe
+echo "built: $publish, $updater"
+
+say "Publishing release 1,0,0,4: $www/release"
+rm -rf "$www"
+mkdir -p "$www/update_go" "$www/release/data/maps"
+cp "$new_target" "$www/release/Ostravine.exe"
+printf 'Ostravine 1.0.0.4\r\n' >"$www/release/data/readme.txt"
+/usr/bin/python3 -c 'import random, sys; random.seed(4); sys.stdout.buffer.write(random.randbytes(4000000))' \
+  >"$www/release/data/items.dat"
+seq 1 20000 >"$www/release/data/maps/east.map"
+seq 20000 -1 1 >"$www/release/data/maps/west.map"
+"$publish" manifest "$www/release" "$url" "$www/update_go/update.htm"
+echo "manifest $www/update_go/update.htm (CR LF shown as ⏎):"
+sed 's/\r$/⏎/; s/^/    /' "$www/update_go/update.htm"
+echo "merovast-publish check says:"
+"$publish" check "$www/update_go/update.htm" | sed 's/^/    /'
+
+say "Starting Xvfb, a Wine prefix (build/demo/harness) and nginx on 127.0.0.1:8081"
+export HARNESS_DIR=$demo/harness
+cleanup() {
+  "$repo/deploy/nginx/serve.sh" stop "$nginx_state" || true
+  bash "$repo/tests/wine/harness.sh" cleanup >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+bash tests/wine/harness.sh setup
+source tests/wine/wine-env.sh
+# The tests' update-server controller is the machine-wide lock on 8081: it waits for a test
+# run that holds it, then leaves 8081 to our nginx.
+server_start 600
+server_ctl mode name=down >/dev/null
+"$repo/deploy/nginx/serve.sh" start "$www" "$nginx_state" 8081 ||
+  { echo "demo: nginx could not listen on 127.0.0.1:8081 (is something else there?)" >&2; exit 1; }
+echo "serving $www with $nginx_state/merovast.conf"
+
+say "Preparing the installation of 1,0,0,3: $install"
+rm -rf "$install"
+mkdir -p "$install/data"
+cp "$updater" "$install/Merovast.exe"
+cp "$old_target" "$install/Ostravine.exe"
+printf 'Ostravine 1.0.0.3\r\n' >"$install/data/readme.txt"
+printf 'volume=7\r\n' >"$install/data/settings.ini"
+echo "Ostravine.exe reads as version $("$pe_version" "$install/Ostravine.exe")"
+
+sums() { (cd "$install" && find . -type f ! -name Ostravine.exe.ran -printf '%P\n' | LC_ALL=C sort | xargs -r -d '\n' sha256sum); }
+starts() { if [ -f "$install/Ostravine.exe.ran" ]; then wc -l <"$install/Ostravine.exe.ran"; else echo 0; fi; }
+
+# Compares two "SHA-256  PATH" lists; prints one line per file and the number of changes last.
+report_changes() {
+  LC_ALL=C join -1 2 -2 2 -a 1 -a 2 -e - -o 0,1.1,2.1 <(LC_ALL=C sort -k2 "$1") <(LC_ALL=C sort -k2 "$2") |
+    awk '{ state = $2 == $3 ? "unchanged" : $2 == "-" ? "new" : $3 == "-" ? "removed" : "changed"
+           if (state != "unchanged") changes++
+           printf "    %-9s  %-22s %.12s -> %.12s\n", state, $1, $2, $3 }
+         END { print changes + 0 }'
+}
+
+# run_updater RUN_DIR: runs Merovast.exe, taking screenshots into RUN_DIR/shots while it is up;
+# reports from the disk.
+run_updater() {
+  local run=$1 before_starts logged rc=0 i=0 out
+  rm -rf "$run"
+  mkdir -p "$run/shots"
+  sums >"$run/before.sums"
+  before_starts=$(starts)
+  logged=$(wc -l <"$nginx_state/access.log")
+  wine_start 60 "$install/Merovast.exe"
+  # As fast as import goes; an error box that stays up needs no more than the first hundred.
+  while kill -0 "$WINE_STARTED_PID" 2>/dev/null; do
+    if [ "$i" -lt 100 ]; then import -window root "$run/shots/$(printf %03d "$i").png" 2>/dev/null || true; else sleep 0.1; fi
+    i=$((i + 1))
+  done
+  wait "$WINE_STARTED_PID" || rc=$?
+  [ "$rc" -eq 124 ] && echo "the updater did not end within 60 s (an error box?)"
+  # The target starts on its own after the updater has gone.
+  for i in $(seq 200); do [ "$(starts)" -gt "$before_starts" ] && break; sleep 0.05; done
+  sleep 0.1
+  sums >"$run/after.sums"
+  echo "files of the installation, SHA-256 before -> after:"
+  out=$(report_changes "$run/before.sums" "$run/after.sums")
+  changes=$(tail -n 1 <<<"$out")
+  head -n -1 <<<"$out"
+  echo "Ostravine.exe reads as version $("$pe_version" "$install/Ostravine.exe")"
+  if [ "$(starts)" -gt "$before_starts" ]; then
+    started=yes
+    echo "the target was started: Ostravine.exe.ran has $(starts) line(s)"
+  else
+    started=no
+    echo "the target was NOT started"
+  fi
+  echo "nginx saw:"
+  tail -n +"$((logged + 1))" "$nginx_state/access.log" | cut -f1,2 | sed 's/^/    /'
+}
+
+# Keeps the first screenshot of RUN_DIR whose middle shows the window's dark notice on its
+# light face (the window is centred on the 1024x768 screen); says how many showed it.
+keep_window_shot() {
+  local shot darkest lightest showing=0 taken=0
+  rm -f "$picture"
+  for shot in "$1"/shots/*.png; do
+    [ -s "$shot" ] || continue
+    taken=$((taken + 1))
+    read -r darkest lightest < <(convert "$shot" -crop 200x16+412+376 -colorspace Gray \
+      -format '%[fx:minima] %[fx:maxima]\n' info: 2>/dev/null) || continue
+    if awk -v d="$darkest" -v l="$lightest" 'BEGIN { exit !(d < 0.4 && l > 0.8) }'; then
+      showing=$((showing + 1))
+      [ -f "$picture" ] || cp "$shot" "$picture"
+    fi
+  done
+  echo "$showing of $taken screenshots taken while the updater ran show the progress window; the first: $picture"
+  [ "$showing" -gt 0 ]
+}
+
+failures=0
+say "First run of Merovast.exe: the installation is out of date"
+run_updater "$demo/run-1"
+keep_window_shot "$demo/run-1" || failures=$((failures + 1))
+expected=$( (cd "$www/release" && find . -type f -printf '%P\n' | LC_ALL=C sort | xargs -r -d '\n' sha256sum) )
+if [ "$(grep -v -e ' Merovast.exe$' -e ' data/settings.ini$' "$demo/run-1/after.sums")" = "$expected" ] && [ "$started" = yes ]; then
+  echo "=> updated: $changes file(s) changed or new, the installation now holds release 1,0,0,4 byte for byte, and the target was started"
+else
+  echo "=> FAILED: the installation does not hold the release, or the target was not started"
+  failures=$((failures + 1))
+fi
+
+say "Second run of Merovast.exe on the same installation, now current"
+run_updater "$demo/run-2"
+if [ "$changes" -eq 0 ] && [ "$started" = yes ]; then
+  echo "=> the installation is up to date: nothing changed, the target was started"
+else
+  echo "=> FAILED: the second run changed $changes file(s), target started: $started"
+  failures=$((failures + 1))
+fi
+
+say "Done"
+echo "installation: $install"
+echo "screenshot:   $picture"
+[ "$failures" -eq 0 ]
