@@ -190,11 +190,17 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
     EXPECT_EQ(ReadFile(output), served) << c.message;
   }
 
+  // Links are refused, a linked folder included, whose files would otherwise be left out.
   const fs::path linked = Release("linked", "target-zh.exe", {{"real.txt", "r"}});
   fs::create_symlink("real.txt", linked / "alias.txt");
   const Outcome symlink = Run({"manifest", linked.string(), kUrl});
   EXPECT_EQ(symlink.status, 1);
-  EXPECT_EQ(symlink.err, "merovast-publish: alias.txt: only regular files can be published\n");
+  EXPECT_EQ(symlink.err, "merovast-publish: alias.txt: only regular files and folders can be published\n");
+  const fs::path linkedFolder = Release("linked-folder", "target-zh.exe", {{"maps/east.map", "e"}});
+  fs::create_directory_symlink("maps", linkedFolder / "data");
+  const Outcome folderLink = Run({"manifest", linkedFolder.string(), kUrl});
+  EXPECT_EQ(folderLink.status, 1);
+  EXPECT_EQ(folderLink.err, "merovast-publish: data: only regular files and folders can be published\n");
 
   const Outcome noFolder = Run({"manifest", (dir_ / "none").string(), kUrl});
   EXPECT_EQ(noFolder.status, 1);

@@ -14,10 +14,11 @@ Release ScanRelease(const fs::path& root) {
   fs::recursive_directory_iterator it(root, error), end;
   for (; !error && it != end; it.increment(error)) {
     const fs::directory_entry& entry = *it;
-    if (entry.is_directory()) continue;
     const fs::path relative = entry.path().lexically_relative(root);
-    if (!entry.is_regular_file() || entry.is_symlink())
-      throw PublishError(relative.generic_string() + ": only regular files can be published");
+    // The iterator does not enter a linked folder: its files would go missing unnoticed.
+    if (entry.is_symlink() || !(entry.is_directory() || entry.is_regular_file()))
+      throw PublishError(relative.generic_string() + ": only regular files and folders can be published");
+    if (entry.is_directory()) continue;
     const fs::path folder = relative.parent_path();
     release.files.push_back({folder.generic_string(), relative.filename().string()});
   }
