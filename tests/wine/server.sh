@@ -10,7 +10,7 @@ server_start() {
   mkdir -p "$SERVER_STATE"
   server_stop
   "$SERVER_PYTHON" "$HARNESS_SCRIPTS/scenario_server.py" serve \
-    --state "$SERVER_STATE" --nginx-script "$HARNESS_SCRIPTS/nginx-serve.sh" \
+    --state "$SERVER_STATE" --nginx-script "$HARNESS_SCRIPTS/../../deploy/nginx/serve.sh" \
     --lifetime "${1:-600}" >"$SERVER_STATE/controller.log" 2>&1 &
   echo $! >"$SERVER_STATE/controller.pid"
   # Another test run on this machine may hold the ports; the controller waits for them.
@@ -57,5 +57,5 @@ server_stop() {
     kill -9 "$pid" 2>/dev/null || true
   fi
   rm -f "$pidfile"
-  "$HARNESS_SCRIPTS/nginx-serve.sh" stop "$SERVER_STATE/nginx"
+  "$HARNESS_SCRIPTS/../../deploy/nginx/serve.sh" stop "$SERVER_STATE/nginx"
 }
