@@ -40,8 +40,10 @@ inline void CloseInternet(HINTERNET handle) { ::InternetCloseHandle(handle); }
 using FileHandle = UniqueHandle<HANDLE, nullptr, win_handle_detail::CloseFile>;
 using InternetHandle = UniqueHandle<HINTERNET, nullptr, win_handle_detail::CloseInternet>;
 
-// CreateFileA's result as an owner: empty when the file could not be opened.
+// CreateFile's result as an owner: empty when the file could not be opened.
+inline FileHandle OwnFile(HANDLE created) { return FileHandle(created == INVALID_HANDLE_VALUE ? nullptr : created); }
+
+// Opens a file without sharing.
 inline FileHandle OpenFile(const char* path, DWORD access, DWORD disposition) {
-  HANDLE handle = ::CreateFileA(path, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return FileHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+  return OwnFile(::CreateFileA(path, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }

@@ -8,21 +8,9 @@
 #include <cwchar>
 #include <string>
 
+#include "win_handle.hpp"
+
 namespace {
-
-class File {
-public:
-    explicit File(HANDLE handle) : handle_(handle) {}
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File() {
-        if (ok()) CloseHandle(handle_);
-    }
-    bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_;
-};
 
 bool Exists(const std::wstring& path) { return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -42,13 +30,13 @@ int wmain(int argc, wchar_t** argv) {
         if (std::wcscmp(argv[i], L"--ready") == 0) ready = argv[i + 1];
     }
 
-    File held(CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!held.ok()) {
+    FileHandle held = OwnFile(CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!held) {
         std::fwprintf(stderr, L"holdfile: cannot open %ls (error %lu)\n", argv[1], GetLastError());
         return 2;
     }
     if (!ready.empty()) {
-        File signal(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        FileHandle signal = OwnFile(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     }
     ULONGLONG deadline = GetTickCount64() + seconds * 1000ULL;
     while (GetTickCount64() < deadline && !Exists(until)) Sleep(20);

@@ -8,22 +8,9 @@
 #include <cwchar>
 #include <string>
 
+#include "win_handle.hpp"
+
 namespace {
-
-class File {
-public:
-    explicit File(HANDLE handle) : handle_(handle) {}
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File() {
-        if (ok()) CloseHandle(handle_);
-    }
-    bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 struct Arguments {
     Arguments() : argv(CommandLineToArgvW(GetCommandLineW(), &argc)) {}
@@ -50,13 +37,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (length == 0 || length >= MAX_PATH * 4) return 2;
 
     DWORD hold = HoldSeconds();
-    File own(hold > 0 ? CreateFileW(self, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) : INVALID_HANDLE_VALUE);
-    if (hold > 0 && !own.ok()) return 3;
+    FileHandle own = hold > 0 ? OwnFile(CreateFileW(self, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) : FileHandle();
+    if (hold > 0 && !own) return 3;
 
     {
         std::wstring marker = std::wstring(self) + L".ran";
-        File ran(CreateFileW(marker.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr));
-        if (!ran.ok()) return 4;
+        FileHandle ran = OwnFile(CreateFileW(marker.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr));
+        if (!ran) return 4;
         std::string line = std::string(GetCommandLineA()) + "\r\n";
         DWORD written = 0;
         if (!WriteFile(ran.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) return 5;
