@@ -32,7 +32,8 @@ constexpr const char* kFileErrorTexts[] = {
 
 std::string FileErrorText(const FileError& error) {
   const auto cause = static_cast<std::size_t>(error.cause());
-  const char* pattern = cause < std::size(kFileErrorTexts) ? kFileErrorTexts[cause] : kFileErrorTexts[FileError::kGeneric];
+  const char* pattern =
+      cause < std::size(kFileErrorTexts) ? kFileErrorTexts[cause] : kFileErrorTexts[FileError::kGeneric];
   const std::string path = error.path().empty() ? "一未命名文件" : error.path();
   return text::ReplaceAll(pattern, "%1", path);
 }

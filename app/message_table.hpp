@@ -35,8 +35,7 @@ constexpr MessageEntry<D> Command(UINT id, INT_PTR (D::*handler)(WPARAM, LPARAM)
 
 // Calls the handler that `table` names for the message; nothing when it names none.
 template <class D, std::size_t N>
-std::optional<INT_PTR> Route(const MessageEntry<D> (&table)[N], D& self, UINT message, WPARAM wParam,
-                             LPARAM lParam) {
+std::optional<INT_PTR> Route(const MessageEntry<D> (&table)[N], D& self, UINT message, WPARAM wParam, LPARAM lParam) {
   for (const MessageEntry<D>& entry : table) {
     if (entry.Matches(message, wParam)) return (self.*entry.handler)(wParam, lParam);
   }

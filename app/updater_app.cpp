@@ -15,5 +15,5 @@ bool UpdaterApp::InitInstance() {
   SetMainWindow(&dialog);
   dialog.DoModal();  // its result does not matter
   SetMainWindow(nullptr);
-  return false;      // no message loop: the process ends here
+  return false;  // no message loop: the process ends here
 }

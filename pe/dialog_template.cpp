@@ -84,7 +84,8 @@ std::optional<DialogTemplate> ParseDialogTemplate(Bytes data) {
     font.faceName = cursor.Utf16z();
     dialog.font = std::move(font);
   }
-  for (std::uint16_t i = 0; i < count && cursor.ok(); ++i) dialog.controls.push_back(ReadControl(cursor, dialog.extended));
+  for (std::uint16_t i = 0; i < count && cursor.ok(); ++i)
+    dialog.controls.push_back(ReadControl(cursor, dialog.extended));
   if (!cursor.ok()) return std::nullopt;
   return dialog;
 }

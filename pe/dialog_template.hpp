@@ -34,9 +34,9 @@ struct NameOrOrdinal {
 
 struct DialogFont {
   std::uint16_t pointSize = 0;
-  std::uint16_t weight = 0;    // extended templates only
-  bool italic = false;         // extended templates only
-  std::uint8_t charset = 0;    // extended templates only
+  std::uint16_t weight = 0;  // extended templates only
+  bool italic = false;       // extended templates only
+  std::uint8_t charset = 0;  // extended templates only
   std::u16string faceName;
 };
 

@@ -41,7 +41,8 @@ std::vector<ImportedFunction> ReadThunks(const PeImage& image, std::uint32_t rva
     if ((thunk & ordinalFlag) != 0) {
       function.ordinal = static_cast<std::uint16_t>(thunk);
     } else {
-      const auto hintAndName = thunk <= 0xFFFFFFFFu ? NameBytes(image, static_cast<std::uint32_t>(thunk)) : std::nullopt;
+      const auto hintAndName =
+          thunk <= 0xFFFFFFFFu ? NameBytes(image, static_cast<std::uint32_t>(thunk)) : std::nullopt;
       if (!hintAndName) return functions;
       ByteCursor entry(*hintAndName);
       function.hint = entry.U16();

@@ -28,7 +28,8 @@ std::optional<ResourceId> ReadId(const Walk& walk, std::uint32_t field) {
   const Bytes units = name.Raw(std::size_t{length} * 2);
   if (!name.ok()) return std::nullopt;
   std::u16string text;
-  for (std::size_t i = 0; i < units.size(); i += 2) text.push_back(static_cast<char16_t>(units[i] | (units[i + 1] << 8)));
+  for (std::size_t i = 0; i < units.size(); i += 2)
+    text.push_back(static_cast<char16_t>(units[i] | (units[i + 1] << 8)));
   return ResourceId(std::move(text));
 }
 

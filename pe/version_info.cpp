@@ -61,8 +61,8 @@ std::optional<ParsedNode> ParseNode(Bytes block, std::size_t start, std::size_t 
 }
 
 VersionNumber Split(std::uint32_t high, std::uint32_t low) {
-  return {static_cast<std::uint16_t>(high >> 16), static_cast<std::uint16_t>(high), static_cast<std::uint16_t>(low >> 16),
-          static_cast<std::uint16_t>(low)};
+  return {static_cast<std::uint16_t>(high >> 16), static_cast<std::uint16_t>(high),
+          static_cast<std::uint16_t>(low >> 16), static_cast<std::uint16_t>(low)};
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64 wine64-tools fonts-wine xvfb xdotool imagemagick
-  nginx python3 e2fsprogs locales-all fonts-wqy-microhei make curl
+  nginx python3 e2fsprogs locales-all fonts-wqy-microhei make curl clang-format-14
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+scripts/check-format.sh
 
 for preset in native native-asan win32 win64; do
   cmake --preset "$preset" >/dev/null

@@ -26,8 +26,7 @@ class FileError : public std::runtime_error {
     kEndOfFile = 14,
   };
 
-  FileError(Cause cause, std::string path)
-      : std::runtime_error("file error"), cause_(cause), path_(std::move(path)) {}
+  FileError(Cause cause, std::string path) : std::runtime_error("file error"), cause_(cause), path_(std::move(path)) {}
 
   Cause cause() const { return cause_; }
   const std::string& path() const { return path_; }

@@ -88,7 +88,8 @@ TEST_F(ShippedExecutable, ImportsOnlySystemDllsAndNoToolchainRuntime) {
 TEST_F(ShippedExecutable, ImportsTheFunctionsOfTheWindowHelpAndLaunch) {
   std::vector<std::string> functions;
   for (const pe::ImportedDll& dll : pe::ReadImports(*image_)) {
-    for (const pe::ImportedFunction& function : dll.functions) functions.push_back(Lower(dll.name) + "!" + function.name);
+    for (const pe::ImportedFunction& function : dll.functions)
+      functions.push_back(Lower(dll.name) + "!" + function.name);
   }
   EXPECT_THAT(functions, testing::IsSupersetOf({"user32.dll!DialogBoxParamA", "user32.dll!WinHelpA",
                                                 "user32.dll!SetTimer", "shell32.dll!ShellExecuteA"}));
@@ -206,7 +207,8 @@ TEST_F(ShippedExecutable, VersionBlockIs1003WithAChinesePrcUnicodeTable) {
   EXPECT_EQ(version->FindString(u"080404b0", u"ProductVersion"), u"1, 0, 0, 3");
   EXPECT_EQ(version->FindString(u"080404b0", u"OriginalFilename"), u"Merovast.exe");
   EXPECT_EQ(version->FindString(u"080404b0", u"ProductName"), u"Merovast");
-  for (const char16_t* key : {u"CompanyName", u"FileDescription", u"InternalName", u"LegalCopyright", u"LegalTrademarks"}) {
+  for (const char16_t* key :
+       {u"CompanyName", u"FileDescription", u"InternalName", u"LegalCopyright", u"LegalTrademarks"}) {
     const std::optional<std::u16string> value = version->FindString(u"080404b0", key);
     EXPECT_TRUE(value.has_value() && !value->empty()) << "name string missing";
   }

@@ -26,8 +26,8 @@ using harness::Wide;
 class HelperWindow {
  public:
   HelperWindow()
-      : window_(CreateWindowExW(0, L"STATIC", L"helper", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                                nullptr, nullptr)) {}
+      : window_(CreateWindowExW(0, L"STATIC", L"helper", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr,
+                                nullptr)) {}
   ~HelperWindow() { DestroyWindow(window_); }
   HelperWindow(const HelperWindow&) = delete;
   HelperWindow& operator=(const HelperWindow&) = delete;
@@ -52,7 +52,8 @@ TEST(AboutEntry, SeparatorAndLabelledEntryEndTheSystemMenu) {
   AppendAboutEntry(window.get(), GetModuleHandleW(nullptr), 101, 0x0010);
 
   ASSERT_EQ(GetMenuItemCount(menu), before + 2);
-  EXPECT_EQ(GetMenuState(menu, static_cast<UINT>(before), MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
+  EXPECT_EQ(GetMenuState(menu, static_cast<UINT>(before), MF_BYPOSITION) & MF_SEPARATOR,
+            static_cast<UINT>(MF_SEPARATOR));
   EXPECT_EQ(GetMenuItemID(menu, before + 1), 0x0010u);
   EXPECT_EQ(ItemText(menu, before + 1), L"关于 Merovast(&A)...");
 }

@@ -16,7 +16,7 @@ void Copy(const std::wstring& from, const std::wstring& to) {
 }
 
 void MakeDirectories(const std::wstring& path) {
-  for (std::size_t slash = path.find(L'\\', 3); ; slash = path.find(L'\\', slash + 1)) {
+  for (std::size_t slash = path.find(L'\\', 3);; slash = path.find(L'\\', slash + 1)) {
     CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
     if (slash == std::wstring::npos) return;
   }
@@ -64,4 +64,6 @@ void Installation::Publish(const std::wstring& path, const std::string& bytes) c
 
 harness::Process Installation::StartUpdater() const { return harness::Process(harness::Quoted(Path(L"Merovast.exe"))); }
 
-bool Installation::TargetStarted(DWORD waitMs) const { return harness::WaitForFile(Path(L"Ostravine.exe.ran"), waitMs); }
+bool Installation::TargetStarted(DWORD waitMs) const {
+  return harness::WaitForFile(Path(L"Ostravine.exe.ran"), waitMs);
+}

@@ -81,9 +81,7 @@ bool WaitUntilGone(HWND window, DWORD limitMs) {
   return Poll([&]() -> HWND { return IsWindow(window) ? nullptr : GetDesktopWindow(); }, limitMs) != nullptr;
 }
 
-bool StaysAbsent(const std::wstring& caption, DWORD periodMs) {
-  return WaitForDialog(caption, periodMs) == nullptr;
-}
+bool StaysAbsent(const std::wstring& caption, DWORD periodMs) { return WaitForDialog(caption, periodMs) == nullptr; }
 
 std::wstring Caption(HWND window) { return TextOf(window); }
 

@@ -45,9 +45,10 @@ TEST(UpdaterRun, OutOfDateTargetIsReplacedFilesDownloadedThenStarted) {
   EXPECT_TRUE(Exited(updater));
   EXPECT_EQ(install.TargetBytes(), newTarget);
   EXPECT_EQ(harness::ReadBytes(install.Path(L"to\\data.pak")), data);
-  EXPECT_THAT(harness::Requests(), ElementsAre(Field(&harness::Request::line, kManifestRequest),
-                                               Field(&harness::Request::line, "GET /release/bin/Ostravine.exe HTTP/1.1"),
-                                               Field(&harness::Request::line, "GET /release/data/data.pak HTTP/1.1")));
+  EXPECT_THAT(harness::Requests(),
+              ElementsAre(Field(&harness::Request::line, kManifestRequest),
+                          Field(&harness::Request::line, "GET /release/bin/Ostravine.exe HTTP/1.1"),
+                          Field(&harness::Request::line, "GET /release/data/data.pak HTTP/1.1")));
 }
 
 TEST(UpdaterRun, ServerDownShowsTheEmptyBoxThenTheFailureAndStartsNothing) {

@@ -41,8 +41,8 @@ inline std::string Of(const pe::DialogTemplate& d) {
 inline std::vector<std::string> Controls(const pe::DialogTemplate& d) {
   std::vector<std::string> lines;
   for (const pe::DialogControl& c : d.controls)
-    lines.push_back(std::to_string(c.id) + " (" + Hex(c.rawId) + ") " + Of(c.windowClass) + " " + Of(c.text) + " style " +
-                    Hex(c.style) + " ex " + Hex(c.exStyle) + " help " + std::to_string(c.helpId) + " at " +
+    lines.push_back(std::to_string(c.id) + " (" + Hex(c.rawId) + ") " + Of(c.windowClass) + " " + Of(c.text) +
+                    " style " + Hex(c.style) + " ex " + Hex(c.exStyle) + " help " + std::to_string(c.helpId) + " at " +
                     Box(c.x, c.y, c.cx, c.cy));
   return lines;
 }
@@ -52,7 +52,8 @@ inline std::vector<std::string> Tables(const pe::VersionInfo& info) {
   std::vector<std::string> lines;
   for (const pe::StringTable& table : info.stringTables()) {
     std::string line = pe::ToUtf8(table.name) + ":";
-    for (const pe::VersionString& string : table.strings) line += " " + pe::ToUtf8(string.key) + "=" + pe::ToUtf8(string.value) + ";";
+    for (const pe::VersionString& string : table.strings)
+      line += " " + pe::ToUtf8(string.key) + "=" + pe::ToUtf8(string.value) + ";";
     lines.push_back(line);
   }
   return lines;

@@ -36,7 +36,8 @@ std::string RunTool(const std::string& arguments, int& status) {
   FILE* pipe = popen((std::string(PE_VERSION_TOOL) + " " + arguments + " 2>/dev/null").c_str(), "r");
   std::string output;
   char buffer[256];
-  for (std::size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  for (std::size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    output.append(buffer, n);
   status = pipe != nullptr ? WEXITSTATUS(pclose(pipe)) : -1;
   return output;
 }
@@ -50,7 +51,8 @@ TEST_P(Fixture, HeadersSectionsImportsAndNamedResources) {
   EXPECT_EQ(image().subsystem(), pe::subsystem::kWindowsGui);
 
   const auto& sections = image().sections();
-  const auto rsrc = std::find_if(sections.begin(), sections.end(), [](const pe::Section& s) { return s.name == ".rsrc"; });
+  const auto rsrc =
+      std::find_if(sections.begin(), sections.end(), [](const pe::Section& s) { return s.name == ".rsrc"; });
   ASSERT_NE(rsrc, sections.end());
   EXPECT_EQ(image().directory(pe::directory::kResource).rva, rsrc->virtualAddress);
   EXPECT_EQ(image().RvaToOffset(rsrc->virtualAddress + 6), rsrc->rawOffset + 6u);
@@ -77,21 +79,22 @@ TEST_P(Fixture, DialogTemplatesClassicAndExtended) {
   // DS_SETFONT (0x40) comes with the FONT statement.
   EXPECT_EQ(describe::Of(*classic),
             "classic style 80c800c0 ex 0 help 0 at 0,0,235,55 menu - class - caption 关于 示例 font 9 0 0 0 宋体");
-  EXPECT_EQ(describe::Controls(*classic), (std::vector<std::string>{
-      "-1 (ffff) STATIC #128 style 50000003 ex 0 help 0 at 11,17,20,20",
-      "-1 (ffff) #130 示例 1.0 版 style 50020080 ex 0 help 0 at 40,10,119,8",
-      "1 (1) #128 确定 style 50030001 ex 0 help 0 at 178,7,50,14"}));
+  EXPECT_EQ(describe::Controls(*classic),
+            (std::vector<std::string>{"-1 (ffff) STATIC #128 style 50000003 ex 0 help 0 at 11,17,20,20",
+                                      "-1 (ffff) #130 示例 1.0 版 style 50020080 ex 0 help 0 at 40,10,119,8",
+                                      "1 (1) #128 确定 style 50030001 ex 0 help 0 at 178,7,50,14"}));
 
   const auto extended = pe::ParseDialogTemplate(Data(pe::rt::kDialog, 102));
   ASSERT_TRUE(extended);
   EXPECT_EQ(describe::Of(*extended),
-            "ex style 90c00048 ex 80 help 4242 at 10,20,186,40 menu #200 class FIXTUREDIALOG caption 进度 font 9 700 1 86 宋体");
+            "ex style 90c00048 ex 80 help 4242 at 10,20,186,40 menu #200 class FIXTUREDIALOG caption 进度 font 9 700 1 "
+            "86 宋体");
   // windres writes an ICON statement without its size.
-  EXPECT_EQ(describe::Controls(*extended), (std::vector<std::string>{
-      "1000 (3e8) #130 正在检查更新... style 50020000 ex 0 help 0 at 10,10,166,10",
-      "1001 (3e9) MSCTLS_PROGRESS32 - style 50800000 ex 200 help 4711 at 10,24,166,8",
-      "-1 (ffffffff) #130 #128 style 50000003 ex 0 help 0 at 150,4,0,0",
-      "2 (2) #128 取消 style 50010000 ex 0 help 0 at 130,24,50,14"}));
+  EXPECT_EQ(describe::Controls(*extended),
+            (std::vector<std::string>{"1000 (3e8) #130 正在检查更新... style 50020000 ex 0 help 0 at 10,10,166,10",
+                                      "1001 (3e9) MSCTLS_PROGRESS32 - style 50800000 ex 200 help 4711 at 10,24,166,8",
+                                      "-1 (ffffffff) #130 #128 style 50000003 ex 0 help 0 at 150,4,0,0",
+                                      "2 (2) #128 取消 style 50010000 ex 0 help 0 at 130,24,50,14"}));
 }
 
 TEST_P(Fixture, StringTableIconsAndVersionBlock) {
@@ -109,8 +112,9 @@ TEST_P(Fixture, StringTableIconsAndVersionBlock) {
     const auto header = pe::ParseIconImage(data);
     ASSERT_TRUE(header);
     EXPECT_EQ(data.size(), entry.bytesInResource);
-    icons.push_back(std::to_string(entry.width) + "x" + std::to_string(entry.height) + "x" + std::to_string(entry.bitCount) +
-                    (header->png ? " png " : " bmp ") + std::to_string(header->width) + "x" + std::to_string(header->height));
+    icons.push_back(std::to_string(entry.width) + "x" + std::to_string(entry.height) + "x" +
+                    std::to_string(entry.bitCount) + (header->png ? " png " : " bmp ") + std::to_string(header->width) +
+                    "x" + std::to_string(header->height));
   }
   // A bitmap's height counts its mask too.
   EXPECT_EQ(icons, (std::vector<std::string>{"16x16x32 bmp 16x32", "32x32x32 bmp 32x64", "256x256x32 png 256x256"}));
@@ -119,11 +123,13 @@ TEST_P(Fixture, StringTableIconsAndVersionBlock) {
   ASSERT_TRUE(info && info->fixed());
   EXPECT_EQ(info->fixed()->fileVersion, (pe::VersionNumber{1, 0, 0, 3}));
   EXPECT_EQ(info->fixed()->productVersion, (pe::VersionNumber{1, 0, 0, 4}));
-  EXPECT_EQ(describe::Tables(*info), (std::vector<std::string>{
-      "080404B0: FileDescription=测试程序; FileVersion=1, 0, 0, 3; ProductVersion=1, 0, 0, 4;",
-      "040904b0: FileVersion=9, 9, 9, 9;"}));
+  EXPECT_EQ(describe::Tables(*info),
+            (std::vector<std::string>{
+                "080404B0: FileDescription=测试程序; FileVersion=1, 0, 0, 3; ProductVersion=1, 0, 0, 4;",
+                "040904b0: FileVersion=9, 9, 9, 9;"}));
   ASSERT_EQ(info->translations().size(), 2u);
-  EXPECT_EQ(std::pair(info->translations()[1].language, info->translations()[1].codePage), (std::pair<std::uint16_t, std::uint16_t>(0x409, 1200)));
+  EXPECT_EQ(std::pair(info->translations()[1].language, info->translations()[1].codePage),
+            (std::pair<std::uint16_t, std::uint16_t>(0x409, 1200)));
   // Names match without regard to case, as VerQueryValue matches them.
   EXPECT_EQ(info->FindString(u"080404b0", u"fileversion"), u"1, 0, 0, 3");
   EXPECT_EQ(info->Query(u"\\StringFileInfo\\040904B0\\FileVersion")->text, u"9, 9, 9, 9");

@@ -29,7 +29,8 @@ std::size_t ParseData(std::uint16_t type, pe::Bytes data) {
       values += info->Query(u"\\StringFileInfo\\080404b0\\FileVersion") != nullptr;
     }
   } else if (type == pe::rt::kDialog) {
-    if (const auto dialog = pe::ParseDialogTemplate(data)) values += dialog->controls.size() + pe::ToUtf8(dialog->caption).size();
+    if (const auto dialog = pe::ParseDialogTemplate(data))
+      values += dialog->controls.size() + pe::ToUtf8(dialog->caption).size();
   } else if (type == pe::rt::kString) {
     if (const auto block = pe::ParseStringBlock(data)) values += block->size();
   } else if (type == pe::rt::kGroupIcon) {
@@ -73,7 +74,8 @@ TEST(Robustness, EveryPrefixOfEachResourceParsesOrFails) {
     for (const pe::Resource& resource : pe::ListResources(*image)) {
       if (!resource.type.isOrdinal()) continue;
       for (std::size_t size = 0; size <= resource.data.size(); ++size) {
-        const std::vector<std::uint8_t> prefix(resource.data.begin(), resource.data.begin() + static_cast<std::ptrdiff_t>(size));
+        const std::vector<std::uint8_t> prefix(resource.data.begin(),
+                                               resource.data.begin() + static_cast<std::ptrdiff_t>(size));
         ParseData(resource.type.ordinal(), prefix);
         const bool shortened = size < resource.data.size();
         EXPECT_FALSE(shortened && resource.type == pe::ResourceId(pe::rt::kDialog) && pe::ParseDialogTemplate(prefix));

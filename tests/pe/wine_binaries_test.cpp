@@ -40,9 +40,9 @@ std::vector<std::string> Sample(std::size_t stride) {
 
 std::string Label(const pe::ResourceId& id, bool type) {
   static const std::map<std::uint16_t, std::string> types = {
-      {1, "CURSOR"}, {2, "BITMAP"},       {3, "ICON"},          {4, "MENU"},        {5, "DIALOG"},
-      {6, "STRING"}, {9, "ACCELERATOR"},  {10, "RCDATA"},       {11, "MESSAGETABLE"}, {12, "GROUP_CURSOR"},
-      {14, "GROUP_ICON"}, {16, "VERSION"}, {24, "RT_MANIFEST"}};
+      {1, "CURSOR"},      {2, "BITMAP"},      {3, "ICON"},        {4, "MENU"},          {5, "DIALOG"},
+      {6, "STRING"},      {9, "ACCELERATOR"}, {10, "RCDATA"},     {11, "MESSAGETABLE"}, {12, "GROUP_CURSOR"},
+      {14, "GROUP_ICON"}, {16, "VERSION"},    {24, "RT_MANIFEST"}};
   if (!id.isOrdinal()) return "L\"" + pe::ToUtf8(id.name()) + "\"";
   if (type && types.count(id.ordinal()) != 0) return types.at(id.ordinal());
   char hex[8];
@@ -53,7 +53,8 @@ std::string Label(const pe::ResourceId& id, bool type) {
 // FileVersion values found by scanning a block's bytes for the key, without walking its tree.
 std::vector<std::u16string> ScanFileVersions(const std::vector<std::uint8_t>& bytes) {
   std::u16string units;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) units.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+    units.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
   std::vector<std::u16string> values;
   const std::u16string key(u"FileVersion\0", 12);
   for (std::size_t at = units.find(key); at != std::u16string::npos; at = units.find(key, at + 1)) {
@@ -81,7 +82,8 @@ void ExpectSameResources(const pe::PeImage& image, const std::vector<winedump::R
     ASSERT_TRUE(block);
     std::map<std::uint16_t, std::u16string> strings;
     for (std::size_t entry = 0; entry < 16; ++entry)
-      if (!(*block)[entry].empty()) strings[static_cast<std::uint16_t>((mine.name.ordinal() - 1) * 16 + entry)] = (*block)[entry];
+      if (!(*block)[entry].empty())
+        strings[static_cast<std::uint16_t>((mine.name.ordinal() - 1) * 16 + entry)] = (*block)[entry];
     EXPECT_EQ(strings, dumped[i].strings);
     if (!strings.empty()) {
       EXPECT_EQ(pe::FindStringResource(image, strings.rbegin()->first, mine.language), strings.rbegin()->second);
@@ -103,10 +105,13 @@ void ExpectSameVersionBlocks(const pe::PeImage& image, const std::vector<winedum
     }
     EXPECT_EQ(versions, ScanFileVersions(resource.bytes));
     static constexpr std::array<std::uint8_t, 4> kSignature = {0xBD, 0x04, 0xEF, 0xFE};
-    const auto signature = std::search(resource.bytes.begin(), resource.bytes.end(), kSignature.begin(), kSignature.end());
+    const auto signature =
+        std::search(resource.bytes.begin(), resource.bytes.end(), kSignature.begin(), kSignature.end());
     ASSERT_NE(signature, resource.bytes.end());
     ASSERT_TRUE(info->fixed());
-    const auto word = [&](std::size_t at) { return static_cast<std::uint16_t>(signature[at] | signature[at + 1] << 8); };
+    const auto word = [&](std::size_t at) {
+      return static_cast<std::uint16_t>(signature[at] | signature[at + 1] << 8);
+    };
     EXPECT_EQ(info->fixed()->fileVersion, (pe::VersionNumber{word(10), word(8), word(14), word(12)}));
   }
   if (!chineseTable) {
@@ -124,7 +129,8 @@ TEST(WineBinaries, ResourcesAndVersionBlocksMatchWinedump) {
     const std::vector<winedump::Resource> dumped = winedump::Resources(kWineDir / name);
     ExpectSameResources(image, dumped);
     ExpectSameVersionBlocks(image, dumped);
-    versionBlocks += static_cast<int>(std::count_if(dumped.begin(), dumped.end(), [](const auto& r) { return r.type == "VERSION"; }));
+    versionBlocks += static_cast<int>(
+        std::count_if(dumped.begin(), dumped.end(), [](const auto& r) { return r.type == "VERSION"; }));
   }
   EXPECT_GT(versionBlocks, 50);
 }
@@ -139,8 +145,10 @@ TEST(WineBinaries, HeadersAndImportsMatchWinedump) {
     EXPECT_EQ(image.format() == pe::Format::Pe32Plus ? 0x20B : 0x10B, headers.magic);
     EXPECT_EQ(image.subsystem(), headers.subsystem);
     EXPECT_EQ(image.imageBase(), headers.imageBase);
-    for (const auto& [directoryName, index] : {std::pair{"IMPORT", pe::directory::kImport}, {"RESOURCE", pe::directory::kResource}})
-      EXPECT_EQ(std::pair(image.directory(index).rva, image.directory(index).size), headers.directories.at(directoryName));
+    for (const auto& [directoryName, index] :
+         {std::pair{"IMPORT", pe::directory::kImport}, {"RESOURCE", pe::directory::kResource}})
+      EXPECT_EQ(std::pair(image.directory(index).rva, image.directory(index).size),
+                headers.directories.at(directoryName));
 
     std::vector<winedump::Import> imports;
     for (const pe::ImportedDll& dll : pe::ReadImports(image)) {
@@ -155,11 +163,14 @@ TEST(WineBinaries, HeadersAndImportsMatchWinedump) {
 TEST(WineBinaries, KnownFactsOfNotepadAndKernel32) {
   const pe::PeImage notepad = LoadWine("notepad.exe");
   // The Chinese encoding bar: a classic template in the 0804 language (bytes as winedump shows them).
-  const auto dialog = pe::ParseDialogTemplate(pe::LocateResource(notepad, pe::rt::kDialog, 0x190, pe::lang::kChinesePrc)->data);
+  const auto dialog =
+      pe::ParseDialogTemplate(pe::LocateResource(notepad, pe::rt::kDialog, 0x190, pe::lang::kChinesePrc)->data);
   ASSERT_TRUE(dialog);
-  EXPECT_EQ(describe::Of(*dialog), "classic style 54800444 ex 0 help 0 at 50,50,300,15 menu - class - caption  font 9 0 0 0 MS Shell Dlg");
-  EXPECT_EQ(describe::Controls(*dialog), (std::vector<std::string>{"-1 (ffff) #130 编码: style 50020000 ex 0 help 0 at 5,0,60,12",
-                                                                   "401 (191) #133 - style 50200003 ex 0 help 0 at 63,0,150,48"}));
+  EXPECT_EQ(describe::Of(*dialog),
+            "classic style 54800444 ex 0 help 0 at 50,50,300,15 menu - class - caption  font 9 0 0 0 MS Shell Dlg");
+  EXPECT_EQ(describe::Controls(*dialog),
+            (std::vector<std::string>{"-1 (ffff) #130 编码: style 50020000 ex 0 help 0 at 5,0,60,12",
+                                      "401 (191) #133 - style 50200003 ex 0 help 0 at 63,0,150,48"}));
 
   // Each image of the icon group has the size, depth and byte count the group gives it.
   const auto group = pe::ParseIconGroup(pe::LocateResourceForSystem(notepad, pe::rt::kGroupIcon, 0x300)->data);
@@ -170,8 +181,9 @@ TEST(WineBinaries, KnownFactsOfNotepadAndKernel32) {
     const pe::Bytes data = pe::LocateResourceForSystem(notepad, pe::rt::kIcon, entry.iconId)->data;
     const auto header = pe::ParseIconImage(data);
     ASSERT_TRUE(header);
-    EXPECT_EQ(std::tuple(header->width, header->png ? header->height : header->height / 2, header->bitCount, data.size()),
-              std::tuple(entry.width, entry.height, entry.bitCount, std::size_t{entry.bytesInResource}));
+    EXPECT_EQ(
+        std::tuple(header->width, header->png ? header->height : header->height / 2, header->bitCount, data.size()),
+        std::tuple(entry.width, entry.height, entry.bitCount, std::size_t{entry.bytesInResource}));
   }
 
   // kernel32 carries 36 translated version blocks; a Chinese system reads the 0804 one.

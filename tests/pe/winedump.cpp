@@ -29,7 +29,8 @@ std::u16string Unescape(const std::string& text) {
       c = text[++i];
       if (c == 'x') {
         std::size_t digits = 0;
-        while (digits < 4 && i + 1 + digits < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1 + digits])))
+        while (digits < 4 && i + 1 + digits < text.size() &&
+               std::isxdigit(static_cast<unsigned char>(text[i + 1 + digits])))
           ++digits;
         out.push_back(static_cast<char16_t>(std::stoul(text.substr(i + 1, digits), nullptr, 16)));
         i += digits;
@@ -68,7 +69,8 @@ std::vector<Resource> Resources(const std::string& file) {
   for (std::string line; std::getline(lines, line);) {
     if (line.compare(0, 4, "    ") != 0) {
       if (std::regex_match(line, match, header))
-        resources.push_back({match[1], match[2], static_cast<std::uint16_t>(std::stoul(match[3], nullptr, 16)), {}, {}, false});
+        resources.push_back(
+            {match[1], match[2], static_cast<std::uint16_t>(std::stoul(match[3], nullptr, 16)), {}, {}, false});
     } else if (resources.empty() || ReadHexLine(line, resources.back().bytes)) {
       continue;
     } else if (std::regex_match(line, match, stringLine)) {
@@ -86,12 +88,16 @@ Headers ReadHeaders(const std::string& file) {
   // The number after `label`, e.g. "  Magic   0x20B" or "  IMPORT   rva: 0x5000   size: 0x31c".
   const auto field = [&text](const std::string& label, int base, const std::string& after = "") {
     const std::size_t line = text.find("\n  " + label);
-    const std::size_t at = line == std::string::npos ? line : text.find_first_of("0123456789", text.find(after, line) + after.size());
+    const std::size_t at =
+        line == std::string::npos ? line : text.find_first_of("0123456789", text.find(after, line) + after.size());
     return at == std::string::npos ? 0 : std::stoull(text.substr(at), nullptr, base);
   };
-  Headers headers{static_cast<std::uint16_t>(field("Machine:", 16)), static_cast<std::uint16_t>(field("Number of Sections:", 10)),
-                  static_cast<std::uint16_t>(field("Magic", 16)), static_cast<std::uint16_t>(field("Subsystem", 16)),
-                  field("image base", 16), {}};
+  Headers headers{static_cast<std::uint16_t>(field("Machine:", 16)),
+                  static_cast<std::uint16_t>(field("Number of Sections:", 10)),
+                  static_cast<std::uint16_t>(field("Magic", 16)),
+                  static_cast<std::uint16_t>(field("Subsystem", 16)),
+                  field("image base", 16),
+                  {}};
   for (const std::string name : {"IMPORT", "RESOURCE"})
     headers.directories[name] = {field(name + " ", 16, "rva:"), field(name + " ", 16, "size:")};
   return headers;
@@ -104,7 +110,8 @@ std::vector<Import> Imports(const std::string& file) {
   std::istringstream lines(Run("dump -j import '" + file + "'"));
   std::smatch match;
   for (std::string line; std::getline(lines, line);) {
-    if (std::regex_match(line, match, dll)) imports.push_back({match[1], {}});
+    if (std::regex_match(line, match, dll))
+      imports.push_back({match[1], {}});
     else if (!imports.empty() && std::regex_match(line, match, function))
       imports.back().functions.emplace_back(std::stoul(match[1]), match[2]);
   }

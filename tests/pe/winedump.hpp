@@ -14,9 +14,9 @@ struct Resource {
   std::string type;  // as winedump labels it: "VERSION", L"TYPELIB", ...
   std::string name;  // "0001", L"README"
   std::uint16_t language = 0;
-  std::vector<std::uint8_t> bytes;            // from the hex dump
+  std::vector<std::uint8_t> bytes;                  // from the hex dump
   std::map<std::uint16_t, std::u16string> strings;  // RT_STRING, which winedump decodes
-  bool decoded = false;                       // shown as text, not as bytes
+  bool decoded = false;                             // shown as text, not as bytes
 };
 
 struct Headers {

@@ -18,7 +18,11 @@ std::string Golden(const std::string& name) {
 Release Sample() {
   return {"1,0,0,4",
           123456,
-          {{"", "Ostravine.exe"}, {"data/maps", "b.map"}, {"data", "a.pak"}, {"", "readme.txt"}, {"data/maps", "a.map"},
+          {{"", "Ostravine.exe"},
+           {"data/maps", "b.map"},
+           {"data", "a.pak"},
+           {"", "readme.txt"},
+           {"data/maps", "a.map"},
            {"lib", "z.dll"}}};
 }
 
@@ -35,7 +39,8 @@ std::string RefusalOf(const Release& release, const std::string& url = "http://h
 
 TEST(ManifestWriter, ReproducesTheGoldenManifestsByteForByte) {
   EXPECT_EQ(WriteManifest(Sample(), "http://updates.example:8081/release/"), Golden("sample.htm"));
-  EXPECT_EQ(WriteManifest({"1,0,0,3", 7, {{"", "Ostravine.exe"}}}, "http://127.0.0.1:8081/r"), Golden("target-only.htm"));
+  EXPECT_EQ(WriteManifest({"1,0,0,3", 7, {{"", "Ostravine.exe"}}}, "http://127.0.0.1:8081/r"),
+            Golden("target-only.htm"));
 }
 
 TEST(ManifestWriter, TheUpdaterReadsBackWhatWasPublished) {
@@ -59,14 +64,16 @@ TEST(ManifestWriter, TheUpdaterReadsBackWhatWasPublished) {
 }
 
 TEST(ManifestWriter, RefusesWhatTheUpdaterCannotCarryOut) {
-  EXPECT_NE(RefusalOf({"1", 1, {{"", "Ostravine.exe"}, {"a/b", "x.dll"}}}).find("a/: this folder has subfolders but no file"),
-            std::string::npos);
+  EXPECT_NE(
+      RefusalOf({"1", 1, {{"", "Ostravine.exe"}, {"a/b", "x.dll"}}}).find("a/: this folder has subfolders but no file"),
+      std::string::npos);
   EXPECT_NE(RefusalOf({"1", 1, {{"", "Ostravine.exe"}, {"", "con.txt"}}}).find("con.txt: the updater refuses"),
             std::string::npos);
   for (const char* name : {"a b.txt", "x%41", "a#b", "q?.dll", "\xB1\xED.txt", "trail."})
     EXPECT_NE(RefusalOf({"1", 1, {{"", "Ostravine.exe"}, {"", name}}}).find(name), std::string::npos) << name;
   EXPECT_NE(RefusalOf({"1", 1, {{"", "Ostravine.exe"}, {"my dir", "x"}}}).find("my dir/x"), std::string::npos);
-  EXPECT_NE(RefusalOf({"1", 1, {{"", "other.exe"}}}).find("Ostravine.exe: the release has no target"), std::string::npos);
+  EXPECT_NE(RefusalOf({"1", 1, {{"", "other.exe"}}}).find("Ostravine.exe: the release has no target"),
+            std::string::npos);
   EXPECT_NE(RefusalOf({"", 1, {{"", "Ostravine.exe"}}}).find("FileVersion"), std::string::npos);
   EXPECT_NE(RefusalOf({"1", 1, {{"", "Ostravine.exe"}}}, "ftp://h/x").find("http://"), std::string::npos);
   Release big{"1", 1, {{"", "Ostravine.exe"}}};

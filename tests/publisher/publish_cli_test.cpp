@@ -60,7 +60,8 @@ class PublishCli : public ::testing::Test {
   }
 
   // A release folder with `target` as its Ostravine.exe (none when empty) and the given files.
-  fs::path Release(const std::string& name, const std::string& target, const std::map<std::string, std::string>& files) const {
+  fs::path Release(const std::string& name, const std::string& target,
+                   const std::map<std::string, std::string>& files) const {
     const fs::path root = dir_ / name;
     fs::create_directories(root);
     if (!target.empty()) fs::copy_file(fs::path(TARGETS_DIR) / target, root / "Ostravine.exe");
@@ -147,11 +148,12 @@ TEST_F(PublishCli, CheckNamesEveryProblemOfABadManifestWithItsLine) {
             "update_size=3\n"
             "http://127.0.0.1:8081/release/data/items.dat -> <install>\\..\\data\\items.dat\n");
   const std::string file = manifest.string();
-  EXPECT_EQ(checked.err,
-            file + ": line 8: ends with LF only, not CR LF\n" +
-            file + ": line 5: entry 0 is refused by the updater: to contains a \"..\" component\n" +
-            file + ": line 9: update_from1= stands before the key it must follow, where the updater does not look for it\n" +
-            file + ": update_size says 3 entries, but the manifest has 2 (update_name0= to update_name1=)\n");
+  EXPECT_EQ(
+      checked.err,
+      file + ": line 8: ends with LF only, not CR LF\n" + file +
+          ": line 5: entry 0 is refused by the updater: to contains a \"..\" component\n" + file +
+          ": line 9: update_from1= stands before the key it must follow, where the updater does not look for it\n" +
+          file + ": update_size says 3 entries, but the manifest has 2 (update_name0= to update_name1=)\n");
 
   const Outcome missing = Run({"check", (dir_ / "none.htm").string()});
   EXPECT_EQ(missing.status, 1);
@@ -164,26 +166,34 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
     std::map<std::string, std::string> files;
     std::string message;
   };
-  const std::string urlRule = "\" must use only letters, digits and -._~!$&'()+,;=@ (safe in a URL path and a Windows name)";
+  const std::string urlRule =
+      "\" must use only letters, digits and -._~!$&'()+,;=@ (safe in a URL path and a Windows name)";
   const std::vector<Case> cases{
-      {"target-zh.exe", {{"data/maps/east.map", "e"}},
+      {"target-zh.exe",
+       {{"data/maps/east.map", "e"}},
        "data/: this folder has subfolders but no file of its own, so the updater cannot create data/maps/"},
-      {"target-zh.exe", {{"con.txt", "c"}},
+      {"target-zh.exe",
+       {{"con.txt", "c"}},
        "con.txt: the updater refuses this entry: name names a reserved device (CON, PRN, AUX, NUL, COM1-9, LPT1-9)"},
       {"target-zh.exe", {{"my notes.txt", "n"}}, "my notes.txt: \"my notes.txt" + urlRule},
       {"target-zh.exe", {{"地图/east.map", "e"}}, "地图/east.map: \"地图" + urlRule},
       {"", {{"bin/Ostravine.exe", "MZ"}}, "Ostravine.exe: not in "},
-      {"target-en.exe", {},
-       "Ostravine.exe: has no FileVersion in a Chinese (PRC) Unicode version table (080404b0), so the updater could never "
+      {"target-en.exe",
+       {},
+       "Ostravine.exe: has no FileVersion in a Chinese (PRC) Unicode version table (080404b0), so the updater could "
+       "never "
        "find it current"},
-      {"", {{"Ostravine.exe", "not a program"}}, "Ostravine.exe: has no FileVersion in a Chinese (PRC) Unicode version table"},
+      {"",
+       {{"Ostravine.exe", "not a program"}},
+       "Ostravine.exe: has no FileVersion in a Chinese (PRC) Unicode version table"},
   };
   const fs::path output = dir_ / "update.htm";
   const std::string served = "update_version=1,0,0,3\r\n";
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
     WriteFile(output, served);
-    const Outcome refused = Run({"manifest", Release("r" + std::to_string(i), c.target, c.files).string(), kUrl, output.string()});
+    const Outcome refused =
+        Run({"manifest", Release("r" + std::to_string(i), c.target, c.files).string(), kUrl, output.string()});
     EXPECT_EQ(refused.status, 1) << c.message;
     EXPECT_EQ(refused.err.rfind("merovast-publish: " + c.message, 0), 0u) << refused.err;
     EXPECT_EQ(refused.out, "");
@@ -206,7 +216,8 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
   EXPECT_EQ(noFolder.status, 1);
   EXPECT_EQ(noFolder.err, "merovast-publish: " + (dir_ / "none").string() + ": not a folder\n");
 
-  const Outcome unwritable = Run({"manifest", Sample("sample").string(), kUrl, (dir_ / "none" / "update.htm").string()});
+  const Outcome unwritable =
+      Run({"manifest", Sample("sample").string(), kUrl, (dir_ / "none" / "update.htm").string()});
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_EQ(unwritable.err, "merovast-publish: " + (dir_ / "none" / "update.htm").string() + ": cannot be written\n");
 }
@@ -243,9 +254,13 @@ TEST_F(PublishCli, HelpSucceedsAndWrongUsageExitsWith2) {
   EXPECT_EQ(help.out.rfind("usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT]\n", 0), 0u) << help.out;
   EXPECT_EQ(help.err, "");
 
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {"manifest", dir_.string()}, {"manifest", dir_.string(), kUrl, "a", "b"}, {"check"}, {"check", "a", "b"},
-           {"publish", dir_.string(), kUrl}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"manifest", dir_.string()},
+                                             {"manifest", dir_.string(), kUrl, "a", "b"},
+                                             {"check"},
+                                             {"check", "a", "b"},
+                                             {"publish", dir_.string(), kUrl}}) {
     const Outcome wrong = Run(args);
     EXPECT_EQ(wrong.status, 2) << ::testing::PrintToString(args);
     EXPECT_EQ(wrong.out, "");

@@ -12,33 +12,35 @@
 
 namespace {
 
-bool Exists(const std::wstring& path) { return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) {
+  return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 2) {
-        std::fputws(L"usage: holdfile PATH [--seconds N] [--until FILE] [--ready FILE]\n", stderr);
-        return 1;
-    }
-    DWORD seconds = 30;
-    std::wstring until;
-    std::wstring ready;
-    for (int i = 2; i + 1 < argc; i += 2) {
-        if (std::wcscmp(argv[i], L"--seconds") == 0) seconds = static_cast<DWORD>(std::wcstoul(argv[i + 1], nullptr, 10));
-        if (std::wcscmp(argv[i], L"--until") == 0) until = argv[i + 1];
-        if (std::wcscmp(argv[i], L"--ready") == 0) ready = argv[i + 1];
-    }
+  if (argc < 2) {
+    std::fputws(L"usage: holdfile PATH [--seconds N] [--until FILE] [--ready FILE]\n", stderr);
+    return 1;
+  }
+  DWORD seconds = 30;
+  std::wstring until;
+  std::wstring ready;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    if (std::wcscmp(argv[i], L"--seconds") == 0) seconds = static_cast<DWORD>(std::wcstoul(argv[i + 1], nullptr, 10));
+    if (std::wcscmp(argv[i], L"--until") == 0) until = argv[i + 1];
+    if (std::wcscmp(argv[i], L"--ready") == 0) ready = argv[i + 1];
+  }
 
-    FileHandle held = OwnFile(CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!held) {
-        std::fwprintf(stderr, L"holdfile: cannot open %ls (error %lu)\n", argv[1], GetLastError());
-        return 2;
-    }
-    if (!ready.empty()) {
-        FileHandle signal = OwnFile(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    }
-    ULONGLONG deadline = GetTickCount64() + seconds * 1000ULL;
-    while (GetTickCount64() < deadline && !Exists(until)) Sleep(20);
-    return 0;
+  FileHandle held = OwnFile(CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!held) {
+    std::fwprintf(stderr, L"holdfile: cannot open %ls (error %lu)\n", argv[1], GetLastError());
+    return 2;
+  }
+  if (!ready.empty()) {
+    FileHandle signal = OwnFile(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  }
+  ULONGLONG deadline = GetTickCount64() + seconds * 1000ULL;
+  while (GetTickCount64() < deadline && !Exists(until)) Sleep(20);
+  return 0;
 }

@@ -16,7 +16,9 @@ class Problems {
   int LineOf(text::Pos pos) const {
     return 1 + static_cast<int>(std::count(bytes_.begin(), bytes_.begin() + std::max<text::Pos>(pos, 0), '\n'));
   }
-  void At(text::Pos pos, const std::string& what) { out_.push_back(text::Format("line %d: %s", LineOf(pos), what.c_str())); }
+  void At(text::Pos pos, const std::string& what) {
+    out_.push_back(text::Format("line %d: %s", LineOf(pos), what.c_str()));
+  }
   void Add(const std::string& what) { out_.push_back(what); }
 
   // Says why a key the reader needed was not found where it looked.
@@ -51,11 +53,14 @@ ManifestCheck CheckManifest(std::string_view bytes) {
   ManifestCheck check;
   Problems problems(bytes, check.problems);
   if (bytes.size() > kManifestLimit)
-    problems.At(static_cast<text::Pos>(kManifestLimit),
-                text::Format("the manifest is %zu bytes; the updater reads only the first %zu", bytes.size(), kManifestLimit));
+    problems.At(
+        static_cast<text::Pos>(kManifestLimit),
+        text::Format("the manifest is %zu bytes; the updater reads only the first %zu", bytes.size(), kManifestLimit));
   for (std::size_t i = 0; i < bytes.size(); ++i)
-    if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')) problems.At(static_cast<text::Pos>(i), "ends with LF only, not CR LF");
-  if (!bytes.empty() && bytes.back() != '\n') problems.At(static_cast<text::Pos>(bytes.size()), "the last line does not end with CR LF");
+    if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r'))
+      problems.At(static_cast<text::Pos>(i), "ends with LF only, not CR LF");
+  if (!bytes.empty() && bytes.back() != '\n')
+    problems.At(static_cast<text::Pos>(bytes.size()), "the last line does not end with CR LF");
 
   ManifestReader reader(bytes.substr(0, kManifestLimit));
   check.headerRead = reader.ReadHeader(check.header);
@@ -82,18 +87,20 @@ ManifestCheck CheckManifest(std::string_view bytes) {
       break;
     }
     const std::string nameKey = text::Format("update_name%d=", i);
-    for (const auto& [key, value] : {std::pair{nameKey, entry.name}, std::pair{text::Format("update_from%d=", i), entry.from},
-                                     std::pair{text::Format("update_to%d=", i), entry.to}})
+    for (const auto& [key, value] :
+         {std::pair{nameKey, entry.name}, std::pair{text::Format("update_from%d=", i), entry.from},
+          std::pair{text::Format("update_to%d=", i), entry.to}})
       problems.Tabs(key, value);
     if (const std::string reason = UnsafeEntryReason(entry); !reason.empty())
-      problems.At(text::Find(bytes, nameKey, 0), text::Format("entry %d is refused by the updater: %s", i, reason.c_str()));
+      problems.At(text::Find(bytes, nameKey, 0),
+                  text::Format("entry %d is refused by the updater: %s", i, reason.c_str()));
     const std::string remoteDir = check.header.update_url + entry.from;
     const std::string localDir = installDir + entry.to;
     check.downloads.push_back({entry, remoteDir + "/" + entry.name, localDir + "\\" + entry.name});
   }
   const int names = CountNameKeys(reader.text());
   if (names != count)
-    problems.Add(text::Format("update_size says %d entries, but the manifest has %d (update_name0= to update_name%d=)", count,
-                              names, names - 1));
+    problems.Add(text::Format("update_size says %d entries, but the manifest has %d (update_name0= to update_name%d=)",
+                              count, names, names - 1));
   return check;
 }

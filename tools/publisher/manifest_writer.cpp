@@ -57,7 +57,8 @@ std::string WriteManifest(const Release& release, std::string_view url) {
   // The updater creates one folder level per entry, so each folder's parent needs a file of its own.
   for (const std::string& folder : foldersWithFiles)
     if (!folder.empty() && !foldersWithFiles.contains(Parent(folder)))
-      throw PublishError(Parent(folder) + "/: this folder has subfolders but no file of its own, so the updater cannot create " +
+      throw PublishError(Parent(folder) +
+                         "/: this folder has subfolders but no file of its own, so the updater cannot create " +
                          folder + "/");
   if (release.version.empty() || release.version.find_first_of("\r\n") != std::string::npos)
     throw PublishError(std::string(kTargetFileName) + ": its FileVersion is empty or spans lines");
@@ -76,9 +77,9 @@ std::string WriteManifest(const Release& release, std::string_view url) {
 
   std::string base(url);
   while (!base.empty() && base.back() == '/') base.pop_back();
-  std::string manifest = text::Format("update_version=%s\r\nupdate_filesize=%lld\r\nupdate_url=%s\r\nupdate_size=%zu\r\n",
-                                      release.version.c_str(), static_cast<long long>(release.targetSize),
-                                      base.c_str(), files.size());
+  std::string manifest =
+      text::Format("update_version=%s\r\nupdate_filesize=%lld\r\nupdate_url=%s\r\nupdate_size=%zu\r\n",
+                   release.version.c_str(), static_cast<long long>(release.targetSize), base.c_str(), files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     const ReleaseFile& file = files[i];
     const std::string from = file.folder.empty() ? "" : "/" + file.folder;

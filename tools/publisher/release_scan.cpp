@@ -25,7 +25,8 @@ Release ScanRelease(const fs::path& root) {
   if (error) throw PublishError(root.string() + ": " + error.message());
 
   const fs::path target = root / kTargetFileName;
-  if (!fs::is_regular_file(target, error)) throw PublishError(std::string(kTargetFileName) + ": not in " + root.string());
+  if (!fs::is_regular_file(target, error))
+    throw PublishError(std::string(kTargetFileName) + ": not in " + root.string());
   release.targetSize = static_cast<std::int64_t>(fs::file_size(target, error));
   release.version = pe::ProbeFileVersion(target);
   if (release.version.empty())

@@ -35,22 +35,22 @@ std::string PatternBytes(std::size_t count);
 
 // How the faults mode answers a GET of one path.
 struct Reply {
-    int status = 200;
-    std::string body{};
-    std::optional<long> contentLength{};  // default: the body's length
-    bool omitContentLength = false;
-    std::optional<std::size_t> sendBytes{};  // default: the whole body
-    bool reset = false;                     // end with RST instead of a close
-    bool headers = true;                    // false: no status line at all
-    double delaySeconds = 0;                // before the status line
-    double stallSeconds = 0;                // after the sent bytes, before the end
+  int status = 200;
+  std::string body{};
+  std::optional<long> contentLength{};  // default: the body's length
+  bool omitContentLength = false;
+  std::optional<std::size_t> sendBytes{};  // default: the whole body
+  bool reset = false;                      // end with RST instead of a close
+  bool headers = true;                     // false: no status line at all
+  double delaySeconds = 0;                 // before the status line
+  double stallSeconds = 0;                 // after the sent bytes, before the end
 };
 
 // One request that port 8081 received.
 struct Request {
-    std::string line;   // "GET /update_go/update.htm HTTP/1.1"
-    std::string status;
-    std::string userAgent;
+  std::string line;  // "GET /update_go/update.htm HTTP/1.1"
+  std::string status;
+  std::string userAgent;
 };
 
 void ServeNothing();
@@ -69,33 +69,33 @@ void MakeImmutable(const std::wstring& file);
 // --- Processes ---
 
 class Handle {
-public:
-    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-    Handle(Handle&& other) noexcept : handle_(other.release()) {}
-    Handle& operator=(Handle&& other) noexcept;
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle();
-    HANDLE get() const { return handle_; }
-    HANDLE release();
-    explicit operator bool() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+ public:
+  explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
+  Handle(Handle&& other) noexcept : handle_(other.release()) {}
+  Handle& operator=(Handle&& other) noexcept;
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle();
+  HANDLE get() const { return handle_; }
+  HANDLE release();
+  explicit operator bool() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
 
-private:
-    HANDLE handle_;
+ private:
+  HANDLE handle_;
 };
 
 // A started Windows program; still running at destruction, it is terminated.
 class Process {
-public:
-    explicit Process(const std::wstring& commandLine);
-    Process(Process&&) = default;
-    Process& operator=(Process&&) = default;
-    ~Process();
-    // The exit code, or nothing when the program is still running after limitMs.
-    std::optional<DWORD> Wait(DWORD limitMs);
+ public:
+  explicit Process(const std::wstring& commandLine);
+  Process(Process&&) = default;
+  Process& operator=(Process&&) = default;
+  ~Process();
+  // The exit code, or nothing when the program is still running after limitMs.
+  std::optional<DWORD> Wait(DWORD limitMs);
 
-private:
-    Handle process_;
+ private:
+  Handle process_;
 };
 
 // Runs a program to its end; a program still running after limitMs is terminated and throws.
