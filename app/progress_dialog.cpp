@@ -94,7 +94,10 @@ INT_PTR ProgressDialog::OnSysCommand(WPARAM command, LPARAM) {
 
 int ProgressDialog::RunUpdateAndLaunch() {
   WindowsUpdatePlatform platform(Window(), Application::Current().Title());
-  if (!UpdateRun(platform)) {
+  UpdateOptions options;
+  // Empty in a build without a key; a malformed key is refused when the build is configured.
+  options.publicKey = ParsePublicKey(UPDATE_PUBLIC_KEY);
+  if (!UpdateRun(platform, options)) {
     MessageBoxA(Window(), kFailureText, kFailureCaption, MB_OK | MB_ICONEXCLAMATION);
     OnCancel();
     return 0;

@@ -2,11 +2,12 @@
 
 #include <cstring>
 
-void BoundedBufferSink::Add(const char* data, std::size_t size) {
+bool BoundedBufferSink::Add(const char* data, std::size_t size) {
   if (full_ || size > capacity_ - stored_) {
     full_ = true;
-    return;
+    return true;
   }
   std::memcpy(buffer_ + stored_, data, size);
   stored_ += size;
+  return true;
 }

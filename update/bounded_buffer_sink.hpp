@@ -12,7 +12,7 @@ class BoundedBufferSink : public TransferSink {
   bool Open() override { return true; }
   // Stores whole chunks while they fit. Once one does not, nothing after it is stored either,
   // so the buffer always holds a prefix of the body.
-  void Add(const char* data, std::size_t size) override;
+  bool Add(const char* data, std::size_t size) override;
   bool Finish() override { return true; }
 
   std::size_t stored() const { return stored_; }

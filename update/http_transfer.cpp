@@ -71,7 +71,7 @@ int Transfer(const std::string& url, TransferSink& sink) {
     // A connection closed early also ends in a successful empty read: only the length tells.
     if (read == 0) return (!expected || *expected == received) && sink.Finish() ? 1 : 0;
     received += read;
-    sink.Add(chunk, read);
+    if (!sink.Add(chunk, read)) return 0;
   }
 }
 
@@ -82,7 +82,7 @@ int FetchText(const std::string& url, char* buffer, std::size_t capacity) {
   return Transfer(url, sink);
 }
 
-int DownloadToFile(const std::string& url, const std::string& localPath) {
-  ReplacingFileSink sink(localPath);
+int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) {
+  ReplacingFileSink sink(localPath, expected);
   return Transfer(url, sink);
 }

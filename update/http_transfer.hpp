@@ -4,10 +4,14 @@
 #include <cstddef>
 #include <string>
 
+#include "file_digest.hpp"
+
 // Stores at most `capacity` bytes of the body in `buffer`, always a prefix of the body.
 // 1 on success, 0 on failure (no connection, a status other than 2xx, a failed or short read).
 int FetchText(const std::string& url, char* buffer, std::size_t capacity);
 
 // Replaces the file at `localPath` with the body, only once the whole body has arrived.
-// 1 on success, 0 on failure with the file as it was. A failed write raises FileError.
-int DownloadToFile(const std::string& url, const std::string& localPath);
+// 1 on success, 0 on failure with the file as it was. With `expected`, a body of another size
+// or SHA-256 is a failure, and one longer than the size ends the transfer as soon as it shows.
+// A failed write raises FileError.
+int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected = nullptr);

@@ -9,6 +9,8 @@
 // Module and target paths pass through buffers of 260 bytes: at most 259 bytes and a terminator.
 inline constexpr std::size_t kMaxPathBytes = 259;
 inline constexpr const char* kTargetFileName = "Ostravine.exe";
+// The updater itself, which cannot replace its own running file.
+inline constexpr const char* kUpdaterFileName = UPDATER_FILE_NAME;
 
 // The module path up to, not including, its last backslash; the whole path when it has none.
 std::string InstallDirFromModulePath(std::string_view modulePath);

@@ -3,8 +3,13 @@
 #include "file_error.hpp"
 #include "os_file_error.hpp"
 
-ReplacingFileSink::ReplacingFileSink(std::string destination)
-    : destination_(std::move(destination)), temporary_(TemporaryPath(destination_)) {}
+ReplacingFileSink::ReplacingFileSink(std::string destination, const FileDigest* expected)
+    : destination_(std::move(destination)), temporary_(TemporaryPath(destination_)) {
+  if (expected) {
+    expected_ = *expected;
+    hash_.emplace();
+  }
+}
 
 ReplacingFileSink::~ReplacingFileSink() { Discard(); }
 
@@ -16,7 +21,13 @@ bool ReplacingFileSink::Open() {
   return created_;
 }
 
-void ReplacingFileSink::Add(const char* data, std::size_t size) {
+bool ReplacingFileSink::Add(const char* data, std::size_t size) {
+  received_ += size;
+  if (expected_) {
+    // An endless body must not fill the disk.
+    if (received_ > static_cast<std::uint64_t>(expected_->size)) return false;
+    hash_->Add(data, size);
+  }
   while (size > 0) {
     const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
     DWORD written = 0;
@@ -25,9 +36,12 @@ void ReplacingFileSink::Add(const char* data, std::size_t size) {
     data += written;
     size -= written;
   }
+  return true;
 }
 
 bool ReplacingFileSink::Finish() {
+  if (expected_ && (received_ != static_cast<std::uint64_t>(expected_->size) || hash_->Finish() != expected_->sha256))
+    return false;
   if (!::FlushFileBuffers(file_.get())) FailWrite(::GetLastError());
   file_.Reset();
   hold_.Reset();

@@ -2,14 +2,18 @@
 // failed download leaves the destination exactly as it was.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "crypto.hpp"
+#include "file_digest.hpp"
 #include "transfer_sink.hpp"
 #include "win_handle.hpp"
 
 class ReplacingFileSink : public TransferSink {
  public:
-  explicit ReplacingFileSink(std::string destination);
+  // With `expected`, only a body of exactly that size and SHA-256 is put in place.
+  explicit ReplacingFileSink(std::string destination, const FileDigest* expected = nullptr);
   ~ReplacingFileSink() override;
   ReplacingFileSink(const ReplacingFileSink&) = delete;
   ReplacingFileSink& operator=(const ReplacingFileSink&) = delete;
@@ -18,8 +22,10 @@ class ReplacingFileSink : public TransferSink {
   // file that is open elsewhere or read-only fails here, before any byte is read, and no one
   // else can open it during the transfer. Then creates the temporary file.
   bool Open() override;
-  void Add(const char* data, std::size_t size) override;
-  // Flushes the temporary file and moves it over the destination in one step.
+  // False once the body is longer than expected.
+  bool Add(const char* data, std::size_t size) override;
+  // Checks the expected size and hash, flushes the temporary file and moves it over the
+  // destination in one step.
   bool Finish() override;
 
   // The temporary file of a destination; a run killed mid-download leaves at most this one.
@@ -34,4 +40,7 @@ class ReplacingFileSink : public TransferSink {
   FileHandle hold_;
   FileHandle file_;
   bool created_ = false;
+  std::optional<FileDigest> expected_;
+  std::optional<Sha256> hash_;
+  std::uint64_t received_ = 0;
 };

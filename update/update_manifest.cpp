@@ -56,3 +56,14 @@ bool ManifestReader::ReadEntry(int index, ManifestFileEntry& entry) {
   entryEnd_ = position;
   return true;
 }
+
+ManifestReader::HashLine ManifestReader::ReadEntryHash(int index, FileDigest& digest) const {
+  const std::string key = text::Format("update_hash%d=", index);
+  const auto lineAt = static_cast<std::size_t>(entryEnd_) + 2;
+  if (lineAt > text_.size() || text_.compare(lineAt, key.size(), key) != 0) return HashLine::kAbsent;
+  const auto value = ReadManifestValue(text_, key, static_cast<text::Pos>(lineAt));
+  const auto parsed = value ? ParseHashValue(value->value) : std::nullopt;
+  if (!parsed) return HashLine::kMalformed;
+  digest = *parsed;
+  return HashLine::kPresent;
+}

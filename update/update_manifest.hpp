@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "file_digest.hpp"
 #include "text.hpp"
 
 struct UpdateManifest {
@@ -49,6 +50,11 @@ class ManifestReader {
   // Entry `index`: its name key from the end of the previous entry (the start of the text for
   // entry 0), then its from and to keys. Entries must be read in increasing order.
   bool ReadEntry(int index, ManifestFileEntry& entry);
+
+  enum class HashLine { kAbsent, kPresent, kMalformed };
+  // The hash line of the entry just read: present only when the line right after its to line
+  // starts with "update_hash<index>=". The next entry is still searched from the to line's end.
+  HashLine ReadEntryHash(int index, FileDigest& digest) const;
 
   // The key text of the last lookup that failed, for saying what is wrong with a manifest.
   const std::string& missingKey() const { return missingKey_; }

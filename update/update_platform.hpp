@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "file_digest.hpp"
+#include "manifest_signature.hpp"
 
 class UpdatePlatform {
  public:
@@ -14,8 +18,14 @@ class UpdatePlatform {
   // Fills `buffer` with at most `capacity` bytes of the body at `url`; 1 on success, 0 on failure.
   virtual int FetchText(const std::string& url, char* buffer, std::size_t capacity) = 0;
   // Stores the body at `url` as the file `localPath`; 1 on success, 0 on failure.
-  // A failed write raises FileError.
-  virtual int DownloadToFile(const std::string& url, const std::string& localPath) = 0;
+  // With `expected`, a body of another size or SHA-256 is a failure too. A failed write raises
+  // FileError.
+  virtual int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) = 0;
+  // Whether the file at `localPath` has exactly the expected size and SHA-256; false when it
+  // cannot be read.
+  virtual bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) = 0;
+  // Whether `signature` is the key's signature over `message`.
+  virtual bool VerifySignature(std::string_view message, const Signature& signature, const PublicKey& key) = 0;
 
   // The installed target's FileVersion without spaces, or empty text.
   virtual std::string GetTargetVersion() = 0;

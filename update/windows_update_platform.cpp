@@ -2,15 +2,27 @@
 
 #include <shlwapi.h>
 
+#include "crypto.hpp"
 #include "http_transfer.hpp"
 #include "install_probe.hpp"
+#include "local_file_check.hpp"
 
 int WindowsUpdatePlatform::FetchText(const std::string& url, char* buffer, std::size_t capacity) {
   return ::FetchText(url, buffer, capacity);
 }
 
-int WindowsUpdatePlatform::DownloadToFile(const std::string& url, const std::string& localPath) {
-  return ::DownloadToFile(url, localPath);
+int WindowsUpdatePlatform::DownloadToFile(const std::string& url, const std::string& localPath,
+                                          const FileDigest* expected) {
+  return ::DownloadToFile(url, localPath, expected);
+}
+
+bool WindowsUpdatePlatform::IsFileCurrent(const std::string& localPath, const FileDigest& expected) {
+  return ::IsFileCurrent(localPath, expected);
+}
+
+bool WindowsUpdatePlatform::VerifySignature(std::string_view message, const Signature& signature,
+                                            const PublicKey& key) {
+  return VerifyP256Signature(message, signature, key);
 }
 
 std::string WindowsUpdatePlatform::GetTargetVersion() { return ::GetTargetVersion(); }

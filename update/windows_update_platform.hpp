@@ -14,7 +14,9 @@ class WindowsUpdatePlatform : public UpdatePlatform {
   WindowsUpdatePlatform(HWND owner, std::string title) : owner_(owner), title_(std::move(title)) {}
 
   int FetchText(const std::string& url, char* buffer, std::size_t capacity) override;
-  int DownloadToFile(const std::string& url, const std::string& localPath) override;
+  int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) override;
+  bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override;
+  bool VerifySignature(std::string_view message, const Signature& signature, const PublicKey& key) override;
   std::string GetTargetVersion() override;
   std::int32_t GetTargetFileSize() override;
   std::string GetInstallDir() override;

@@ -81,7 +81,7 @@ TEST_F(ShippedExecutable, ImportsOnlySystemDllsAndNoToolchainRuntime) {
   std::vector<std::string> dlls;
   for (const std::string& name : pe::ImportedDllNames(*image_)) dlls.push_back(Lower(name));
   EXPECT_THAT(dlls, IsSubsetOf({"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "shlwapi.dll", "advapi32.dll",
-                                "wininet.dll", "version.dll", "winmm.dll", "msvcrt.dll"}));
+                                "wininet.dll", "version.dll", "winmm.dll", "msvcrt.dll", "bcrypt.dll"}));
   EXPECT_THAT(dlls, testing::IsSupersetOf({"user32.dll", "shell32.dll", "wininet.dll", "version.dll"}));
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto.hpp"
 #include "file_error.hpp"
 #include "update_platform.hpp"
 
@@ -36,16 +37,32 @@ class FakePlatform : public UpdatePlatform {
     return 1;
   }
 
-  int DownloadToFile(const std::string& url, const std::string& localPath) override {
+  int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) override {
     requests.push_back(url);
     const auto slash = localPath.rfind('\\');
     if (!folders.contains(localPath.substr(0, slash))) return 0;
     if (localPath == diskFullAt) throw FileError(FileError::kDiskFull, localPath);
     auto it = served.find(url);
-    if (it == served.end()) return 0;
+    if (it == served.end() || (expected && !Matches(it->second, *expected))) return 0;
     files[localPath] = it->second;
     return 1;
   }
+
+  bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override {
+    auto it = files.find(localPath);
+    return it != files.end() && Matches(it->second, expected);
+  }
+
+  bool VerifySignature(std::string_view message, const Signature& signature, const PublicKey& key) override {
+    return VerifyP256Signature(message, signature, key);
+  }
+
+  static FileDigest DigestOf(const std::string& bytes) {
+    Sha256 hash;
+    hash.Add(bytes.data(), bytes.size());
+    return {*hash.Finish(), static_cast<std::int32_t>(bytes.size())};
+  }
+  static bool Matches(const std::string& bytes, const FileDigest& expected) { return DigestOf(bytes) == expected; }
 
   std::string GetTargetVersion() override { return targetVersion; }
   std::int32_t GetTargetFileSize() override { return targetSize; }

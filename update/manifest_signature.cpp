@@ -1,0 +1,38 @@
+#include "manifest_signature.hpp"
+
+#include <algorithm>
+
+#include "base64.hpp"
+#include "hex.hpp"
+#include "text.hpp"
+
+
+std::optional<PublicKey> ParsePublicKey(std::string_view hex) {
+  PublicKey key{};
+  if (!HexDecode(hex, key.data(), key.size(), true)) return std::nullopt;
+  return key;
+}
+
+std::string PublicKeyHex(const PublicKey& key) { return HexEncode(key.data(), key.size()); }
+
+// 64 bytes in base64, the last group padded with "=".
+constexpr std::size_t kEncodedLength = 88;
+
+std::optional<ManifestSignature> FindManifestSignature(std::string_view manifest) {
+  const std::string_view text = text::UntilNul(manifest);
+  const text::Pos keyAt = text::Find(text, kSignatureKey, 0);
+  if (keyAt == text::kNotFound) return std::nullopt;
+  const auto at = static_cast<std::size_t>(keyAt);
+  if (at != 0 && (at < 2 || text.substr(at - 2, 2) != "\r\n")) return std::nullopt;
+  const std::string_view line = text.substr(at + kSignatureKey.size());
+  if (line.size() != kEncodedLength + 2 || line.substr(kEncodedLength) != "\r\n") return std::nullopt;
+  const auto bytes = Base64Decode(line.substr(0, kEncodedLength));
+  ManifestSignature found{text.substr(0, at), {}};
+  if (!bytes || bytes->size() != found.signature.size()) return std::nullopt;
+  std::copy(bytes->begin(), bytes->end(), found.signature.begin());
+  return found;
+}
+
+std::string SignatureLine(const Signature& signature) {
+  return std::string(kSignatureKey) + Base64Encode(signature.data(), signature.size()) + "\r\n";
+}

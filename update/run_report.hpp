@@ -1,0 +1,31 @@
+// What an update run did, step by step, for whoever wants to know: the publisher's dry run and
+// the fuzzers' oracle. The updater itself reports to no one.
+#pragma once
+
+#include <string_view>
+
+enum class RunEvent {
+  kNoInstallFolder,     // the updater's folder is unknown: nothing is asked for
+  kFetchFailed,         // the manifest could not be fetched
+  kSignatureRejected,   // detail: why
+  kHeaderMissing,       // detail: the key not found
+  kTargetCurrent,       // the target matches: nothing to do
+  kCountMissing,        // detail: the key not found
+  kEntryMissing,        // entry: which; detail: the key not found
+  kEntryUnsafe,         // detail: the rule it breaks
+  kHashMalformed,       // a line starts with the entry's hash key but is no hash line
+  kHashMissing,         // a signed-only run meets an entry without a hash
+  kFolderCreated,       // detail: the folder
+  kFolderFailed,        // detail: the folder
+  kFileCurrent,         // detail: the local path, left as it is
+  kDownloaded,          // detail: the local path
+  kDownloadFailed,      // detail: the remote address
+  kInstalled,           // every entry is in place (or the count was zero or less)
+};
+
+class RunReport {
+ public:
+  virtual ~RunReport() = default;
+  // `entry` is the entry's index, or -1 for a step of the whole run.
+  virtual void Report(RunEvent event, int entry, std::string_view detail) = 0;
+};
