@@ -3,7 +3,7 @@
 # Only 64-bit Wine is used: 32-bit programs cannot run on these machines.
 set -euo pipefail
 packages=(
-  cmake ninja-build g++ libgtest-dev libgmock-dev
+  cmake ninja-build g++ libgtest-dev libgmock-dev libssl-dev libgnutls30
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64 wine64-tools fonts-wine xvfb xdotool imagemagick
   nginx python3 e2fsprogs locales-all fonts-wqy-microhei make curl clang-format-14
