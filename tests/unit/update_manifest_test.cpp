@@ -103,3 +103,34 @@ TEST(ManifestEntries, AreReadInIndexOrderEachAfterThePrevious) {
   EXPECT_EQ(EntriesRead(swapped, 2), 1);
   EXPECT_EQ(EntriesRead(kHeader + "update_from0=\r\nupdate_name0=a\r\nupdate_to0=\r\n", 1), 0);
 }
+
+TEST(ManifestEntries, HashLinesChangeNothingOfTheEntriesRead) {
+  const std::string entries = kHeader +
+                              "update_name0=a\r\nupdate_from0=\r\nupdate_to0=\r\n"
+                              "update_hash0= " +
+                              std::string(64, 'f') +
+                              " 12 \r\n"
+                              "update_name1=b\r\nupdate_from1=/x\r\nupdate_to1=\\x\r\n"
+                              "update_hash1=junk\r\n";
+  std::vector<ManifestFileEntry> plain, hashed;
+  ASSERT_EQ(EntriesRead(kHeader + "update_name0=a\r\nupdate_from0=\r\nupdate_to0=\r\n"
+                                  "update_name1=b\r\nupdate_from1=/x\r\nupdate_to1=\\x\r\n",
+                        2, &plain),
+            2);
+  ASSERT_EQ(EntriesRead(entries, 2, &hashed), 2);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(hashed[i].name, plain[i].name);
+    EXPECT_EQ(hashed[i].from, plain[i].from);
+    EXPECT_EQ(hashed[i].to, plain[i].to);
+  }
+
+  ManifestReader reader(entries);
+  ManifestFileEntry entry;
+  FileDigest digest;
+  ASSERT_TRUE(reader.ReadEntry(0, entry));
+  ASSERT_EQ(reader.ReadEntryHash(0, digest), ManifestReader::HashLine::kPresent);
+  EXPECT_EQ(digest.size, 12);
+  EXPECT_EQ(HexOf(digest.sha256), std::string(64, 'f'));
+  ASSERT_TRUE(reader.ReadEntry(1, entry));
+  EXPECT_EQ(reader.ReadEntryHash(1, digest), ManifestReader::HashLine::kMalformed);
+}

@@ -18,6 +18,11 @@ std::string Entry(int i, const std::string& name, const std::string& from, const
                       to.c_str());
 }
 
+// The hash line of `bytes`, to stand right after an entry's to line.
+std::string Hash(int i, const std::string& bytes) {
+  return text::Format("update_hash%d=%s\r\n", i, HashValue(FakePlatform::DigestOf(bytes)).c_str());
+}
+
 class UpdateRunTest : public ::testing::Test {
  protected:
   void Publish(const std::string& manifest) { fake.served[ManifestUrl()] = manifest; }
@@ -153,4 +158,95 @@ TEST_F(UpdateRunTest, ManifestIsCutAtFiveThousandBytes) {
   manifest.resize(4985);
   Publish(manifest + "update_size=0\r\n");
   EXPECT_EQ(UpdateRun(fake), 1) << "a manifest of exactly 5000 bytes is read whole";
+}
+
+TEST_F(UpdateRunTest, FilesThatMatchTheirHashLinesAreNotDownloadedAgain) {
+  Serve("/a", "new a");
+  Serve("/b", "new b");
+  Serve("/c", "new c");
+  Serve("/Ostravine.exe", "new exe");
+  fake.files = {{"D:\\app\\a", "new a"}, {"D:\\app\\sub\\b", "new b"}, {"D:\\app\\c", "old c"}};
+  Publish(Manifest("2", "5",
+                   "update_size=4\r\n" + Entry(0, "a", "", "") + Hash(0, "new a") + Entry(1, "b", "", "\\sub") +
+                       Hash(1, "new b") + Entry(2, "c", "", "") + Hash(2, "new c") + Entry(3, "Ostravine.exe", "", "") +
+                       Hash(3, "new exe")));
+  EXPECT_EQ(UpdateRun(fake), 1);
+  EXPECT_EQ(Downloads(), (std::vector<std::string>{kFiles + "/c", kFiles + "/Ostravine.exe"}));
+  EXPECT_TRUE(fake.folders.contains("D:\\app\\sub")) << "the folder step comes before the check";
+  EXPECT_EQ(fake.files["D:\\app\\c"], "new c");
+}
+
+TEST_F(UpdateRunTest, AWrongOrMalformedHashLineEndsTheRun) {
+  Serve("/a", "a");
+  Serve("/b", "served b");
+  const std::string first = "update_size=2\r\n" + Entry(0, "a", "", "") + Hash(0, "a");
+  const std::string good = HashValue(FakePlatform::DigestOf("served b"));
+  for (const std::string& hashLine : {
+           Hash(1, "other b"),                                       // bytes differ
+           "update_hash1=" + good.substr(0, 65) + "9\r\n",           // size differs
+           "update_hash1=" + good.substr(0, 64) + "\r\n",            // no size
+           "update_hash1=" + good.substr(0, 65) + "08\r\n",          // leading zero
+           "update_hash1=" + good.substr(0, 65) + "2147483648\r\n",  // beyond 32 bits
+           "update_hash1=" + text::ReplaceAll(good, "a", "A") + "\r\n",
+           "update_hash1=" + good,  // no CR LF
+       }) {
+    fake.files.clear();
+    fake.requests.clear();
+    fake.folders = {"D:\\app"};
+    Publish(Manifest("2", "5", first + Entry(1, "b", "", "\\sub") + hashLine));
+    EXPECT_EQ(UpdateRun(fake), 0) << hashLine;
+    EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"D:\\app\\a", "a"}})) << hashLine;
+    const bool malformed = hashLine != Hash(1, "other b") && hashLine.find(" 9\r") == std::string::npos;
+    EXPECT_EQ(fake.folders.contains("D:\\app\\sub"), !malformed)
+        << "a malformed line ends the run before the folder step";
+  }
+  // Elsewhere than right after the to line, it is no hash line of that entry.
+  Publish(Manifest("2", "5", first + Entry(1, "b", "", "") + "x\r\n" + Hash(1, "other b")));
+  EXPECT_EQ(UpdateRun(fake), 1);
+  EXPECT_EQ(fake.files["D:\\app\\b"], "served b");
+}
+
+class SignedUpdateRunTest : public UpdateRunTest {
+ protected:
+  SignedUpdateRunTest() { options.publicKey = PublicKey{}; }
+  static std::string Signed(const std::string& manifest) {
+    return manifest + "update_signature=" + std::string(86, 'A') + "==\r\n";
+  }
+  UpdateOptions options;
+};
+
+TEST_F(SignedUpdateRunTest, OnlyASignedManifestWithAHashForEveryEntryIsCarriedOut) {
+  Serve("/a", "a");
+  Serve("/b", "b");
+  fake.targetVersion = "2";
+  fake.targetSize = 5;
+  const std::string entries = "update_size=2\r\n" + Entry(0, "a", "", "\\x") + Hash(0, "a") + Entry(1, "b", "", "");
+  struct Row {
+    std::string manifest;
+    bool valid;
+    std::vector<std::string> requests;
+    int result;
+  };
+  const std::string current = Manifest("2", "5", "");
+  const std::string outOfDate = Manifest("3", "5", entries + Hash(1, "b"));
+  const std::vector<Row> rows{
+      {Signed(current), true, {ManifestUrl()}, 1},
+      {current, true, {ManifestUrl()}, 0},                              // unsigned, though current
+      {Signed(current), false, {ManifestUrl()}, 0},                     // the signature does not hold
+      {Signed(current) + "\r\n", true, {ManifestUrl()}, 0},             // bytes after the signature line
+      {Signed(Manifest("3", "5", entries)), true, {ManifestUrl()}, 0},  // entry 1 has no hash
+      {Signed(outOfDate), true, {ManifestUrl(), kFiles + "/a", kFiles + "/b"}, 1},
+  };
+  for (const Row& row : rows) {
+    fake.files.clear();
+    fake.requests.clear();
+    fake.folders = {"D:\\app"};
+    fake.signatureValid = row.valid;
+    Publish(row.manifest);
+    EXPECT_EQ(UpdateRun(fake, options), row.result) << row.manifest;
+    EXPECT_EQ(fake.requests, row.requests) << row.manifest;
+    EXPECT_EQ(fake.folders.contains("D:\\app\\x"), row.result == 1 && row.requests.size() > 1) << row.manifest;
+    EXPECT_TRUE(fake.boxes.empty()) << "only the caller's failure box follows";
+  }
+  EXPECT_EQ(fake.signedTexts.back(), outOfDate) << "the signature covers every byte before its line";
 }

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "file_error.hpp"
+#include "crypto.hpp"
 #include "http_transfer.hpp"
+#include "local_file_check.hpp"
 #include "replacing_file_sink.hpp"
 #include "wine_harness.hpp"
 
@@ -177,4 +179,62 @@ TEST_F(TransferTest, AFullDiskRaisesTheFileErrorAndKeepsTheOldFile) {
   }
   EXPECT_EQ(harness::ReadBytes(target), old_);
   EXPECT_FALSE(Exists(target + L".download"));
+}
+
+namespace {
+
+// SHA-256 as CNG computes it, checked against the standard's own example first.
+FileDigest DigestOf(const std::string& bytes) {
+  Sha256 hash;
+  hash.Add(bytes.data(), bytes.size());
+  return {hash.Finish().value(), static_cast<std::int32_t>(bytes.size())};
+}
+
+}  // namespace
+
+TEST_F(TransferTest, AnExpectedHashAndSizeDecideWhetherABodyIsKept) {
+  EXPECT_EQ(HexOf(DigestOf("abc").sha256), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  const std::string body = harness::PatternBytes(30000);
+  harness::WriteBytes(www_ + L"\\new.bin", body);
+  harness::ServeWithNginx(www_);
+
+  std::string changed = body;
+  changed[12345] ^= 1;
+  FileDigest shorter = DigestOf(body);
+  shorter.size -= 1;
+  for (const FileDigest& wrong : {DigestOf(changed), shorter, DigestOf(body + "x")}) {
+    EXPECT_EQ(DownloadToFile(kBase + "/new.bin", Ansi(dest_), &wrong), 0);
+    ExpectOldFileIntact();
+  }
+  const FileDigest right = DigestOf(body);
+  EXPECT_EQ(DownloadToFile(kBase + "/new.bin", Ansi(dest_), &right), 1);
+  EXPECT_TRUE(harness::ReadBytes(dest_) == body);
+
+  // A body longer than stated ends the transfer as soon as it shows, not when the server stops.
+  harness::ServeFaults();
+  harness::SetReply("/endless", Reply{.body = body, .contentLength = 2000000000, .stallSeconds = 60});
+  const FileDigest small = DigestOf(body.substr(0, 1000));
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(DownloadToFile(kBase + "/endless", Ansi(dest_), &small), 0);
+  EXPECT_LT(GetTickCount() - start, 30000u);
+  EXPECT_TRUE(harness::ReadBytes(dest_) == body) << "the file kept from before is untouched";
+  EXPECT_FALSE(Exists(dest_ + L".download"));
+}
+
+TEST_F(TransferTest, AFileIsCurrentOnlyWithExactlyTheExpectedBytes) {
+  const FileDigest old = DigestOf(old_);
+  EXPECT_TRUE(IsFileCurrent(Ansi(dest_), old));
+  std::string changed = old_;
+  changed.back() ^= 1;
+  FileDigest longer = old;
+  longer.size += 1;
+  for (const FileDigest& other : {DigestOf(changed), longer}) EXPECT_FALSE(IsFileCurrent(Ansi(dest_), other));
+  EXPECT_FALSE(IsFileCurrent(Ansi(dir_ + L"\\absent"), old));
+  EXPECT_FALSE(IsFileCurrent(Ansi(www_), old)) << "a folder at the path";
+
+  const std::wstring ready = dir_ + L"\\held";
+  harness::Process holder(harness::Quoted(harness::StandinExe(L"holdfile")) + L" " + harness::Quoted(dest_) +
+                          L" --seconds 20 --ready " + harness::Quoted(ready));
+  ASSERT_TRUE(harness::WaitForFile(ready, 10000));
+  EXPECT_FALSE(IsFileCurrent(Ansi(dest_), old)) << "a file held without sharing cannot be read";
 }

@@ -87,3 +87,19 @@ wine_reset_processes() {
 
 # shellcheck source=server.sh
 source "$HARNESS_SCRIPTS/server.sh"
+
+# window_wait SECONDS CAPTION: waits for a window captioned exactly CAPTION and prints its X
+# window id; fails when none appears in time.
+window_wait() {
+  local deadline=$((SECONDS + $1)) id
+  while :; do
+    id=$(xdotool search --name "^$2\$" 2>/dev/null | head -n 1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    [ "$SECONDS" -ge "$deadline" ] && return 1
+    sleep 0.1
+  done
+}
+
+# window_press ID KEY: gives the window the keyboard and presses KEY, as a person would
+# (Return answers a message box).
+window_press() { xdotool windowfocus --sync "$1" key "$2"; }

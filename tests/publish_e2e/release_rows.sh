@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Releases as merovast-publish writes them with hash lines (and, in the build with the tests'
+# public key, signed), changed in one way per row, served by nginx with the sample
+# configuration and met by the updater under Wine in an installation of the older target.
+#   release_rows.sh hashes|signed MEROVAST_PUBLISH MEROVAST_EXE NEW_TARGET_EXE
+# Each row says whether the release is installed or refused. Installed: the updater ends by
+# itself, the new target starts, the installation holds the release byte for byte, and nginx
+# saw the requests the row names. Refused: the user sees the failure box alone, the target does
+# not start, no file changed unless the row names it, no temporary file is left, and nginx saw
+# the requests the row names.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../wine/wine-env.sh"
+mode=$1 publish=$2 updater=$3 new_target=$4
+keys="$here/../keys"
+serve="$here/../../deploy/nginx/serve.sh"
+url=http://127.0.0.1:8081/release
+
+failures=0
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: expected '$2', got '$3'"; failures=$((failures + 1)); fi
+}
+# "PATH SHA-256" of every file below a folder, sorted by path.
+tree_sums() { (cd "$1" && find . -type f -printf '%P\n' | xargs -r -d '\n' sha256sum | awk '{ print $2, $1 }' | LC_ALL=C sort); }
+
+www="$HARNESS_SCRATCH_DIR/www" install="$HARNESS_SCRATCH_DIR/install" state="$HARNESS_SCRATCH_DIR/nginx"
+release="$www/release" manifest="$www/update_go/update.htm"
+
+server_ctl mode name=down >/dev/null || exit 1
+mkdir -p "$www"
+trap '"$serve" stop "$state"' EXIT
+"$serve" start "$www" "$state" 8081 || exit 1
+
+# A fresh release 1,0,0,4 and a fresh installation of 1,0,0,3 holding older copies of two of
+# its files; `publish_release ARGS...` writes the manifest with the tool's extra ARGS.
+fresh_release() {
+  rm -rf "$release" "$www/update_go" "$install"
+  mkdir -p "$release/data/maps" "$www/update_go" "$install/data"
+  cp "$new_target" "$release/Ostravine.exe"
+  printf 'Ostravine 1.0.0.4\r\n' >"$release/readme.txt"
+  head -c 200000 /dev/urandom >"$release/data/items.dat"
+  seq 1 5000 >"$release/data/maps/east.map"
+  cp "$updater" "$install/Merovast.exe"
+  cp "$HARNESS_STANDIN_DIR/standin-zh.exe" "$install/Ostravine.exe"
+  printf 'Ostravine 1.0.0.3\r\n' >"$install/readme.txt"
+  printf 'items of 1.0.0.3' >"$install/data/items.dat"
+}
+publish_release() { "$publish" manifest "$release" "$url" "$manifest" "$@" >/dev/null || failures=$((failures + 1)); }
+# Flips one bit of the byte at OFFSET of FILE.
+flip_byte() {
+  python3 -c 'import sys; p, o = sys.argv[1], int(sys.argv[2]); b = bytearray(open(p, "rb").read()); b[o] ^= 1; open(p, "wb").write(b)' "$1" "$2"
+}
+# The offset of the first byte after the first occurrence of TEXT in the manifest.
+offset_after() { grep -bo -- "$1" "$manifest" | head -n 1 | awk -F: -v n=${#1} '{ print $1 + n }'; }
+requests() { sleep 0.1; tail -n +"$(($1 + 1))" "$state/access.log" | cut -f1 | sed 's/^GET \(.*\) HTTP\/1.1$/\1/' | paste -sd' '; }
+
+# run_row NAME installed|refused "REQUESTED PATHS" [FILE-CHANGED...]
+run_row() {
+  local name=$1 outcome=$2 expected_requests=$3 rc=0 box before after logged
+  shift 3
+  echo "--- $name"
+  logged=$(wc -l <"$state/access.log")
+  before=$(tree_sums "$install")
+  wine_start 60 "$install/Merovast.exe"
+  if [ "$outcome" = installed ]; then
+    wait "$WINE_STARTED_PID" || rc=$?
+    check "$name: the updater ends by itself" 0 "$rc"
+    wait_for_file 15 "$install/Ostravine.exe.ran" || true
+    check "$name: the new target was started" 1 "$(cat "$install/Ostravine.exe.ran" 2>/dev/null | wc -l)"
+    check "$name: the installation holds the release byte for byte" \
+      "$({ tree_sums "$release"; cd "$install" && sha256sum Merovast.exe Ostravine.exe.ran | awk '{ print $2, $1 }'; } | LC_ALL=C sort)" \
+      "$(tree_sums "$install")"
+  else
+    if box=$(window_wait 20 failed); then
+      check "$name: no other box came before the failure box" "" "$(xdotool search --name '^Merovast$' 2>/dev/null)"
+      window_press "$box" Return
+    else
+      check "$name: the failure box appears" shown "none"
+    fi
+    wait "$WINE_STARTED_PID" || rc=$?
+    check "$name: the updater ends once the box is answered" 0 "$rc"
+    sleep 0.5
+    check "$name: the target was not started" no "$([ -e "$install/Ostravine.exe.ran" ] && echo yes || echo no)"
+    after=$(tree_sums "$install")
+    local changed
+    changed=$(LC_ALL=C comm -3 <(echo "$before") <(echo "$after") | awk '{ print $1 }' | LC_ALL=C sort -u | paste -sd' ')
+    check "$name: the files that changed" "$*" "$changed"
+  fi
+  check "$name: nginx saw" "$expected_requests" "$(requests "$logged")"
+}
+
+M=/update_go/update.htm R=/release
+all="$M $R/readme.txt $R/data/items.dat $R/data/maps/east.map $R/Ostravine.exe"
+if [ "$mode" = hashes ]; then
+  fresh_release && publish_release
+  flip_byte "$release/data/items.dat" 100000
+  run_row "one byte of a served file changed" refused "$M $R/readme.txt $R/data/items.dat" readme.txt
+
+  fresh_release && publish_release
+  head -c 1000 /dev/urandom >>"$release/data/items.dat"
+  run_row "a served file longer than its hash line says" refused "$M $R/readme.txt $R/data/items.dat" readme.txt
+
+  fresh_release && publish_release
+  sed -i 's/^\(update_hash1=.\{63\}\)./\1/' "$manifest"
+  run_row "a malformed hash line" refused "$M $R/readme.txt" readme.txt
+
+  fresh_release && publish_release
+  cp "$release/readme.txt" "$install/readme.txt"
+  mkdir -p "$install/data/maps" && cp "$release/data/maps/east.map" "$install/data/maps/east.map"
+  run_row "two of three files already current" installed "$M $R/data/items.dat $R/Ostravine.exe"
+else
+  other_key="$HARNESS_SCRATCH_DIR/other.pem"
+  "$publish" keygen "$other_key" >/dev/null || failures=$((failures + 1))
+  fresh_release && publish_release --key "$keys/test-private.pem"
+  run_row "a release signed with the built-in key's pair" installed "$all"
+
+  for place in "update_filesize=" "update_name1=" "update_signature="; do
+    fresh_release && publish_release --key "$keys/test-private.pem"
+    flip_byte "$manifest" "$(offset_after "$place")"
+    run_row "one byte changed after $place" refused "$M"
+  done
+
+  fresh_release && publish_release --key "$other_key"
+  run_row "signed with another key" refused "$M"
+
+  fresh_release && publish_release --key "$keys/test-private.pem"
+  printf '\r\n' >>"$manifest"
+  run_row "bytes after the signature line" refused "$M"
+
+  fresh_release && publish_release
+  run_row "unsigned" refused "$M"
+
+  fresh_release && publish_release
+  cp "$new_target" "$install/Ostravine.exe"
+  run_row "unsigned, with the target current" refused "$M"
+fi
+
+[ "$failures" -eq 0 ]
