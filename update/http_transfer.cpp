@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "bounded_buffer_sink.hpp"
+#include "phase_log.hpp"
 #include "replacing_file_sink.hpp"
 #include "win_handle.hpp"
 
@@ -53,15 +54,19 @@ std::optional<std::uint64_t> ContentLength(HINTERNET request) {
 
 // One GET of `url` into `sink`. The URL handle is declared after the session, so it is closed first.
 int Transfer(const std::string& url, TransferSink& sink) {
+  MarkPhase("start");
   InternetHandle session = OpenSession();
   if (!session) return 0;
+  MarkPhase("session");
   InternetHandle request(::InternetOpenUrlA(session.get(), url.c_str(), kExtraHeaders,
                                             static_cast<DWORD>(std::strlen(kExtraHeaders)), kRequestFlags, 0));
   if (!request) return 0;
   // An error page is not the content that was asked for.
   if (!StatusIsSuccess(request.get())) return 0;
   const auto expected = ContentLength(request.get());
+  MarkPhase("request");
   if (!sink.Open()) return 0;
+  MarkPhase("open");
 
   char chunk[kChunkSize];
   std::uint64_t received = 0;
@@ -69,7 +74,10 @@ int Transfer(const std::string& url, TransferSink& sink) {
     DWORD read = 0;
     if (!::InternetReadFile(request.get(), chunk, kChunkSize, &read)) return 0;
     // A connection closed early also ends in a successful empty read: only the length tells.
-    if (read == 0) return (!expected || *expected == received) && sink.Finish() ? 1 : 0;
+    if (read == 0) {
+      MarkPhase("body");
+      return (!expected || *expected == received) && sink.Finish() ? 1 : 0;
+    }
     received += read;
     if (!sink.Add(chunk, read)) return 0;
   }

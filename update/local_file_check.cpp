@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "crypto.hpp"
+#include "phase_log.hpp"
 #include "win_handle.hpp"
 
 bool IsFileCurrent(const std::string& path, const FileDigest& expected) {
+  MarkPhase("check-start");
   FileHandle file = OwnFile(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
@@ -20,5 +22,7 @@ bool IsFileCurrent(const std::string& path, const FileDigest& expected) {
     if (read == 0) break;
     hash.Add(chunk.data(), read);
   }
-  return hash.Finish() == expected.sha256;
+  const bool current = hash.Finish() == expected.sha256;
+  MarkPhase("check");
+  return current;
 }

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "crypto.hpp"
 #include "file_digest.hpp"
@@ -32,6 +33,7 @@ class ReplacingFileSink : public TransferSink {
   static std::string TemporaryPath(const std::string& destination) { return destination + ".download"; }
 
  private:
+  void WriteBuffered();
   void Discard();
   [[noreturn]] void FailWrite(DWORD error);
 
@@ -43,4 +45,5 @@ class ReplacingFileSink : public TransferSink {
   std::optional<FileDigest> expected_;
   std::optional<Sha256> hash_;
   std::uint64_t received_ = 0;
+  std::vector<char> buffer_;
 };
