@@ -16,6 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kUrl = "http://127.0.0.1:8081/release";
+constexpr const char* kBase = "http://127.0.0.1:8081";
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -26,6 +27,17 @@ std::string ReadFile(const fs::path& path) {
 void WriteFile(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Every file and folder below `root` ("name/" for a folder) with its bytes and mode.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string path = entry.path().lexically_relative(root).string();
+    const auto mode = std::to_string(static_cast<unsigned>(entry.status().permissions()) & 0777);
+    tree[entry.is_directory() ? path + "/" : path] = mode + " " + (entry.is_directory() ? "" : ReadFile(entry.path()));
+  }
+  return tree;
 }
 
 std::string Quoted(const std::string& arg) {
@@ -52,7 +64,8 @@ class PublishCli : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   Outcome Run(const std::vector<std::string>& args) const {
-    std::string command = Quoted(PUBLISH_TOOL);
+    // A umask that would keep the web server's workers out of whatever the tool creates.
+    std::string command = "umask 077 && " + Quoted(PUBLISH_TOOL);
     for (const std::string& arg : args) command += " " + Quoted(arg);
     command += " >" + Quoted(dir_ / "stdout") + " 2>" + Quoted(dir_ / "stderr");
     const int status = std::system(command.c_str());
@@ -166,17 +179,34 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
     std::map<std::string, std::string> files;
     std::string message;
   };
-  const std::string urlRule =
-      "\" must use only letters, digits and -._~!$&'()+,;=@ (safe in a URL path and a Windows name)";
+  const std::string breaks = "': # ? % \" < > | * : \\ break a URL path or a Windows name";
+  const std::string oneName = "\" are one name to Windows, which ignores case: rename one of them";
   const std::vector<Case> cases{
       {"target-zh.exe",
        {{"data/maps/east.map", "e"}},
-       "data/: this folder has subfolders but no file of its own, so the updater cannot create data/maps/"},
+       "data/: this folder has subfolders but no file of its own, so the updater cannot create data/maps/; put a "
+       "file in data/"},
       {"target-zh.exe",
        {{"con.txt", "c"}},
        "con.txt: the updater refuses this entry: name names a reserved device (CON, PRN, AUX, NUL, COM1-9, LPT1-9)"},
-      {"target-zh.exe", {{"my notes.txt", "n"}}, "my notes.txt: \"my notes.txt" + urlRule},
-      {"target-zh.exe", {{"地图/east.map", "e"}}, "地图/east.map: \"地图" + urlRule},
+      // 乗 is GBK 81 5C: the updater splits the GBK bytes at that backslash.
+      {"target-zh.exe", {{"乗CON.txt", "c"}}, "乗CON.txt: the updater refuses this entry: name names a reserved"},
+      {"target-zh.exe", {{"地图/a#b.map", "e"}}, "地图/a#b.map: \"a#b.map\" holds '#" + breaks},
+      {"target-zh.exe", {{"地图/q?.map", "e"}}, "地图/q?.map: \"q?.map\" holds '?" + breaks},
+      {"target-zh.exe",
+       {{"地图/ก.map", "e"}},
+       "地图/ก.map: \"ก.map\" holds U+0E01, which code page 936 (the updater's file names) cannot encode"},
+      {"target-zh.exe", {{"tab\t.txt", "t"}}, "tab\t.txt: \"tab\t.txt\" holds a control character"},
+      {"target-zh.exe",
+       {{"地图 /east.map", "e"}},
+       "地图 /east.map: \"地图 \" starts or ends with a space, which the updater would drop"},
+      {"target-zh.exe", {{"v1./a.txt", "a"}}, "v1./a.txt: \"v1.\" ends with a dot, which Windows drops"},
+      {"target-zh.exe", {{".htaccess", "a"}}, ".htaccess: \".htaccess\" starts with a dot: the server does not serve"},
+      {"target-zh.exe", {{"Ⅰ.txt", "1"}, {"ⅰ.txt", "i"}}, "ⅰ.txt: \"ⅰ.txt\" and \"Ⅰ.txt" + oneName},
+      {"target-zh.exe", {{"Ａ.txt", "1"}, {"ａ.txt", "i"}}, "ａ.txt: \"ａ.txt\" and \"Ａ.txt" + oneName},
+      {"target-zh.exe", {{"Σ.txt", "1"}, {"σ.txt", "i"}}, "σ.txt: \"σ.txt\" and \"Σ.txt" + oneName},
+      {"target-zh.exe", {{"Карта/a.map", "a"}, {"карта/b.map", "b"}}, "карта: \"карта\" and \"Карта" + oneName},
+      {"target-zh.exe", {{"Data", "file"}, {"data/x.dat", "x"}}, "data: \"data\" and \"Data" + oneName},
       {"", {{"bin/Ostravine.exe", "MZ"}}, "Ostravine.exe: not in "},
       {"target-en.exe",
        {},
@@ -189,15 +219,22 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
   };
   const fs::path output = dir_ / "update.htm";
   const std::string served = "update_version=1,0,0,3\r\n";
+  // A web root serving 1,0,0,3, which stage must leave as it was.
+  const fs::path webRoot = Release("www", "", {{"update_go/update.htm", served}, {"v/1,0,0,3/Ostravine.exe", "3"}});
+  const auto webRootNow = Tree(webRoot);
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
     WriteFile(output, served);
-    const Outcome refused =
-        Run({"manifest", Release("r" + std::to_string(i), c.target, c.files).string(), kUrl, output.string()});
+    const fs::path release = Release("r" + std::to_string(i), c.target, c.files);
+    const Outcome refused = Run({"manifest", release.string(), kUrl, output.string()});
     EXPECT_EQ(refused.status, 1) << c.message;
     EXPECT_EQ(refused.err.rfind("merovast-publish: " + c.message, 0), 0u) << refused.err;
     EXPECT_EQ(refused.out, "");
     EXPECT_EQ(ReadFile(output), served) << c.message;
+    const Outcome notStaged = Run({"stage", release.string(), webRoot.string(), kBase});
+    EXPECT_EQ(notStaged.status, 1) << c.message;
+    EXPECT_EQ(notStaged.err.rfind("merovast-publish: " + c.message, 0), 0u) << notStaged.err;
+    EXPECT_EQ(Tree(webRoot), webRootNow) << c.message;
   }
 
   // Links are refused, a linked folder included, whose files would otherwise be left out.
@@ -251,7 +288,8 @@ TEST_F(PublishCli, PublishesAManifestOfExactly5000BytesAndRefusesOneMore) {
 TEST_F(PublishCli, HelpSucceedsAndWrongUsageExitsWith2) {
   const Outcome help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT]\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.out.rfind("usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT] [--since BASE_DIR]\n", 0), 0u)
+      << help.out;
   EXPECT_EQ(help.err, "");
 
   for (const std::vector<std::string>& args :
