@@ -16,7 +16,11 @@ std::optional<std::u32string> DecodeUtf8(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned lead = byte(i);
-    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+    const std::size_t length = lead < 0x80         ? 1
+                               : (lead >> 5) == 6  ? 2
+                               : (lead >> 4) == 14 ? 3
+                               : (lead >> 3) == 30 ? 4
+                                                   : 0;
     if (length == 0 || i + length > text.size()) return std::nullopt;
     char32_t c = length == 1 ? lead : lead & (0x7F >> length);
     for (std::size_t k = 1; k < length; ++k) {
@@ -78,8 +82,8 @@ char32_t Upper(char32_t c) {
     char32_t first, last;
     std::int32_t shift;
   };
-  static constexpr Range kRanges[] = {{U'a', U'z', -32},          {0x03B1, 0x03C1, -32}, {0x03C3, 0x03C9, -32},
-                                      {0x0430, 0x044F, -32},      {0x0450, 0x045F, -80}, {0x2170, 0x217F, -16},
+  static constexpr Range kRanges[] = {{U'a', U'z', -32},     {0x03B1, 0x03C1, -32}, {0x03C3, 0x03C9, -32},
+                                      {0x0430, 0x044F, -32}, {0x0450, 0x045F, -80}, {0x2170, 0x217F, -16},
                                       {0xFF41, 0xFF5A, -32}};
   for (const Range& range : kRanges)
     if (c >= range.first && c <= range.last) return static_cast<char32_t>(static_cast<std::int32_t>(c) + range.shift);
@@ -121,7 +125,8 @@ std::u32string CaseKey(std::string_view name) {
 void CheckCaseCollisions(const std::vector<ReleaseFile>& files) {
   // Per folder (as published), the first name seen for each key.
   std::vector<std::string> paths;
-  for (const ReleaseFile& file : files) paths.push_back(file.folder.empty() ? file.name : file.folder + "/" + file.name);
+  for (const ReleaseFile& file : files)
+    paths.push_back(file.folder.empty() ? file.name : file.folder + "/" + file.name);
   std::sort(paths.begin(), paths.end());  // the same message whatever order the folder was read in
   std::map<std::string, std::map<std::u32string, std::string>> seen;
   for (const std::string& path : paths) {

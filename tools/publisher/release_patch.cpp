@@ -1,5 +1,6 @@
 #include "release_patch.hpp"
 
+#include <algorithm>
 #include <map>
 
 #include "durable_files.hpp"
@@ -45,5 +46,6 @@ Patch PatchSince(const Release& release, const fs::path& root, const Release& ba
   }
   for (const ReleaseFile& file : base.files)
     if (!kept.contains(CaseKey(PathOf(file)))) patch.removed.push_back(PathOf(file));
+  std::sort(patch.removed.begin(), patch.removed.end());
   return patch;
 }

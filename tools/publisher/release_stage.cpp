@@ -71,8 +71,9 @@ bool AlreadyStaged(const fs::path& folder, const fs::path& root, const std::vect
                    const std::vector<std::string>& served, const std::string& shown) {
   std::error_code error;
   if (!fs::exists(fs::symlink_status(folder, error))) return false;
-  const std::string refusal = shown + ": already holds other bytes of this version; a version folder never "
-                                      "changes, so give the release a new FileVersion";
+  const std::string refusal = shown +
+                              ": already holds other bytes of this version; a version folder never "
+                              "changes, so give the release a new FileVersion";
   std::set<std::string> expected(served.begin(), served.end());
   std::size_t found = 0;
   fs::recursive_directory_iterator it(folder, error), end;
@@ -171,6 +172,6 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
   for (const std::string& file : removed)
     notes << "merovast-publish: " << file << ": removed since " << request.since->string()
           << "; the updater leaves it in installations\n";
-  out << "wrote " << manifestPath.string() << " (update_url=" << urlBase << "/v/" << versionName << "): " << manifest.size()
-      << " of the 5000 bytes the updater reads\n";
+  out << "wrote " << manifestPath.string() << " (update_url=" << urlBase << "/v/" << versionName
+      << "): " << manifest.size() << " of the 5000 bytes the updater reads\n";
 }
