@@ -117,7 +117,7 @@ std::string NameFromServed(std::string_view bytes) {
 }
 
 std::u32string CaseKey(std::string_view name) {
-  std::u32string key = DecodeUtf8(name).value_or(U"");
+  std::u32string key = DecodeUtf8(name).value_or(std::u32string(name.begin(), name.end()));
   for (char32_t& c : key) c = Upper(c);
   return key;
 }

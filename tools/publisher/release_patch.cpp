@@ -16,6 +16,9 @@ std::string PathOf(const ReleaseFile& file) { return file.folder.empty() ? file.
 }  // namespace
 
 Patch PatchSince(const Release& release, const fs::path& root, const Release& base, const fs::path& baseRoot) {
+  // The files left out are served from the same version folder: their names must pass too.
+  for (const ReleaseFile& file : release.files) ServedPath(PathOf(file));
+  CheckCaseCollisions(release.files);
   std::map<std::u32string, const ReleaseFile*> baseFiles;
   std::map<std::u32string, std::string> baseFolders;
   for (const ReleaseFile& file : base.files) {

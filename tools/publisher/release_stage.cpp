@@ -148,6 +148,10 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     out << "removed the unfinished staging folder " << entry.path().string() << "\n";
   }
   SyncFolder(request.webRoot);
+  if (fs::is_directory(manifestPath.parent_path()))  // temporary manifests of a run cut short
+    for (const fs::directory_entry& entry : fs::directory_iterator(manifestPath.parent_path()))
+      if (entry.path().filename().string().starts_with("." + manifestPath.filename().string() + "-"))
+        fs::remove(entry.path());
   if (staged) {
     out << shownFolder << " already holds this release byte for byte: nothing copied\n";
   } else {
