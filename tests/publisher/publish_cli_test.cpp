@@ -267,7 +267,9 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
 TEST_F(PublishCli, StagesTheReleaseUnderItsServedNamesThenTheManifest) {
   const fs::path release = Release("release", "target-zh.exe", {{"说明 1.txt", "readme"}, {"地图/东.map", "east"}});
   const fs::path www = dir_ / "www";
-  fs::create_directories(www / ".stage-old/x");  // left by a run that was cut short
+  fs::create_directories(www / ".stage-old/x");  // left by runs that were cut short
+  WriteFile(www / "update_go/.update.htm-old", "update_version=1,0,0,3\r\n");
+  fs::permissions(www / "update_go", fs::perms(0755));
   const Outcome staged = Run({"stage", release.string(), www.string(), kBase});
   ASSERT_EQ(staged.status, 0) << staged.err;
   const std::string manifest = Run({"manifest", release.string(), std::string(kBase) + "/v/1,0,0,4"}).out;
