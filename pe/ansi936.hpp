@@ -4,6 +4,7 @@
 
 #if !defined(_WIN32)
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,10 @@ namespace pe {
 // What WideCharToMultiByte(936, 0, ...) gives: a character that code page 936 cannot hold
 // becomes '?', as does an unpaired surrogate.
 std::string ToAnsi936(std::u16string_view text);
+
+// The reverse, as MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, ...) does it: nothing when the
+// bytes are not all characters of the code page.
+std::optional<std::u16string> FromAnsi936(std::string_view text);
 
 }  // namespace pe
 

@@ -69,9 +69,9 @@ TEST(ManifestWriter, RefusesWhatTheUpdaterCannotCarryOut) {
       std::string::npos);
   EXPECT_NE(RefusalOf({"1", 1, {{"", "Ostravine.exe"}, {"", "con.txt"}}}).find("con.txt: the updater refuses"),
             std::string::npos);
-  for (const char* name : {"a b.txt", "x%41", "a#b", "q?.dll", "\xB1\xED.txt", "trail."})
+  for (const char* name : {" lead.txt", "x%41", "a#b", "q?.dll", "\xB1\xED.txt", "trail."})
     EXPECT_NE(RefusalOf({"1", 1, {{"", "Ostravine.exe"}, {"", name}}}).find(name), std::string::npos) << name;
-  EXPECT_NE(RefusalOf({"1", 1, {{"", "Ostravine.exe"}, {"my dir", "x"}}}).find("my dir/x"), std::string::npos);
+  EXPECT_NE(RefusalOf({"1", 1, {{"", "Ostravine.exe"}, {"my dir ", "x"}}}).find("my dir /x"), std::string::npos);
   EXPECT_NE(RefusalOf({"1", 1, {{"", "other.exe"}}}).find("Ostravine.exe: the release has no target"),
             std::string::npos);
   EXPECT_NE(RefusalOf({"", 1, {{"", "Ostravine.exe"}}}).find("FileVersion"), std::string::npos);

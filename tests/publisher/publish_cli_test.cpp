@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kUrl = "http://127.0.0.1:8081/release";
+constexpr const char* kBase = "http://127.0.0.1:8081";
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -26,6 +28,19 @@ std::string ReadFile(const fs::path& path) {
 void WriteFile(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Every file and folder below `root` ("name/" for a folder) with its bytes and mode.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string path = entry.path().lexically_relative(root).string();
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(entry.status().permissions()) & 0777);
+    tree[entry.is_directory() ? path + "/" : path] =
+        mode + std::string(" ") + (entry.is_directory() ? "" : ReadFile(entry.path()));
+  }
+  return tree;
 }
 
 std::string Quoted(const std::string& arg) {
@@ -52,7 +67,8 @@ class PublishCli : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   Outcome Run(const std::vector<std::string>& args) const {
-    std::string command = Quoted(PUBLISH_TOOL);
+    // A umask that would keep the web server's workers out of whatever the tool creates.
+    std::string command = "umask 077 && " + Quoted(PUBLISH_TOOL);
     for (const std::string& arg : args) command += " " + Quoted(arg);
     command += " >" + Quoted(dir_ / "stdout") + " 2>" + Quoted(dir_ / "stderr");
     const int status = std::system(command.c_str());
@@ -166,17 +182,34 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
     std::map<std::string, std::string> files;
     std::string message;
   };
-  const std::string urlRule =
-      "\" must use only letters, digits and -._~!$&'()+,;=@ (safe in a URL path and a Windows name)";
+  const std::string breaks = "': # ? % \" < > | * : \\ break a URL path or a Windows name";
+  const std::string oneName = "\" are one name to Windows, which ignores case: rename one of them";
   const std::vector<Case> cases{
       {"target-zh.exe",
        {{"data/maps/east.map", "e"}},
-       "data/: this folder has subfolders but no file of its own, so the updater cannot create data/maps/"},
+       "data/: this folder has subfolders but no file of its own, so the updater cannot create data/maps/; put a "
+       "file in data/"},
       {"target-zh.exe",
        {{"con.txt", "c"}},
        "con.txt: the updater refuses this entry: name names a reserved device (CON, PRN, AUX, NUL, COM1-9, LPT1-9)"},
-      {"target-zh.exe", {{"my notes.txt", "n"}}, "my notes.txt: \"my notes.txt" + urlRule},
-      {"target-zh.exe", {{"地图/east.map", "e"}}, "地图/east.map: \"地图" + urlRule},
+      // 乗 is GBK 81 5C: the updater splits the GBK bytes at that backslash.
+      {"target-zh.exe", {{"乗CON.txt", "c"}}, "乗CON.txt: the updater refuses this entry: name names a reserved"},
+      {"target-zh.exe", {{"地图/a#b.map", "e"}}, "地图/a#b.map: \"a#b.map\" holds '#" + breaks},
+      {"target-zh.exe", {{"地图/q?.map", "e"}}, "地图/q?.map: \"q?.map\" holds '?" + breaks},
+      {"target-zh.exe",
+       {{"地图/ก.map", "e"}},
+       "地图/ก.map: \"ก.map\" holds U+0E01, which code page 936 (the updater's file names) cannot encode"},
+      {"target-zh.exe", {{"tab\t.txt", "t"}}, "tab\t.txt: \"tab\t.txt\" holds a control character"},
+      {"target-zh.exe",
+       {{"地图 /east.map", "e"}},
+       "地图 /east.map: \"地图 \" starts or ends with a space, which the updater would drop"},
+      {"target-zh.exe", {{"v1./a.txt", "a"}}, "v1./a.txt: \"v1.\" ends with a dot, which Windows drops"},
+      {"target-zh.exe", {{".htaccess", "a"}}, ".htaccess: \".htaccess\" starts with a dot: the server does not serve"},
+      {"target-zh.exe", {{"Ⅰ.txt", "1"}, {"ⅰ.txt", "i"}}, "ⅰ.txt: \"ⅰ.txt\" and \"Ⅰ.txt" + oneName},
+      {"target-zh.exe", {{"Ａ.txt", "1"}, {"ａ.txt", "i"}}, "ａ.txt: \"ａ.txt\" and \"Ａ.txt" + oneName},
+      {"target-zh.exe", {{"Σ.txt", "1"}, {"σ.txt", "i"}}, "σ.txt: \"σ.txt\" and \"Σ.txt" + oneName},
+      {"target-zh.exe", {{"Карта/a.map", "a"}, {"карта/b.map", "b"}}, "карта: \"карта\" and \"Карта" + oneName},
+      {"target-zh.exe", {{"Data", "file"}, {"data/x.dat", "x"}}, "data: \"data\" and \"Data" + oneName},
       {"", {{"bin/Ostravine.exe", "MZ"}}, "Ostravine.exe: not in "},
       {"target-en.exe",
        {},
@@ -189,15 +222,22 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
   };
   const fs::path output = dir_ / "update.htm";
   const std::string served = "update_version=1,0,0,3\r\n";
+  // A web root serving 1,0,0,3, which stage must leave as it was.
+  const fs::path webRoot = Release("www", "", {{"update_go/update.htm", served}, {"v/1,0,0,3/Ostravine.exe", "3"}});
+  const auto webRootNow = Tree(webRoot);
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
     WriteFile(output, served);
-    const Outcome refused =
-        Run({"manifest", Release("r" + std::to_string(i), c.target, c.files).string(), kUrl, output.string()});
+    const fs::path release = Release("r" + std::to_string(i), c.target, c.files);
+    const Outcome refused = Run({"manifest", release.string(), kUrl, output.string()});
     EXPECT_EQ(refused.status, 1) << c.message;
     EXPECT_EQ(refused.err.rfind("merovast-publish: " + c.message, 0), 0u) << refused.err;
     EXPECT_EQ(refused.out, "");
     EXPECT_EQ(ReadFile(output), served) << c.message;
+    const Outcome notStaged = Run({"stage", release.string(), webRoot.string(), kBase});
+    EXPECT_EQ(notStaged.status, 1) << c.message;
+    EXPECT_EQ(notStaged.err.rfind("merovast-publish: " + c.message, 0), 0u) << notStaged.err;
+    EXPECT_EQ(Tree(webRoot), webRootNow) << c.message;
   }
 
   // Links are refused, a linked folder included, whose files would otherwise be left out.
@@ -220,6 +260,105 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
       Run({"manifest", Sample("sample").string(), kUrl, (dir_ / "none" / "update.htm").string()});
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_EQ(unwritable.err, "merovast-publish: " + (dir_ / "none" / "update.htm").string() + ": cannot be written\n");
+}
+
+// A staged web root as nginx serves it: the version folder under GBK byte names, files 0644 and
+// folders 0755 although the tool ran with umask 077, the manifest pointing at it.
+TEST_F(PublishCli, StagesTheReleaseUnderItsServedNamesThenTheManifest) {
+  const fs::path release = Release("release", "target-zh.exe", {{"说明 1.txt", "readme"}, {"地图/东.map", "east"}});
+  const fs::path www = dir_ / "www";
+  fs::create_directories(www / ".stage-old/x");  // left by runs that were cut short
+  WriteFile(www / "update_go/.update.htm-old", "update_version=1,0,0,3\r\n");
+  fs::permissions(www / "update_go", fs::perms(0755));
+  const Outcome staged = Run({"stage", release.string(), www.string(), kBase});
+  ASSERT_EQ(staged.status, 0) << staged.err;
+  const std::string manifest = Run({"manifest", release.string(), std::string(kBase) + "/v/1,0,0,4"}).out;
+  const std::map<std::string, std::string> expected{
+      {"update_go/", "755 "},
+      {"update_go/update.htm", "644 " + manifest},
+      {"v/", "755 "},
+      {"v/1,0,0,4/", "755 "},
+      {"v/1,0,0,4/Ostravine.exe", "644 " + ReadFile(release / "Ostravine.exe")},
+      {"v/1,0,0,4/\xCB\xB5\xC3\xF7 1.txt", "644 readme"},
+      {"v/1,0,0,4/\xB5\xD8\xCD\xBC/", "755 "},
+      {"v/1,0,0,4/\xB5\xD8\xCD\xBC/\xB6\xAB.map", "644 east"}};
+  EXPECT_EQ(Tree(www), expected);
+  EXPECT_EQ(staged.out, "removed the unfinished staging folder " + (www / ".stage-old").string() +
+                            "\ncopied 3 files (16394 bytes) of 1,0,0,4 to " + (www / "v/1,0,0,4").string() +
+                            "\nwrote " + (www / "update_go/update.htm").string() +
+                            " (update_url=http://127.0.0.1:8081/v/1,0,0,4): " + std::to_string(manifest.size()) +
+                            " of the 5000 bytes the updater reads\n");
+
+  // The same bytes again: nothing copied, the manifest written anew.
+  fs::remove(www / "update_go/update.htm");
+  const Outcome again = Run({"stage", release.string(), www.string(), kBase});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.out.find("already holds this release byte for byte: nothing copied"), std::string::npos);
+  EXPECT_EQ(Tree(www), expected);
+
+  struct Refusal {
+    std::string served;  // update_version of the manifest served before
+    std::vector<std::string> options;
+    int status;
+    std::string message;
+  };
+  const std::vector<Refusal> refusals{
+      {"1,0,0,4", {"--key", "k.pem"}, 2, "--key: signing is not available in this build"},
+      {"1,0,0,10", {}, 1, "1,0,0,4 is not newer than the served 1,0,0,10: updaters never go back"},
+      {"2.0 beta", {}, 1, "cannot tell whether 1,0,0,4 is newer than the served 2.0 beta; give --allow-downgrade"},
+      {"1,0,0,4", {"--since", (dir_ / "none").string()}, 1, (dir_ / "none").string() + ": not a folder"},
+  };
+  for (const Refusal& r : refusals) {
+    WriteFile(www / "update_go/update.htm", "update_version=" + r.served + "\r\nupdate_filesize=1\r\nupdate_url=u\r\n");
+    const auto before = Tree(www);
+    std::vector<std::string> args{"stage", release.string(), www.string(), kBase};
+    args.insert(args.end(), r.options.begin(), r.options.end());
+    const Outcome refused = Run(args);
+    EXPECT_EQ(refused.status, r.status) << r.message;
+    EXPECT_EQ(refused.err.rfind("merovast-publish: " + r.message, 0), 0u) << refused.err;
+    EXPECT_EQ(Tree(www), before) << r.message;
+  }
+  const Outcome downgraded = Run({"stage", release.string(), www.string(), kBase, "--allow-downgrade"});
+  EXPECT_EQ(downgraded.status, 0) << downgraded.err;
+  EXPECT_EQ(Tree(www), expected);
+
+  // A version folder never changes.
+  WriteFile(release / "地图/东.map", "east, changed");
+  const Outcome changed = Run({"stage", release.string(), www.string(), kBase});
+  EXPECT_EQ(changed.status, 1);
+  EXPECT_EQ(changed.err, "merovast-publish: " + (www / "v/1,0,0,4").string() +
+                             ": already holds other bytes of this version; a version folder never changes, so give "
+                             "the release a new FileVersion\n");
+  EXPECT_EQ(Tree(www), expected);
+}
+
+// A patch lists what differs from the base and the target; a folder counts as present when
+// the base has a file in it.
+TEST_F(PublishCli, SinceListsOnlyWhatChangedAndReportsWhatWasRemoved) {
+  const fs::path base = Release("base", "target-zh.exe",
+                                {{"same.txt", "s"}, {"data/a.dat", "old"}, {"lib/old.dll", "o"}, {"old.txt", "o"}});
+  const fs::path release =
+      Release("release", "target-zh.exe", {{"same.txt", "s"}, {"data/a.dat", "new"}, {"lib/x/new.dll", "n"}});
+  const Outcome whole = Run({"manifest", release.string(), kUrl});
+  EXPECT_EQ(whole.status, 1);
+  EXPECT_EQ(whole.err.rfind("merovast-publish: lib/: this folder has subfolders but no file of its own,", 0), 0u);
+
+  const Outcome patch = Run({"manifest", release.string(), kUrl, "--since", base.string()});
+  EXPECT_EQ(patch.status, 0) << patch.err;
+  EXPECT_EQ(patch.out,
+            "update_version=1,0,0,4\r\nupdate_filesize=16384\r\nupdate_url=http://127.0.0.1:8081/release\r\n"
+            "update_size=3\r\nupdate_name0=a.dat\r\nupdate_from0=/data\r\nupdate_to0=\\data\r\n"
+            "update_name1=new.dll\r\nupdate_from1=/lib/x\r\nupdate_to1=\\lib\\x\r\n"
+            "update_name2=Ostravine.exe\r\nupdate_from2=\r\nupdate_to2=\r\n");
+  const std::string removed = ": removed since " + base.string() + "; the updater leaves it in installations\n";
+  EXPECT_EQ(patch.err, "merovast-publish: lib/old.dll" + removed + "merovast-publish: old.txt" + removed);
+
+  WriteFile(release / "extra/deep/z.dat", "z");
+  const Outcome unreachable = Run({"manifest", release.string(), kUrl, "--since", base.string()});
+  EXPECT_EQ(unreachable.status, 1);
+  EXPECT_EQ(unreachable.err,
+            "merovast-publish: extra/: this folder has subfolders but no file of its own in the release or its base, "
+            "so the updater cannot create extra/deep/; put a file in extra/\n");
 }
 
 // The updater reads 5000 bytes of the manifest: a release whose manifest fills them exactly is
@@ -251,7 +390,8 @@ TEST_F(PublishCli, PublishesAManifestOfExactly5000BytesAndRefusesOneMore) {
 TEST_F(PublishCli, HelpSucceedsAndWrongUsageExitsWith2) {
   const Outcome help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT]\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.out.rfind("usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT] [--since BASE_DIR]\n", 0), 0u)
+      << help.out;
   EXPECT_EQ(help.err, "");
 
   for (const std::vector<std::string>& args :

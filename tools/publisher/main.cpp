@@ -1,48 +1,136 @@
-// merovast-publish: writes and checks the manifest that the updater reads.
+// merovast-publish: writes and checks the manifest that the updater reads, and stages releases.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "manifest_check.hpp"
 #include "manifest_writer.hpp"
+#include "release_patch.hpp"
 #include "release_scan.hpp"
+#include "release_stage.hpp"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT]\n"
+    "usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT] [--since BASE_DIR]\n"
+    "       merovast-publish stage RELEASE_DIR WEB_ROOT URL_BASE [--key FILE] [--since BASE_DIR] [--allow-downgrade]\n"
     "       merovast-publish check MANIFEST\n"
     "\n"
     "manifest  writes update.htm for the release in RELEASE_DIR, whose files are downloaded from URL\n"
     "          (the folder served as update_url). RELEASE_DIR holds the new Ostravine.exe and every\n"
     "          other file in the subfolder it is installed to. Writes to OUTPUT, or standard output.\n"
+    "stage     copies the release to WEB_ROOT/v/VERSION under the names the server must hold, then\n"
+    "          points WEB_ROOT/update_go/update.htm at URL_BASE/v/VERSION (URL_BASE: where WEB_ROOT\n"
+    "          is served). A version folder never changes; an older version needs --allow-downgrade.\n"
     "check     says what the updater will do with MANIFEST and lists every problem, with its line.\n"
     "\n"
+    "--since BASE_DIR  the manifest lists only the files that differ from the release in BASE_DIR,\n"
+    "                  and the target: BASE_DIR must be the only older version still installed.\n"
+    "\n"
     "Exit status: 0 on success, 1 when the release or the manifest is refused, 2 on wrong usage.\n";
+
+// A command line: the command, its operands and its options, each option at most once.
+struct CommandLine {
+  std::string command;
+  std::vector<std::string> operands;
+  std::map<std::string, std::string> options;  // a flag maps to ""
+
+  std::optional<std::string> Option(const std::string& name) const {
+    const auto it = options.find(name);
+    return it == options.end() ? std::nullopt : std::optional<std::string>(it->second);
+  }
+};
+
+// What each command takes; an option not listed is wrong usage.
+struct CommandSpec {
+  std::size_t minOperands, maxOperands;
+  std::set<std::string> valueOptions;
+  std::set<std::string> flags;
+};
+
+const std::map<std::string, CommandSpec>& Commands() {
+  static const std::map<std::string, CommandSpec> commands{
+      {"manifest", {2, 3, {"--since"}, {}}},
+      {"stage", {3, 3, {"--key", "--since"}, {"--allow-downgrade"}}},
+      {"check", {1, 1, {}, {}}},
+  };
+  return commands;
+}
+
+std::optional<CommandLine> Parse(const std::vector<std::string>& args) {
+  if (args.empty() || !Commands().contains(args[0])) return std::nullopt;
+  const CommandSpec& spec = Commands().at(args[0]);
+  CommandLine line{args[0], {}, {}};
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!arg.starts_with("--")) {
+      line.operands.push_back(arg);
+    } else if (spec.flags.contains(arg)) {
+      if (!line.options.emplace(arg, "").second) return std::nullopt;
+    } else if (spec.valueOptions.contains(arg) && i + 1 < args.size()) {
+      if (!line.options.emplace(arg, args[++i]).second) return std::nullopt;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (line.operands.size() < spec.minOperands || line.operands.size() > spec.maxOperands) return std::nullopt;
+  return line;
+}
 
 int Usage() {
   std::cerr << kUsage;
   return 2;
 }
 
-int Publish(const std::string& root, const std::string& url, const std::string& output) {
-  const std::string manifest = WriteManifest(ScanRelease(root), url);
-  if (output.empty()) {
-    std::cout << manifest;
-    return 0;
+void ReportRemoved(const Patch& patch, const std::string& base) {
+  for (const std::string& file : patch.removed)
+    std::cerr << "merovast-publish: " << file << ": removed since " << base
+              << "; the updater leaves it in installations\n";
+}
+
+int Publish(const CommandLine& line) {
+  const std::string& root = line.operands[0];
+  Release release = ScanRelease(root);
+  std::optional<Patch> patch;
+  if (const auto base = line.Option("--since")) {
+    patch = PatchSince(release, root, ScanRelease(*base), *base);
+    release = patch->release;
   }
-  std::ofstream out(output, std::ios::binary | std::ios::trunc);
-  out << manifest;
-  out.close();
-  if (!out) throw PublishError(output + ": cannot be written");
+  const std::string manifest = WriteManifest(release, line.operands[1]);
+  if (line.operands.size() == 2) {
+    std::cout << manifest;
+  } else {
+    const std::string& output = line.operands[2];
+    std::ofstream out(output, std::ios::binary | std::ios::trunc);
+    out << manifest;
+    out.close();
+    if (!out) throw PublishError(output + ": cannot be written");
+  }
+  if (patch) ReportRemoved(*patch, *line.Option("--since"));
   return 0;
 }
 
-int Check(const std::string& path) {
+int Stage(const CommandLine& line) {
+  if (line.Option("--key")) {
+    std::cerr << "merovast-publish: --key: signing is not available in this build\n";
+    return 2;
+  }
+  StageRequest request{line.operands[0], line.operands[1], line.operands[2], std::nullopt,
+                       line.Option("--allow-downgrade").has_value()};
+  if (const auto base = line.Option("--since")) request.since = *base;
+  StageRelease(request, std::cout, std::cerr);
+  return 0;
+}
+
+int Check(const CommandLine& line) {
+  const std::string& path = line.operands[0];
   std::ifstream in(path, std::ios::binary);
   if (!in) throw PublishError(path + ": cannot be read");
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -64,16 +152,19 @@ int Check(const std::string& path) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   try {
-    if (args.empty()) return Usage();
-    if (args[0] == "--help" || args[0] == "-h") {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
       std::cout << kUsage;
       return 0;
     }
-    if (args[0] == "manifest" && (args.size() == 3 || args.size() == 4))
-      return Publish(args[1], args[2], args.size() == 4 ? args[3] : "");
-    if (args[0] == "check" && args.size() == 2) return Check(args[1]);
-    return Usage();
+    const std::optional<CommandLine> line = Parse(args);
+    if (!line) return Usage();
+    if (line->command == "manifest") return Publish(*line);
+    if (line->command == "stage") return Stage(*line);
+    return Check(*line);
   } catch (const PublishError& error) {
+    std::cerr << "merovast-publish: " << error.what() << "\n";
+    return 1;
+  } catch (const std::filesystem::filesystem_error& error) {
     std::cerr << "merovast-publish: " << error.what() << "\n";
     return 1;
   }

@@ -7,6 +7,7 @@
 
 #include "entry_safety.hpp"
 #include "install_paths.hpp"
+#include "release_names.hpp"
 #include "text.hpp"
 
 namespace {
@@ -14,16 +15,6 @@ namespace {
 constexpr std::size_t kManifestLimit = 5000;
 
 std::string Shown(const ReleaseFile& file) { return file.folder.empty() ? file.name : file.folder + "/" + file.name; }
-
-// Plain printable ASCII that needs no escaping in a URL path and is valid in a Windows name.
-void CheckComponent(const std::string& component, const ReleaseFile& file) {
-  static constexpr std::string_view kAllowed =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~!$&'()+,;=@";
-  if (component.empty() || component.find_first_not_of(kAllowed) != std::string::npos)
-    throw PublishError(Shown(file) + ": \"" + component +
-                       "\" must use only letters, digits and -._~!$&'()+,;=@ (safe in a URL path and a Windows name)");
-  if (component.back() == '.') throw PublishError(Shown(file) + ": \"" + component + "\" must not end with a dot");
-}
 
 int Depth(const std::string& folder) {
   return folder.empty() ? 0 : 1 + static_cast<int>(std::count(folder.begin(), folder.end(), '/'));
@@ -38,28 +29,27 @@ std::string Parent(const std::string& folder) {
 
 std::string WriteManifest(const Release& release, std::string_view url) {
   std::vector<ReleaseFile> files = release.files;
-  std::set<std::string> foldersWithFiles{""};
+  const std::set<std::string> existing(release.existingFolders.begin(), release.existingFolders.end());
+  std::set<std::string> foldersWithFiles = existing;
+  foldersWithFiles.insert("");
   bool hasTarget = false;
   for (const ReleaseFile& file : files) {
-    for (std::size_t start = 0; start <= file.folder.size() && !file.folder.empty();) {
-      const auto slash = std::min(file.folder.find('/', start), file.folder.size());
-      CheckComponent(file.folder.substr(start, slash - start), file);
-      start = slash + 1;
-    }
-    CheckComponent(file.name, file);
-    const std::string to = file.folder.empty() ? "" : "\\" + text::ReplaceAll(file.folder, "/", "\\");
-    if (const std::string reason = UnsafeEntryReason({file.name, "/" + file.folder, to}); !reason.empty())
+    const std::string folder = file.folder.empty() ? "" : ServedPath(file.folder, Shown(file));
+    const std::string name = ServedName(file.name, Shown(file));
+    const std::string to = folder.empty() ? "" : "\\" + text::ReplaceAll(folder, "/", "\\");
+    if (const std::string reason = UnsafeEntryReason({name, "/" + folder, to}); !reason.empty())
       throw PublishError(Shown(file) + ": the updater refuses this entry: " + reason);
     foldersWithFiles.insert(file.folder);
     hasTarget = hasTarget || (file.folder.empty() && file.name == kTargetFileName);
   }
+  CheckCaseCollisions(files);
   if (!hasTarget) throw PublishError(std::string(kTargetFileName) + ": the release has no target in its top folder");
   // The updater creates one folder level per entry, so each folder's parent needs a file of its own.
   for (const std::string& folder : foldersWithFiles)
-    if (!folder.empty() && !foldersWithFiles.contains(Parent(folder)))
-      throw PublishError(Parent(folder) +
-                         "/: this folder has subfolders but no file of its own, so the updater cannot create " +
-                         folder + "/");
+    if (!folder.empty() && !existing.contains(folder) && !foldersWithFiles.contains(Parent(folder)))
+      throw PublishError(Parent(folder) + "/: this folder has subfolders but no file of its own" +
+                         (existing.empty() ? "" : " in the release or its base") + ", so the updater cannot create " +
+                         folder + "/" + "; put a file in " + Parent(folder) + "/");
   if (release.version.empty() || release.version.find_first_of("\r\n") != std::string::npos)
     throw PublishError(std::string(kTargetFileName) + ": its FileVersion is empty or spans lines");
   if (release.targetSize > INT32_MAX)
@@ -82,10 +72,10 @@ std::string WriteManifest(const Release& release, std::string_view url) {
                    release.version.c_str(), static_cast<long long>(release.targetSize), base.c_str(), files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     const ReleaseFile& file = files[i];
-    const std::string from = file.folder.empty() ? "" : "/" + file.folder;
+    const std::string from = file.folder.empty() ? "" : "/" + ServedPath(file.folder);
     const std::string to = text::ReplaceAll(from, "/", "\\");
-    manifest += text::Format("update_name%zu=%s\r\nupdate_from%zu=%s\r\nupdate_to%zu=%s\r\n", i, file.name.c_str(), i,
-                             from.c_str(), i, to.c_str());
+    manifest += text::Format("update_name%zu=%s\r\nupdate_from%zu=%s\r\nupdate_to%zu=%s\r\n", i,
+                             ServedPath(file.name).c_str(), i, from.c_str(), i, to.c_str());
   }
   if (manifest.size() > kManifestLimit)
     throw PublishError(text::Format("the manifest would be %zu bytes; the updater reads at most %zu", manifest.size(),

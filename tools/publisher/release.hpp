@@ -16,6 +16,9 @@ struct Release {
   std::string version;  // FileVersion without spaces
   std::int64_t targetSize = 0;
   std::vector<ReleaseFile> files;
+  // Folders every installation already has (a patch's base release), beside those that the
+  // entries create; "" stands for the install folder.
+  std::vector<std::string> existingFolders = {};
 };
 
 // A release the updater could not carry out; the message names the file and the rule.

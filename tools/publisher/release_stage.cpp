@@ -1,0 +1,181 @@
+#include "release_stage.hpp"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <system_error>
+#include <vector>
+
+#include "durable_files.hpp"
+#include "manifest_writer.hpp"
+#include "release_names.hpp"
+#include "release_patch.hpp"
+#include "release_scan.hpp"
+#include "text.hpp"
+#include "update_manifest.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kManifestPath = "update_go/update.htm";
+constexpr const char* kStagePrefix = ".stage-";
+
+std::string PathOf(const ReleaseFile& file) { return file.folder.empty() ? file.name : file.folder + "/" + file.name; }
+
+// The comma-separated numbers of a FileVersion, or nothing when it is not of that form.
+std::optional<std::vector<std::uint64_t>> VersionNumbers(const std::string& version) {
+  std::vector<std::uint64_t> numbers;
+  for (std::size_t start = 0;;) {
+    const std::size_t comma = std::min(version.find(',', start), version.size());
+    const std::string part = version.substr(start, comma - start);
+    if (part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != std::string::npos)
+      return std::nullopt;
+    numbers.push_back(std::stoull(part));
+    if (comma == version.size()) break;
+    start = comma + 1;
+  }
+  while (numbers.size() > 1 && numbers.back() == 0) numbers.pop_back();
+  return numbers;
+}
+
+// The version the web root's manifest offers now; empty when there is none.
+std::string ServedVersion(const fs::path& manifest) {
+  std::ifstream in(manifest, std::ios::binary);
+  if (!in) return {};
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ManifestReader reader(bytes);
+  UpdateManifest header;
+  return reader.ReadHeader(header) ? header.update_version : std::string();
+}
+
+void CheckNotOlder(const std::string& served, const std::string& version) {
+  if (served.empty() || served == version) return;
+  const auto before = VersionNumbers(served), now = VersionNumbers(version);
+  if (!before || !now)
+    throw PublishError("cannot tell whether " + NameFromServed(version) + " is newer than the served " +
+                       NameFromServed(served) + "; give --allow-downgrade to stage it anyway");
+  if (*now <= *before)
+    throw PublishError(NameFromServed(version) + " is not newer than the served " + NameFromServed(served) +
+                       ": updaters never go back to an older target by themselves; give --allow-downgrade to "
+                       "stage it anyway");
+}
+
+// Whether the version folder holds exactly the release's files (by their served names) and
+// bytes; throws when it holds anything else, since a version folder never changes.
+bool AlreadyStaged(const fs::path& folder, const fs::path& root, const std::vector<ReleaseFile>& files,
+                   const std::vector<std::string>& served, const std::string& shown) {
+  std::error_code error;
+  if (!fs::exists(fs::symlink_status(folder, error))) return false;
+  const std::string refusal = shown +
+                              ": already holds other bytes of this version; a version folder never "
+                              "changes, so give the release a new FileVersion";
+  std::set<std::string> expected(served.begin(), served.end());
+  std::size_t found = 0;
+  fs::recursive_directory_iterator it(folder, error), end;
+  for (; !error && it != end; it.increment(error)) {
+    if (it->is_directory() && !it->is_symlink()) continue;
+    const std::string relative = it->path().lexically_relative(folder).generic_string();
+    if (!it->is_regular_file() || it->is_symlink() || !expected.contains(relative)) throw PublishError(refusal);
+    ++found;
+  }
+  if (error) throw PublishError(shown + ": " + error.message());
+  if (found != files.size()) throw PublishError(refusal);
+  for (std::size_t i = 0; i < files.size(); ++i)
+    if (!SameBytes(root / PathOf(files[i]), folder / served[i])) throw PublishError(refusal);
+  return true;
+}
+
+// Copies the release into a fresh staging folder of the web root, flushed, and returns it.
+fs::path CopyToStaging(const fs::path& webRoot, const fs::path& root, const std::vector<ReleaseFile>& files,
+                       const std::vector<std::string>& served) {
+  std::string name = (webRoot / (std::string(kStagePrefix) + "XXXXXX")).string();
+  if (!::mkdtemp(name.data())) throw PublishError(name + ": cannot be created");
+  const fs::path staging(name);
+  fs::permissions(staging, fs::perms(0755));
+  std::set<std::string> folders;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const fs::path target(served[i]);
+    for (fs::path folder = target.parent_path(); !folder.empty(); folder = folder.parent_path())
+      folders.insert(folder.string());
+  }
+  for (const std::string& folder : folders) MakeFolder(staging / folder);  // parents sort first
+  for (std::size_t i = 0; i < files.size(); ++i) CopyDurably(root / PathOf(files[i]), staging / served[i]);
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) SyncFolder(staging / *it);
+  SyncFolder(staging);
+  return staging;
+}
+
+}  // namespace
+
+void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& notes) {
+  std::error_code error;
+  if (!fs::is_directory(request.webRoot, error)) throw PublishError(request.webRoot.string() + ": not a folder");
+  const Release release = ScanRelease(request.release);
+  std::vector<std::string> served;
+  for (const ReleaseFile& file : release.files) served.push_back(ServedPath(PathOf(file)));
+  CheckCaseCollisions(release.files);
+  const std::string versionName = NameFromServed(release.version);
+  ServedName(versionName, "update_version " + versionName);
+  std::string urlBase = request.urlBase;
+  while (!urlBase.empty() && urlBase.back() == '/') urlBase.pop_back();
+  const std::string url = urlBase + "/v/" + release.version;
+
+  Release listed = release;
+  std::vector<std::string> removed;
+  if (request.since) {
+    Patch patch = PatchSince(release, request.release, ScanRelease(*request.since), *request.since);
+    listed = std::move(patch.release);
+    removed = std::move(patch.removed);
+  }
+  const std::string manifest = WriteManifest(listed, url);
+
+  const fs::path versions = request.webRoot / "v";
+  const fs::path folder = versions / release.version;
+  const fs::path manifestPath = request.webRoot / kManifestPath;
+  const std::string shownFolder = (request.webRoot / "v" / versionName).string();
+  if (!request.allowDowngrade) CheckNotOlder(ServedVersion(manifestPath), release.version);
+  const bool staged = AlreadyStaged(folder, request.release, release.files, served, shownFolder);
+
+  // The first write: everything above only read.
+  for (const fs::directory_entry& entry : fs::directory_iterator(request.webRoot)) {
+    if (!entry.path().filename().string().starts_with(kStagePrefix)) continue;
+    fs::remove_all(entry.path());
+    out << "removed the unfinished staging folder " << entry.path().string() << "\n";
+  }
+  SyncFolder(request.webRoot);
+  if (fs::is_directory(manifestPath.parent_path()))  // temporary manifests of a run cut short
+    for (const fs::directory_entry& entry : fs::directory_iterator(manifestPath.parent_path()))
+      if (entry.path().filename().string().starts_with("." + manifestPath.filename().string() + "-"))
+        fs::remove(entry.path());
+  if (staged) {
+    out << shownFolder << " already holds this release byte for byte: nothing copied\n";
+  } else {
+    const fs::path staging = CopyToStaging(request.webRoot, request.release, release.files, served);
+    if (!fs::exists(versions)) MakeFolder(versions);
+    fs::rename(staging, folder);
+    SyncFolder(versions);
+    SyncFolder(request.webRoot);
+    std::uintmax_t bytes = 0;
+    for (const ReleaseFile& file : release.files) bytes += fs::file_size(request.release / PathOf(file));
+    out << "copied " << release.files.size() << " files (" << bytes << " bytes) of " << versionName << " to "
+        << shownFolder << "\n";
+  }
+  if (!fs::exists(manifestPath.parent_path())) {
+    MakeFolder(manifestPath.parent_path());
+    SyncFolder(request.webRoot);
+  }
+  ReplaceDurably(manifestPath, manifest);
+  if (request.since)
+    out << "the manifest lists " << listed.files.size() << " of the " << release.files.size()
+        << " files: those that differ from " << request.since->string() << ", and the target\n";
+  for (const std::string& file : removed)
+    notes << "merovast-publish: " << file << ": removed since " << request.since->string()
+          << "; the updater leaves it in installations\n";
+  out << "wrote " << manifestPath.string() << " (update_url=" << urlBase << "/v/" << versionName
+      << "): " << manifest.size() << " of the 5000 bytes the updater reads\n";
+}

@@ -1,0 +1,21 @@
+// `stage`: a release copied into a web root under the names the server must hold, in a folder
+// of its version that never changes, and only then the manifest that points at it.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+
+struct StageRequest {
+  std::filesystem::path release;
+  std::filesystem::path webRoot;
+  std::string urlBase;  // where webRoot is served
+  std::optional<std::filesystem::path> since;
+  bool allowDowngrade = false;
+};
+
+// Validates everything and builds the manifest before the first write; reports what it did to
+// `out` and the files removed since the base to `notes`. Throws PublishError when refused,
+// leaving the web root as it was.
+void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& notes);
