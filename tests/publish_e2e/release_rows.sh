@@ -54,11 +54,23 @@ flip_byte() {
 offset_after() { grep -bo -- "$1" "$manifest" | head -n 1 | awk -F: -v n=${#1} '{ print $1 + n }'; }
 requests() { sleep 0.1; tail -n +"$(($1 + 1))" "$state/access.log" | cut -f1 | sed 's/^GET \(.*\) HTTP\/1.1$/\1/' | paste -sd' '; }
 
-# run_row NAME installed|refused "REQUESTED PATHS" [FILE-CHANGED...]
+# What `merovast-publish plan` says the updater will download, as request paths, and whether
+# the run succeeds; for rows whose served files are as published, it must be what happens.
+plan_says() {
+  local out rc=0
+  out=$("$publish" plan "$manifest" "$install" ${public_key:+--public-key "$public_key"}) || rc=$?
+  local paths
+  paths=$(sed -n 's/^entry [0-9]*: downloads <install>\\\(.*\)$/\1/p' <<<"$out" | tr '\\' / | sed "s|^|$R/|" | paste -sd' ')
+  echo "$M${paths:+ $paths} exit $rc"
+}
+
+# run_row NAME installed|refused "REQUESTED PATHS" [FILE-CHANGED...]; with planned=1 set, the
+# plan must agree.
 run_row() {
-  local name=$1 outcome=$2 expected_requests=$3 rc=0 box before after logged
+  local name=$1 outcome=$2 expected_requests=$3 rc=0 box before after logged plan=
   shift 3
   echo "--- $name"
+  [ "${planned:-0}" = 1 ] && plan=$(plan_says)
   logged=$(wc -l <"$state/access.log")
   before=$(tree_sums "$install")
   wine_start 60 "$install/Merovast.exe"
@@ -87,6 +99,9 @@ run_row() {
     check "$name: the files that changed" "$*" "$changed"
   fi
   check "$name: nginx saw" "$expected_requests" "$(requests "$logged")"
+  if [ -n "$plan" ]; then
+    check "$name: merovast-publish plan agrees" "$(requests "$logged") exit $([ "$outcome" = installed ] && echo 0 || echo 1)" "$plan"
+  fi
 }
 
 M=/update_go/update.htm R=/release
@@ -102,13 +117,15 @@ if [ "$mode" = hashes ]; then
 
   fresh_release && publish_release
   sed -i 's/^\(update_hash1=.\{63\}\)./\1/' "$manifest"
-  run_row "a malformed hash line" refused "$M $R/readme.txt" readme.txt
+  planned=1 run_row "a malformed hash line" refused "$M $R/readme.txt" readme.txt
 
   fresh_release && publish_release
   cp "$release/readme.txt" "$install/readme.txt"
   mkdir -p "$install/data/maps" && cp "$release/data/maps/east.map" "$install/data/maps/east.map"
-  run_row "two of three files already current" installed "$M $R/data/items.dat $R/Ostravine.exe"
+  planned=1 run_row "two of three files already current" installed "$M $R/data/items.dat $R/Ostravine.exe"
 else
+  public_key=$(cat "$keys/test-public.txt")
+  planned=1
   other_key="$HARNESS_SCRATCH_DIR/other.pem"
   "$publish" keygen "$other_key" >/dev/null || failures=$((failures + 1))
   fresh_release && publish_release --key "$keys/test-private.pem"

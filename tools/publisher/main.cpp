@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "install_plan.hpp"
 #include "manifest_check.hpp"
 #include "manifest_writer.hpp"
 #include "release_patch.hpp"
@@ -22,6 +23,7 @@ constexpr const char* kUsage =
     "usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT] [--since BASE_DIR]\n"
     "       merovast-publish stage RELEASE_DIR WEB_ROOT URL_BASE [--key FILE] [--since BASE_DIR] [--allow-downgrade]\n"
     "       merovast-publish check MANIFEST\n"
+    "       merovast-publish plan MANIFEST INSTALL_DIR [--public-key KEY]\n"
     "\n"
     "manifest  writes update.htm for the release in RELEASE_DIR, whose files are downloaded from URL\n"
     "          (the folder served as update_url). RELEASE_DIR holds the new Ostravine.exe and every\n"
@@ -30,6 +32,9 @@ constexpr const char* kUsage =
     "          points WEB_ROOT/update_go/update.htm at URL_BASE/v/VERSION (URL_BASE: where WEB_ROOT\n"
     "          is served). A version folder never changes; an older version needs --allow-downgrade.\n"
     "check     says what the updater will do with MANIFEST and lists every problem, with its line.\n"
+    "plan      says what the updater would do with MANIFEST in the installation INSTALL_DIR: whether\n"
+    "          the target is current, which files it downloads or leaves, which folders it creates\n"
+    "          and where it would stop. KEY: the public key an updater built with one checks.\n"
     "\n"
     "--since BASE_DIR  the manifest lists only the files that differ from the release in BASE_DIR,\n"
     "                  and the target: BASE_DIR must be the only older version still installed.\n"
@@ -60,6 +65,7 @@ const std::map<std::string, CommandSpec>& Commands() {
       {"manifest", {2, 3, {"--since"}, {}}},
       {"stage", {3, 3, {"--key", "--since"}, {"--allow-downgrade"}}},
       {"check", {1, 1, {}, {}}},
+      {"plan", {2, 2, {"--public-key"}, {}}},
   };
   return commands;
 }
@@ -129,12 +135,15 @@ int Stage(const CommandLine& line) {
   return 0;
 }
 
-int Check(const CommandLine& line) {
-  const std::string& path = line.operands[0];
+std::string ReadManifestFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw PublishError(path + ": cannot be read");
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const ManifestCheck check = CheckManifest(bytes);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int Check(const CommandLine& line) {
+  const std::string& path = line.operands[0];
+  const ManifestCheck check = CheckManifest(ReadManifestFile(path));
   if (check.headerRead) {
     std::cout << "update_version=" << check.header.update_version << "\n"
               << "update_filesize=" << check.header.FileSize() << "\n"
@@ -145,6 +154,27 @@ int Check(const CommandLine& line) {
     std::cout << download.remoteAddress << " -> " << download.localPath << "\n";
   for (const std::string& problem : check.problems) std::cerr << path << ": " << problem << "\n";
   return check.problems.empty() ? 0 : 1;
+}
+
+std::optional<PublicKey> PublicKeyOption(const CommandLine& line) {
+  const auto text = line.Option("--public-key");
+  if (!text) return std::nullopt;
+  const auto key = ParsePublicKey(*text);
+  if (!key) throw PublishError("--public-key: must be 128 hexadecimal digits, as keygen prints them");
+  return key;
+}
+
+int Plan(const CommandLine& line) {
+  const std::string& installDir = line.operands[1];
+  if (!std::filesystem::is_directory(installDir)) throw PublishError(installDir + ": not a folder");
+  const InstallPlan plan = PlanInstall(ReadManifestFile(line.operands[0]), installDir, PublicKeyOption(line));
+  std::cout << "<install> is " << installDir << "\n";
+  for (const std::string& step : plan.steps) std::cout << step << "\n";
+  std::cout
+      << (plan.result ? "the update would succeed and start the target\n"
+                      : "the update would fail: the user sees the failure box and nothing is started\n")
+      << "assumed: every download succeeds; a running target (which the updater cannot replace) is not modelled\n";
+  return plan.result ? 0 : 1;
 }
 
 }  // namespace
@@ -160,6 +190,7 @@ int main(int argc, char** argv) {
     if (!line) return Usage();
     if (line->command == "manifest") return Publish(*line);
     if (line->command == "stage") return Stage(*line);
+    if (line->command == "plan") return Plan(*line);
     return Check(*line);
   } catch (const PublishError& error) {
     std::cerr << "merovast-publish: " << error.what() << "\n";

@@ -1,0 +1,20 @@
+// What the updater would do with a manifest on a real installation, found by running the
+// engine's own update run against the folder with transfers that only record.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "manifest_signature.hpp"
+
+struct InstallPlan {
+  int result = 0;                  // the update run's answer
+  std::vector<std::string> steps;  // one line per step, in the run's order
+};
+
+// The installation in `installDir` is named "<install>" in the steps. The target's version is
+// read with the project's PE reader, as the updater's probe reads it.
+InstallPlan PlanInstall(const std::string& manifest, const std::filesystem::path& installDir,
+                        const std::optional<PublicKey>& publicKey);
