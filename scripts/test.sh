@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/check-format.sh
 
-for preset in native native-asan win32 win64; do
+for preset in native native-asan win32 win64 win64-signed; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
@@ -15,3 +15,4 @@ done
 ctest --preset native
 ctest --preset native-asan
 ctest --preset win64
+ctest --preset win64-signed
