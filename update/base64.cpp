@@ -47,8 +47,7 @@ std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text) {
       group = group << 6 | static_cast<std::uint32_t>(value);
     }
     // The bits that padding leaves over must be zero, or two texts would decode alike.
-    if (last && ((padding == 1 && (group & 0xFF) != 0) || (padding == 2 && (group & 0xFFFF) != 0)))
-      return std::nullopt;
+    if (last && ((padding == 1 && (group & 0xFF) != 0) || (padding == 2 && (group & 0xFFFF) != 0))) return std::nullopt;
     bytes.push_back(static_cast<std::uint8_t>(group >> 16));
     if (!last || padding < 2) bytes.push_back(static_cast<std::uint8_t>(group >> 8));
     if (!last || padding < 1) bytes.push_back(static_cast<std::uint8_t>(group));

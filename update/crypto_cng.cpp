@@ -74,7 +74,8 @@ void Sha256::Add(const void* data, std::size_t size) {
 
 std::optional<Sha256Digest> Sha256::Finish() {
   Sha256Digest digest{};
-  if (state_->failed || !Succeeded(::BCryptFinishHash(state_->hash, digest.data(), digest.size(), 0))) return std::nullopt;
+  if (state_->failed || !Succeeded(::BCryptFinishHash(state_->hash, digest.data(), digest.size(), 0)))
+    return std::nullopt;
   state_->failed = true;  // a finished hash takes no more data
   return digest;
 }
@@ -96,6 +97,6 @@ bool VerifyP256Signature(std::string_view message, const Signature& signature, c
                                        static_cast<ULONG>(blob.size()), 0)))
     return false;
   Signature copy = signature;
-  return ::BCryptVerifySignature(imported.get(), nullptr, digest->data(), static_cast<ULONG>(digest->size()), copy.data(),
-                                 static_cast<ULONG>(copy.size()), 0) == 0;
+  return ::BCryptVerifySignature(imported.get(), nullptr, digest->data(), static_cast<ULONG>(digest->size()),
+                                 copy.data(), static_cast<ULONG>(copy.size()), 0) == 0;
 }

@@ -8,8 +8,8 @@
 #include "win_handle.hpp"
 
 bool IsFileCurrent(const std::string& path, const FileDigest& expected) {
-  FileHandle file = OwnFile(
-      ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file = OwnFile(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
   if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart != expected.size) return false;
   Sha256 hash;

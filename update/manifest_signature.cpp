@@ -6,7 +6,6 @@
 #include "hex.hpp"
 #include "text.hpp"
 
-
 std::optional<PublicKey> ParsePublicKey(std::string_view hex) {
   PublicKey key{};
   if (!HexDecode(hex, key.data(), key.size(), true)) return std::nullopt;
