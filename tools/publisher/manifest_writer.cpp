@@ -6,7 +6,10 @@
 #include <tuple>
 
 #include "entry_safety.hpp"
+#include "file_digest.hpp"
 #include "install_paths.hpp"
+#include "manifest_signature.hpp"
+#include "signing_key.hpp"
 #include "text.hpp"
 
 namespace {
@@ -25,6 +28,11 @@ void CheckComponent(const std::string& component, const ReleaseFile& file) {
   if (component.back() == '.') throw PublishError(Shown(file) + ": \"" + component + "\" must not end with a dot");
 }
 
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 int Depth(const std::string& folder) {
   return folder.empty() ? 0 : 1 + static_cast<int>(std::count(folder.begin(), folder.end(), '/'));
 }
@@ -36,7 +44,7 @@ std::string Parent(const std::string& folder) {
 
 }  // namespace
 
-std::string WriteManifest(const Release& release, std::string_view url) {
+std::string WriteManifest(const Release& release, std::string_view url, const SigningKey* key) {
   std::vector<ReleaseFile> files = release.files;
   std::set<std::string> foldersWithFiles{""};
   bool hasTarget = false;
@@ -50,6 +58,10 @@ std::string WriteManifest(const Release& release, std::string_view url) {
     const std::string to = file.folder.empty() ? "" : "\\" + text::ReplaceAll(file.folder, "/", "\\");
     if (const std::string reason = UnsafeEntryReason({file.name, "/" + file.folder, to}); !reason.empty())
       throw PublishError(Shown(file) + ": the updater refuses this entry: " + reason);
+    if (file.folder.empty() && EqualIgnoringAsciiCase(file.name, kUpdaterFileName))
+      throw PublishError(Shown(file) + ": the updater cannot replace its own running file");
+    if (key && !file.digest)
+      throw PublishError(Shown(file) + ": a signed manifest needs its hash line, without which a key build refuses it");
     foldersWithFiles.insert(file.folder);
     hasTarget = hasTarget || (file.folder.empty() && file.name == kTargetFileName);
   }
@@ -86,9 +98,13 @@ std::string WriteManifest(const Release& release, std::string_view url) {
     const std::string to = text::ReplaceAll(from, "/", "\\");
     manifest += text::Format("update_name%zu=%s\r\nupdate_from%zu=%s\r\nupdate_to%zu=%s\r\n", i, file.name.c_str(), i,
                              from.c_str(), i, to.c_str());
+    if (file.digest) manifest += text::Format("update_hash%zu=%s\r\n", i, HashValue(*file.digest).c_str());
   }
-  if (manifest.size() > kManifestLimit)
-    throw PublishError(text::Format("the manifest would be %zu bytes; the updater reads at most %zu", manifest.size(),
-                                    kManifestLimit));
+  // The signature line counts towards the bytes the updater reads, and is as long for every signature.
+  const std::size_t total = manifest.size() + (key ? SignatureLine(Signature{}).size() : 0);
+  if (total > kManifestLimit)
+    throw PublishError(
+        text::Format("the manifest would be %zu bytes; the updater reads at most %zu", total, kManifestLimit));
+  if (key) manifest += SignatureLine(key->Sign(manifest));
   return manifest;
 }
