@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Releases as merovast-publish writes them with hash lines (and, in the build with the tests'
+# Releases as merovast-publish stages them with hash lines (and, in the build with the tests'
 # public key, signed), changed in one way per row, served by nginx with the sample
 # configuration and met by the updater under Wine in an installation of the older target.
 #   release_rows.sh hashes|signed MEROVAST_PUBLISH MEROVAST_EXE NEW_TARGET_EXE
@@ -14,7 +14,6 @@ source "$here/../wine/wine-env.sh"
 mode=$1 publish=$2 updater=$3 new_target=$4
 keys="$here/../keys"
 serve="$here/../../deploy/nginx/serve.sh"
-url=http://127.0.0.1:8081/release
 
 failures=0
 check() {  # check DESCRIPTION EXPECTED ACTUAL
@@ -24,18 +23,18 @@ check() {  # check DESCRIPTION EXPECTED ACTUAL
 tree_sums() { (cd "$1" && find . -type f -printf '%P\n' | xargs -r -d '\n' sha256sum | awk '{ print $2, $1 }' | LC_ALL=C sort); }
 
 www="$HARNESS_SCRATCH_DIR/www" install="$HARNESS_SCRATCH_DIR/install" state="$HARNESS_SCRATCH_DIR/nginx"
-release="$www/release" manifest="$www/update_go/update.htm"
+release="$HARNESS_SCRATCH_DIR/release" manifest="$www/update_go/update.htm" served="$www/v/1,0,0,4"
 
 server_ctl mode name=down >/dev/null || exit 1
 mkdir -p "$www"
 trap '"$serve" stop "$state"' EXIT
 "$serve" start "$www" "$state" 8081 || exit 1
 
-# A fresh release 1,0,0,4 and a fresh installation of 1,0,0,3 holding older copies of two of
-# its files; `publish_release ARGS...` writes the manifest with the tool's extra ARGS.
+# A fresh release 1,0,0,4, an empty web root and a fresh installation of 1,0,0,3 holding older
+# copies of two of its files; `publish_release ARGS...` stages it with the tool's extra ARGS.
 fresh_release() {
-  rm -rf "$release" "$www/update_go" "$install"
-  mkdir -p "$release/data/maps" "$www/update_go" "$install/data"
+  rm -rf "$release" "${www:?}"/* "$install"
+  mkdir -p "$release/data/maps" "$install/data"
   cp "$new_target" "$release/Ostravine.exe"
   printf 'Ostravine 1.0.0.4\r\n' >"$release/readme.txt"
   head -c 200000 /dev/urandom >"$release/data/items.dat"
@@ -45,7 +44,7 @@ fresh_release() {
   printf 'Ostravine 1.0.0.3\r\n' >"$install/readme.txt"
   printf 'items of 1.0.0.3' >"$install/data/items.dat"
 }
-publish_release() { "$publish" manifest "$release" "$url" "$manifest" "$@" >/dev/null || failures=$((failures + 1)); }
+publish_release() { "$publish" stage "$release" "$www" http://127.0.0.1:8081 "$@" >/dev/null || failures=$((failures + 1)); }
 # Flips one bit of the byte at OFFSET of FILE.
 flip_byte() {
   python3 -c 'import sys; p, o = sys.argv[1], int(sys.argv[2]); b = bytearray(open(p, "rb").read()); b[o] ^= 1; open(p, "wb").write(b)' "$1" "$2"
@@ -104,15 +103,15 @@ run_row() {
   fi
 }
 
-M=/update_go/update.htm R=/release
+M=/update_go/update.htm R=/v/1,0,0,4
 all="$M $R/readme.txt $R/data/items.dat $R/data/maps/east.map $R/Ostravine.exe"
 if [ "$mode" = hashes ]; then
   fresh_release && publish_release
-  flip_byte "$release/data/items.dat" 100000
+  flip_byte "$served/data/items.dat" 100000
   run_row "one byte of a served file changed" refused "$M $R/readme.txt $R/data/items.dat" readme.txt
 
   fresh_release && publish_release
-  head -c 1000 /dev/urandom >>"$release/data/items.dat"
+  head -c 1000 /dev/urandom >>"$served/data/items.dat"
   run_row "a served file longer than its hash line says" refused "$M $R/readme.txt $R/data/items.dat" readme.txt
 
   fresh_release && publish_release

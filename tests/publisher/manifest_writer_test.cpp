@@ -5,7 +5,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "crypto.hpp"
 #include "manifest_check.hpp"
+#include "manifest_signature.hpp"
+#include "signing_key.hpp"
 
 namespace {
 
@@ -26,13 +29,32 @@ Release Sample() {
            {"lib", "z.dll"}}};
 }
 
-std::string RefusalOf(const Release& release, const std::string& url = "http://h:8081/rel") {
+std::string RefusalOf(const Release& release, const std::string& url = "http://h:8081/rel",
+                      const SigningKey* key = nullptr) {
   try {
-    WriteManifest(release, url);
+    WriteManifest(release, url, key);
   } catch (const PublishError& error) {
     return error.what();
   }
   return "";
+}
+
+// Each entry as the updater reads it, with its hash line's value when it has one.
+std::vector<std::string> EntriesRead(const std::string& manifest) {
+  ManifestReader reader(manifest);
+  std::vector<std::string> entries;
+  ManifestFileEntry entry;
+  for (int i = 0; reader.ReadEntry(i, entry); ++i) {
+    FileDigest digest;
+    const bool hashed = reader.ReadEntryHash(i, digest) == ManifestReader::HashLine::kPresent;
+    entries.push_back(entry.name + "|" + entry.from + "|" + entry.to + (hashed ? " " + HashValue(digest) : ""));
+  }
+  return entries;
+}
+
+bool Verifies(const std::string& manifest, const PublicKey& key) {
+  const auto found = FindManifestSignature(manifest);
+  return found && VerifyP256Signature(found->signedText, found->signature, key);
 }
 
 }  // namespace
@@ -63,6 +85,15 @@ TEST(ManifestWriter, TheUpdaterReadsBackWhatWasPublished) {
                      }));
 }
 
+TEST(ManifestWriter, HashLinesLeaveEveryEntryAsTheUpdaterReadItWithoutThem) {
+  Release hashed = Sample();
+  for (ReleaseFile& file : hashed.files) file.digest = FileDigest{{}, static_cast<std::int32_t>(file.name.size())};
+  const std::vector<std::string> plain = EntriesRead(WriteManifest(Sample(), "http://h/r"));
+  std::vector<std::string> expected;
+  for (const std::string& e : plain) expected.push_back(e + " " + HashValue({{}, static_cast<int>(e.find('|'))}));
+  EXPECT_EQ(EntriesRead(WriteManifest(hashed, "http://h/r")), expected);
+}
+
 TEST(ManifestWriter, RefusesWhatTheUpdaterCannotCarryOut) {
   EXPECT_NE(
       RefusalOf({"1", 1, {{"", "Ostravine.exe"}, {"a/b", "x.dll"}}}).find("a/: this folder has subfolders but no file"),
@@ -79,4 +110,41 @@ TEST(ManifestWriter, RefusesWhatTheUpdaterCannotCarryOut) {
   Release big{"1", 1, {{"", "Ostravine.exe"}}};
   for (int i = 0; i < 80; ++i) big.files.push_back({"", "file-with-a-long-name-" + std::to_string(i) + ".dat"});
   EXPECT_NE(RefusalOf(big).find("the updater reads at most 5000"), std::string::npos);
+  // The signature line counts: 4950 bytes fit unsigned, not signed.
+  Release nearlyFull{"1", 1, {{"", "Ostravine.exe", FileDigest{}}, {"", "x", FileDigest{}}}};
+  nearlyFull.files.back().name.append(4950 - WriteManifest(nearlyFull, "http://h:8081/rel").size(), 'x');
+  EXPECT_EQ(RefusalOf(nearlyFull), "");
+  const SigningKey key = SigningKey::Generate();
+  EXPECT_EQ(RefusalOf(nearlyFull, "http://h:8081/rel", &key),
+            "the manifest would be 5057 bytes; the updater reads at most 5000");
+  EXPECT_NE(RefusalOf(Sample(), "http://h:8081/rel", &key).find("a signed manifest needs its hash line"),
+            std::string::npos);
+}
+
+TEST(ManifestSigning, OnlyTheSignedBytesVerifyAndOnlyWithTheSigningKey) {
+  const SigningKey key = SigningKey::Load(KEYS_DIR "/test-private.pem");
+  std::ifstream in(KEYS_DIR "/test-public.txt");
+  const auto publicKey = ParsePublicKey(std::string(std::istreambuf_iterator<char>(in), {}).substr(0, 128));
+  ASSERT_EQ(publicKey, key.Public()) << "the committed pair belongs together";
+  const Release release{"1,0,0,4", 16384, {{"", "Ostravine.exe", FileDigest{{1, 2}, 16384}}, {"d", "a", FileDigest{}}}};
+  const std::string manifest = WriteManifest(release, "http://h:8081/r", &key);
+  ASSERT_TRUE(Verifies(manifest, *publicKey));
+
+  for (std::size_t i = 0; i < manifest.size(); ++i) {
+    std::string changed = manifest;
+    changed[i] ^= 0x01;
+    EXPECT_FALSE(Verifies(changed, *publicKey)) << "byte " << i << " of " << manifest;
+  }
+  for (const char* after : {"\r\n", "x"}) EXPECT_FALSE(Verifies(manifest + after, *publicKey)) << after;
+  // The same 64 bytes with a padding bit set: the character before "==\r\n" is one of AQgw, the next
+  // one in the alphabet sets its lowest bit.
+  std::string padded = manifest;
+  EXPECT_FALSE(
+      Verifies(padded.replace(padded.size() - 5, 1, 1, static_cast<char>(padded[padded.size() - 5] + 1)), *publicKey));
+
+  const SigningKey other = SigningKey::Generate();
+  const std::string unsignedText = manifest.substr(0, manifest.rfind("update_signature="));
+  const std::string signedByOther = unsignedText + SignatureLine(other.Sign(unsignedText));
+  EXPECT_TRUE(Verifies(signedByOther, other.Public()));
+  EXPECT_FALSE(Verifies(signedByOther, *publicKey));
 }

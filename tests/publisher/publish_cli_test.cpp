@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -103,12 +104,12 @@ std::string Golden(const std::string& name) { return ReadFile(fs::path(GOLDEN_DI
 
 TEST_F(PublishCli, WritesTheGoldenManifestOfAReleaseFolder) {
   const fs::path output = dir_ / "update.htm";
-  const Outcome written = Run({"manifest", Sample("release").string(), kUrl, output.string()});
+  const Outcome written = Run({"manifest", Sample("release").string(), kUrl, output.string(), "--no-hashes"});
   EXPECT_EQ(written.status, 0) << written.err;
   EXPECT_EQ(written.out + written.err, "");
   EXPECT_EQ(ReadFile(output), Golden("release.htm"));
 
-  const Outcome printed = Run({"manifest", (dir_ / "release").string(), kUrl});
+  const Outcome printed = Run({"manifest", (dir_ / "release").string(), kUrl, "--no-hashes"});
   EXPECT_EQ(printed.status, 0) << printed.err;
   EXPECT_EQ(printed.out, Golden("release.htm"));
 
@@ -120,7 +121,8 @@ TEST_F(PublishCli, WritesTheGoldenManifestOfAReleaseFolder) {
                                  {"a/1.dat", "1"},
                                  {"a/b/2.dat", "2"},
                                  {"a/b/c/3.dat", "3"}});
-  const Outcome punctuated = Run({"manifest", deep.string(), "http://updates.example.com:8081/games/r2/"});
+  const Outcome punctuated =
+      Run({"manifest", deep.string(), "http://updates.example.com:8081/games/r2/", "--no-hashes"});
   EXPECT_EQ(punctuated.status, 0) << punctuated.err;
   EXPECT_EQ(punctuated.out, Golden("punctuation-and-depth.htm"));
 }
@@ -139,7 +141,8 @@ TEST_F(PublishCli, CheckSaysWhereEachFileOfAGoodManifestGoes) {
             "http://127.0.0.1:8081/release/sound/ding.wav -> <install>\\sound\\ding.wav\n"
             "http://127.0.0.1:8081/release/data/maps/east.map -> <install>\\data\\maps\\east.map\n"
             "http://127.0.0.1:8081/release/data/maps/west.map -> <install>\\data\\maps\\west.map\n"
-            "http://127.0.0.1:8081/release/Ostravine.exe -> <install>\\Ostravine.exe\n");
+            "http://127.0.0.1:8081/release/Ostravine.exe -> <install>\\Ostravine.exe\n"
+            "480 of 5000 bytes used\n");
 }
 
 TEST_F(PublishCli, CheckNamesEveryProblemOfABadManifestWithItsLine) {
@@ -174,6 +177,58 @@ TEST_F(PublishCli, CheckNamesEveryProblemOfABadManifestWithItsLine) {
   const Outcome missing = Run({"check", (dir_ / "none.htm").string()});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err, "merovast-publish: " + (dir_ / "none.htm").string() + ": cannot be read\n");
+}
+
+TEST_F(PublishCli, KeygenMakesAKeyOnceWhosePrintedPublicKeyChecksWhatManifestSigned) {
+  const std::string key = (dir_ / "publisher.pem").string(), at = dir_.string() + "/";
+  const Outcome made = Run({"keygen", key});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(made.out.find_first_not_of("0123456789abcdef"), 128u);
+  EXPECT_EQ(fs::status(key).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  const std::string pem = ReadFile(key);
+  const Outcome again = Run({"keygen", key});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(again.err, "merovast-publish: " + key + ": already exists; keygen never writes over a file\n");
+  EXPECT_EQ(ReadFile(key), pem);
+
+  const std::string release = Sample("release").string(), changed = Sample("changed").string();
+  ASSERT_EQ(Run({"manifest", "--key", key, release, kUrl, at + "signed.htm"}).status, 0);
+  ASSERT_EQ(Run({"manifest", release, kUrl, at + "hashed.htm"}).status, 0);
+  ASSERT_EQ(Run({"manifest", release, kUrl, at + "plain.htm", "--no-hashes"}).status, 0);
+  WriteFile(at + "after.htm", ReadFile(at + "signed.htm") + "\r\n");
+  std::string malformed = ReadFile(at + "hashed.htm");
+  WriteFile(at + "malformed.htm", malformed.replace(malformed.find("update_hash2=") + 13, 1, "A"));
+  WriteFile(changed + "/sound/ding.wav", "RIFX");
+  WriteFile(changed + "/readme.txt", "Ostravine 1.0.0.5\r\n\r\n");
+  fs::remove(changed + "/data/maps/east.map");
+
+  const std::string publicKey = made.out.substr(0, 128);
+  const std::string otherKey = ReadFile(fs::path(KEYS_DIR) / "test-public.txt").substr(0, 128);
+  // A manifest, the check's options and the problems it names after the manifest's path (none: it passes).
+  const std::vector<std::tuple<std::string, std::vector<std::string>, std::vector<std::string>>> cases{
+      {"signed.htm", {"--public-key", publicKey, "--release", release}, {}},
+      {"signed.htm", {"--public-key", otherKey}, {": line 29: the signature does not match the public key\n"}},
+      {"after.htm", {"--public-key", publicKey}, {": line 29: not signed: update_signature= must be the last line"}},
+      {"hashed.htm", {"--public-key", publicKey}, {": not signed: there is no update_signature= line\n"}},
+      {"plain.htm", {"--public-key", publicKey}, {": line 20: entry 5 has no hash line, which an updater with a"}},
+      {"malformed.htm", {}, {": line 16: update_hash2= is malformed, so the updater stops before this entry"}},
+      {"hashed.htm",
+       {"--release", changed},
+       {": entry 0: " + changed + "/readme.txt: 21 bytes, its hash line says 19\n",
+        ": entry 2: " + changed + "/sound/ding.wav: its SHA-256 is not the one its hash line states\n",
+        ": entry 3: " + changed + "/data/maps/east.map: not a file in the release folder\n"}},
+  };
+  for (const auto& [name, options, problems] : cases) {
+    std::vector<std::string> args{"check", at + name};
+    args.insert(args.end(), options.begin(), options.end());
+    const Outcome checked = Run(args);
+    EXPECT_EQ(checked.status, problems.empty() ? 0 : 1) << name << checked.err;
+    EXPECT_TRUE(
+        checked.out.ends_with("Ostravine.exe\n" + std::to_string(fs::file_size(at + name)) + " of 5000 bytes used\n"))
+        << checked.out;
+    for (const std::string& problem : problems)
+      EXPECT_NE(checked.err.find(at + name + problem), std::string::npos) << checked.err;
+  }
 }
 
 TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManifest) {
@@ -219,6 +274,7 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
       {"",
        {{"Ostravine.exe", "not a program"}},
        "Ostravine.exe: has no FileVersion in a Chinese (PRC) Unicode version table"},
+      {"target-zh.exe", {{"merovast.EXE", "MZ"}}, "merovast.EXE: the updater cannot replace its own running file"},
   };
   const fs::path output = dir_ / "update.htm";
   const std::string served = "update_version=1,0,0,3\r\n";
@@ -251,6 +307,12 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
   const Outcome folderLink = Run({"manifest", linkedFolder.string(), kUrl});
   EXPECT_EQ(folderLink.status, 1);
   EXPECT_EQ(folderLink.err, "merovast-publish: data: only regular files and folders can be published\n");
+
+  const fs::path huge = Release("huge", "target-zh.exe", {{"huge.dat", ""}});
+  fs::resize_file(huge / "huge.dat", 2147483648u);
+  const Outcome tooLarge = Run({"manifest", huge.string(), kUrl});
+  EXPECT_EQ(tooLarge.status, 1);
+  EXPECT_EQ(tooLarge.err, "merovast-publish: huge.dat: larger than the 2147483647 bytes a hash line can state\n");
 
   const Outcome noFolder = Run({"manifest", (dir_ / "none").string(), kUrl});
   EXPECT_EQ(noFolder.status, 1);
@@ -303,7 +365,7 @@ TEST_F(PublishCli, StagesTheReleaseUnderItsServedNamesThenTheManifest) {
     std::string message;
   };
   const std::vector<Refusal> refusals{
-      {"1,0,0,4", {"--key", "k.pem"}, 2, "--key: signing is not available in this build"},
+      {"1,0,0,4", {"--key", "k.pem"}, 1, "k.pem: cannot be read"},
       {"1,0,0,10", {}, 1, "1,0,0,4 is not newer than the served 1,0,0,10: updaters never go back"},
       {"2.0 beta", {}, 1, "cannot tell whether 1,0,0,4 is newer than the served 2.0 beta; give --allow-downgrade"},
       {"1,0,0,4", {"--since", (dir_ / "none").string()}, 1, (dir_ / "none").string() + ": not a folder"},
@@ -343,7 +405,7 @@ TEST_F(PublishCli, SinceListsOnlyWhatChangedAndReportsWhatWasRemoved) {
   EXPECT_EQ(whole.status, 1);
   EXPECT_EQ(whole.err.rfind("merovast-publish: lib/: this folder has subfolders but no file of its own,", 0), 0u);
 
-  const Outcome patch = Run({"manifest", release.string(), kUrl, "--since", base.string()});
+  const Outcome patch = Run({"manifest", release.string(), kUrl, "--since", base.string(), "--no-hashes"});
   EXPECT_EQ(patch.status, 0) << patch.err;
   EXPECT_EQ(patch.out,
             "update_version=1,0,0,4\r\nupdate_filesize=16384\r\nupdate_url=http://127.0.0.1:8081/release\r\n"
@@ -371,7 +433,7 @@ TEST_F(PublishCli, PublishesAManifestOfExactly5000BytesAndRefusesOneMore) {
     for (const auto& entry : fs::directory_iterator(root))
       if (entry.path().filename().string().starts_with("last")) fs::remove(entry.path());
     WriteFile(root / ("last" + std::string(length - 4, 'z')), "z");
-    return Run({"manifest", root.string(), kUrl});
+    return Run({"manifest", root.string(), kUrl, "--no-hashes"});
   };
   const Outcome shorter = publishWithLast(10);
   ASSERT_EQ(shorter.status, 0) << shorter.err;
@@ -390,8 +452,7 @@ TEST_F(PublishCli, PublishesAManifestOfExactly5000BytesAndRefusesOneMore) {
 TEST_F(PublishCli, HelpSucceedsAndWrongUsageExitsWith2) {
   const Outcome help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT] [--since BASE_DIR]\n", 0), 0u)
-      << help.out;
+  EXPECT_EQ(help.out.rfind("usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT]\n", 0), 0u) << help.out;
   EXPECT_EQ(help.err, "");
 
   for (const std::vector<std::string>& args :
@@ -400,6 +461,9 @@ TEST_F(PublishCli, HelpSucceedsAndWrongUsageExitsWith2) {
                                              {"manifest", dir_.string(), kUrl, "a", "b"},
                                              {"check"},
                                              {"check", "a", "b"},
+                                             {"check", "a", "--no-hashes"},
+                                             {"manifest", dir_.string(), kUrl, "--key"},
+                                             {"keygen"},
                                              {"publish", dir_.string(), kUrl}}) {
     const Outcome wrong = Run(args);
     EXPECT_EQ(wrong.status, 2) << ::testing::PrintToString(args);

@@ -34,7 +34,8 @@ class FolderPlatform : public UpdatePlatform {
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override {
     const auto file = Existing(localPath);
     std::error_code error;
-    if (!file || !fs::is_regular_file(*file, error) || fs::file_size(*file, error) != static_cast<std::uintmax_t>(expected.size))
+    if (!file || !fs::is_regular_file(*file, error) ||
+        fs::file_size(*file, error) != static_cast<std::uintmax_t>(expected.size))
       return false;
     std::ifstream in(*file, std::ios::binary);
     Sha256 hash;

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 
+#include "crypto.hpp"
 #include "entry_safety.hpp"
 #include "text.hpp"
 
 namespace {
-
-constexpr std::size_t kManifestLimit = 5000;
 
 class Problems {
  public:
@@ -49,7 +48,7 @@ int CountNameKeys(std::string_view text) {
 
 }  // namespace
 
-ManifestCheck CheckManifest(std::string_view bytes) {
+ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKey>& publicKey) {
   ManifestCheck check;
   Problems problems(bytes, check.problems);
   if (bytes.size() > kManifestLimit)
@@ -61,6 +60,19 @@ ManifestCheck CheckManifest(std::string_view bytes) {
       problems.At(static_cast<text::Pos>(i), "ends with LF only, not CR LF");
   if (!bytes.empty() && bytes.back() != '\n')
     problems.At(static_cast<text::Pos>(bytes.size()), "the last line does not end with CR LF");
+
+  if (publicKey) {
+    const auto signature = FindManifestSignature(bytes.substr(0, kManifestLimit));
+    const text::Pos keyAt = text::Find(bytes, kSignatureKey, 0);
+    if (!signature && keyAt == text::kNotFound)
+      problems.Add("not signed: there is no update_signature= line");
+    else if (!signature)
+      problems.At(keyAt,
+                  "not signed: update_signature= must be the last line, 88 base64 characters and CR LF, with nothing "
+                  "after it");
+    else if (!VerifyP256Signature(signature->signedText, signature->signature, *publicKey))
+      problems.At(static_cast<text::Pos>(signature->signedText.size()), "the signature does not match the public key");
+  }
 
   ManifestReader reader(bytes.substr(0, kManifestLimit));
   check.headerRead = reader.ReadHeader(check.header);
@@ -94,10 +106,23 @@ ManifestCheck CheckManifest(std::string_view bytes) {
     if (const std::string reason = UnsafeEntryReason(entry); !reason.empty())
       problems.At(text::Find(bytes, nameKey, 0),
                   text::Format("entry %d is refused by the updater: %s", i, reason.c_str()));
+    FileDigest digest;
+    const auto hash = reader.ReadEntryHash(i, digest);
+    const std::string hashKey = text::Format("update_hash%d=", i);
+    if (hash == ManifestReader::HashLine::kMalformed)
+      problems.At(text::Find(bytes, hashKey, text::Find(bytes, nameKey, 0)),
+                  hashKey +
+                      " is malformed, so the updater stops before this entry: it takes 64 digits of [0-9a-f], one "
+                      "space and the size (0 to 2147483647, no leading zero)");
+    else if (hash == ManifestReader::HashLine::kAbsent && publicKey)
+      problems.At(text::Find(bytes, nameKey, 0),
+                  text::Format("entry %d has no hash line, which an updater with a built-in key refuses", i));
     const std::string remoteDir = check.header.update_url + entry.from;
     const std::string localDir = installDir + entry.to;
-    check.downloads.push_back({entry, remoteDir + "/" + entry.name, localDir + "\\" + entry.name});
+    check.downloads.push_back({entry, remoteDir + "/" + entry.name, localDir + "\\" + entry.name,
+                               hash == ManifestReader::HashLine::kPresent ? std::optional(digest) : std::nullopt});
   }
+  check.entriesRead = static_cast<int>(check.downloads.size()) == count;
   const int names = CountNameKeys(reader.text());
   if (names != count)
     problems.Add(text::Format("update_size says %d entries, but the manifest has %d (update_name0= to update_name%d=)",

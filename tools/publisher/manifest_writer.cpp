@@ -6,8 +6,11 @@
 #include <tuple>
 
 #include "entry_safety.hpp"
+#include "file_digest.hpp"
 #include "install_paths.hpp"
+#include "manifest_signature.hpp"
 #include "release_names.hpp"
+#include "signing_key.hpp"
 #include "text.hpp"
 
 namespace {
@@ -27,7 +30,7 @@ std::string Parent(const std::string& folder) {
 
 }  // namespace
 
-std::string WriteManifest(const Release& release, std::string_view url) {
+std::string WriteManifest(const Release& release, std::string_view url, const SigningKey* key) {
   std::vector<ReleaseFile> files = release.files;
   const std::set<std::string> existing(release.existingFolders.begin(), release.existingFolders.end());
   std::set<std::string> foldersWithFiles = existing;
@@ -39,6 +42,10 @@ std::string WriteManifest(const Release& release, std::string_view url) {
     const std::string to = folder.empty() ? "" : "\\" + text::ReplaceAll(folder, "/", "\\");
     if (const std::string reason = UnsafeEntryReason({name, "/" + folder, to}); !reason.empty())
       throw PublishError(Shown(file) + ": the updater refuses this entry: " + reason);
+    if (file.folder.empty() && CaseKey(file.name) == CaseKey(kUpdaterFileName))
+      throw PublishError(Shown(file) + ": the updater cannot replace its own running file");
+    if (key && !file.digest)
+      throw PublishError(Shown(file) + ": a signed manifest needs its hash line, without which a key build refuses it");
     foldersWithFiles.insert(file.folder);
     hasTarget = hasTarget || (file.folder.empty() && file.name == kTargetFileName);
   }
@@ -76,9 +83,13 @@ std::string WriteManifest(const Release& release, std::string_view url) {
     const std::string to = text::ReplaceAll(from, "/", "\\");
     manifest += text::Format("update_name%zu=%s\r\nupdate_from%zu=%s\r\nupdate_to%zu=%s\r\n", i,
                              ServedPath(file.name).c_str(), i, from.c_str(), i, to.c_str());
+    if (file.digest) manifest += text::Format("update_hash%zu=%s\r\n", i, HashValue(*file.digest).c_str());
   }
-  if (manifest.size() > kManifestLimit)
-    throw PublishError(text::Format("the manifest would be %zu bytes; the updater reads at most %zu", manifest.size(),
-                                    kManifestLimit));
+  // The signature line counts towards the bytes the updater reads, and is as long for every signature.
+  const std::size_t total = manifest.size() + (key ? SignatureLine(Signature{}).size() : 0);
+  if (total > kManifestLimit)
+    throw PublishError(
+        text::Format("the manifest would be %zu bytes; the updater reads at most %zu", total, kManifestLimit));
+  if (key) manifest += SignatureLine(key->Sign(manifest));
   return manifest;
 }

@@ -5,8 +5,11 @@
 
 #include "release.hpp"
 
+class SigningKey;
+
 // The manifest bytes for `release` served below `url`: the header, then one entry per file,
 // ordered so that every folder is created by an earlier entry before a deeper one needs it,
-// and the target last, so that an interrupted update never looks current.
+// and the target last, so that an interrupted update never looks current. A file with a digest gets
+// its hash line after its to line; given a key, the signature line closes the manifest.
 // Throws PublishError for whatever the updater cannot carry out.
-std::string WriteManifest(const Release& release, std::string_view url);
+std::string WriteManifest(const Release& release, std::string_view url, const SigningKey* key = nullptr);

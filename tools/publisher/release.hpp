@@ -1,15 +1,19 @@
 // A release as the publisher sees it: the target's version and size and every file to ship,
-// each with its folder relative to the install folder.
+// each with its folder relative to the install folder and, unless left out, its SHA-256 and size.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "file_digest.hpp"
+
 struct ReleaseFile {
   std::string folder;  // "" for the install folder, else "sub/dir"
   std::string name;
+  std::optional<FileDigest> digest = std::nullopt;  // written as its hash line when present
 };
 
 struct Release {

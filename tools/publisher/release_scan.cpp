@@ -2,12 +2,13 @@
 
 #include <system_error>
 
+#include "disk_digest.hpp"
 #include "file_version_probe.hpp"
 #include "install_paths.hpp"
 
 namespace fs = std::filesystem;
 
-Release ScanRelease(const fs::path& root) {
+Release ScanRelease(const fs::path& root, bool withDigests) {
   std::error_code error;
   if (!fs::is_directory(root, error)) throw PublishError(root.string() + ": not a folder");
   Release release;
@@ -20,7 +21,9 @@ Release ScanRelease(const fs::path& root) {
       throw PublishError(relative.generic_string() + ": only regular files and folders can be published");
     if (entry.is_directory()) continue;
     const fs::path folder = relative.parent_path();
-    release.files.push_back({folder.generic_string(), relative.filename().string()});
+    ReleaseFile file{folder.generic_string(), relative.filename().string()};
+    if (withDigests) file.digest = DigestOfFile(entry.path(), relative.generic_string());
+    release.files.push_back(std::move(file));
   }
   if (error) throw PublishError(root.string() + ": " + error.message());
 

@@ -115,7 +115,7 @@ fs::path CopyToStaging(const fs::path& webRoot, const fs::path& root, const std:
 void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& notes) {
   std::error_code error;
   if (!fs::is_directory(request.webRoot, error)) throw PublishError(request.webRoot.string() + ": not a folder");
-  const Release release = ScanRelease(request.release);
+  const Release release = ScanRelease(request.release, request.hashes);
   std::vector<std::string> served;
   for (const ReleaseFile& file : release.files) served.push_back(ServedPath(PathOf(file)));
   CheckCaseCollisions(release.files);
@@ -128,11 +128,11 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
   Release listed = release;
   std::vector<std::string> removed;
   if (request.since) {
-    Patch patch = PatchSince(release, request.release, ScanRelease(*request.since), *request.since);
+    Patch patch = PatchSince(release, request.release, ScanRelease(*request.since, false), *request.since);
     listed = std::move(patch.release);
     removed = std::move(patch.removed);
   }
-  const std::string manifest = WriteManifest(listed, url);
+  const std::string manifest = WriteManifest(listed, url, request.key);
 
   const fs::path versions = request.webRoot / "v";
   const fs::path folder = versions / release.version;

@@ -7,12 +7,16 @@
 #include <ostream>
 #include <string>
 
+class SigningKey;
+
 struct StageRequest {
   std::filesystem::path release;
   std::filesystem::path webRoot;
   std::string urlBase;  // where webRoot is served
   std::optional<std::filesystem::path> since;
   bool allowDowngrade = false;
+  bool hashes = true;               // a hash line after every entry
+  const SigningKey* key = nullptr;  // signs the manifest
 };
 
 // Validates everything and builds the manifest before the first write; reports what it did to
