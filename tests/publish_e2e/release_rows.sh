@@ -19,8 +19,13 @@ failures=0
 check() {  # check DESCRIPTION EXPECTED ACTUAL
   if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: expected '$2', got '$3'"; failures=$((failures + 1)); fi
 }
-# "PATH SHA-256" of every file below a folder, sorted by path.
-tree_sums() { (cd "$1" && find . -type f -printf '%P\n' | xargs -r -d '\n' sha256sum | awk '{ print $2, $1 }' | LC_ALL=C sort); }
+# "PATH SHA-256" of every file below a folder and "PATH/ folder" of every folder, sorted by path.
+tree_sums() {
+  (cd "$1" && {
+    find . -type f -printf '%P\n' | xargs -r -d '\n' sha256sum | awk '{ print $2, $1 }'
+    find . -mindepth 1 -type d -printf '%P/ folder\n'
+  } | LC_ALL=C sort)
+}
 
 www="$HARNESS_SCRATCH_DIR/www" install="$HARNESS_SCRATCH_DIR/install" state="$HARNESS_SCRATCH_DIR/nginx"
 release="$HARNESS_SCRATCH_DIR/release" manifest="$www/update_go/update.htm" served="$www/v/1,0,0,4"
