@@ -84,7 +84,7 @@ struct Fault {
   const char* name;
   void (*drive)(FaultRun&);
   enum Files { kOld, kFirst, kNext } files;  // what the install folder holds at the end
-  bool targetStarts;                          // whether the last run started the target
+  bool targetStarts;                         // whether the last run started the target
 };
 
 // An installation of 1,0,0,3 with an old data file; release 1,0,0,4 on the server.
@@ -104,16 +104,16 @@ class FaultRun : public testing::TestWithParam<Fault> {
       install.Publish(L"release\\" + path, bytes);
       Backdate(Served(path), release.madeDaysAgo);
     }
-    install.PublishManifest(Manifest(release.version, static_cast<long long>(release.files.at(L"Ostravine.exe").size()),
-                                     {{"large.pak", "/data", "\\data"},
-                                      {"small.pak", "/data", "\\data"},
-                                      {"Ostravine.exe", "", ""}}));
+    install.PublishManifest(
+        Manifest(release.version, static_cast<long long>(release.files.at(L"Ostravine.exe").size()),
+                 {{"large.pak", "/data", "\\data"}, {"small.pak", "/data", "\\data"}, {"Ostravine.exe", "", ""}}));
   }
   std::wstring Served(const std::wstring& path) const { return install.Www() + L"\\release\\" + path; }
 
-  // A run that must end by itself: a box would keep it waiting.
+  // A run that shows its window and ends by itself: a box would keep it waiting.
   void RunToEnd() const {
     harness::Process updater = install.StartUpdater();
+    EXPECT_NE(probe::WaitForProgressWindow(kWindowMs), nullptr);
     EXPECT_TRUE(Exited(updater, kRunMs)) << "the updater did not end by itself";
   }
 
@@ -149,6 +149,7 @@ void KilledInTheMiddleOfALargeDownload(FaultRun& run) {
   const std::wstring partial = run.install.Path(L"data\\large.pak.download");
   {
     harness::Process updater = run.install.StartUpdater();
+    EXPECT_NE(probe::WaitForProgressWindow(kWindowMs), nullptr);
     ASSERT_TRUE(WaitForSize(partial, kKilledAfter, kRunMs));
   }  // killed here
   Tree killed = run.before;
