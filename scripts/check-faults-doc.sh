@@ -7,18 +7,19 @@
 # (ctest --output-junit, with --test-output-size-passed large enough for every case line) are
 # used instead of running the tests.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-rows=docs/faults-rows.toml
 write=0
 if [ "${1:-}" = --write ]; then write=1; shift; fi
+junit=()
+for file in "$@"; do junit+=("$(realpath "$file")"); done
+cd "$(dirname "$0")/.."
+rows=docs/faults-rows.toml
 # The run's JUnit files and logs stay here for a look at a failing row.
 work=build/faults-doc
-rm -rf "$work"
 mkdir -p "$work"
 
-junit=("$@")
 if [ ${#junit[@]} -eq 0 ]; then
   regex=$(python3 scripts/faults_doc.py --tests-regex "$rows")
+  rm -f "$work"/*.xml "$work"/*.log
   for preset in native win64; do
     # A failing test is a row's status, not the end of the check.
     ctest --preset "$preset" -R "$regex" --output-junit "$PWD/$work/$preset.xml" \
