@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev libssl-dev libgnutls30
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64 wine64-tools fonts-wine xvfb xdotool imagemagick
-  nginx python3 e2fsprogs locales-all fonts-wqy-microhei make curl clang-format-14
+  nginx squid python3 e2fsprogs locales-all fonts-wqy-microhei make curl clang-format-14
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -21,7 +21,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-# nginx is run by the tests with their own configuration, never as the system service, which
-# installing the package may have started. Other nginx processes (other test runs) are left alone.
-if command -v systemctl >/dev/null 2>&1; then systemctl disable --now nginx >/dev/null 2>&1 || true; fi
-if [ -f /run/nginx.pid ]; then kill "$(cat /run/nginx.pid)" 2>/dev/null || true; fi
+# nginx and squid are run by the tests with their own configuration, never as the system services,
+# which installing the packages may have started. Other processes (other test runs) are left alone.
+if command -v systemctl >/dev/null 2>&1; then systemctl disable --now nginx squid >/dev/null 2>&1 || true; fi
+for pidfile in /run/nginx.pid /run/squid.pid; do
+  if [ -f "$pidfile" ]; then kill "$(cat "$pidfile")" 2>/dev/null || true; fi
+done

@@ -1,5 +1,6 @@
 #include "installation.hpp"
 
+#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -22,7 +23,34 @@ void MakeDirectories(const std::wstring& path) {
   }
 }
 
+struct SearchCloser {
+  void operator()(HANDLE search) const { FindClose(search); }
+};
+
+void ReadTreeInto(const std::wstring& folder, const std::wstring& prefix, Tree& tree) {
+  WIN32_FIND_DATAW found{};
+  HANDLE first = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (first == INVALID_HANDLE_VALUE) return;
+  const std::unique_ptr<void, SearchCloser> search(first);
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      tree[prefix + name + L"\\"] = "";
+      ReadTreeInto(folder + L"\\" + name, prefix + name + L"\\", tree);
+    } else {
+      tree[prefix + name] = harness::ReadBytes(folder + L"\\" + name);
+    }
+  } while (FindNextFileW(search.get(), &found));
+}
+
 }  // namespace
+
+Tree ReadTree(const std::wstring& folder) {
+  Tree tree;
+  ReadTreeInto(folder, L"", tree);
+  return tree;
+}
 
 std::string Manifest(const std::string& version, long long fileSize, const std::vector<ManifestEntry>& entries) {
   std::string text = "update_version=" + version + "\r\n" + "update_filesize=" + std::to_string(fileSize) + "\r\n" +
@@ -37,9 +65,11 @@ std::string Manifest(const std::string& version, long long fileSize, const std::
 }
 
 Installation::Installation(std::size_t diskSpare)
-    : dir_(harness::ScratchDir() + L"\\install"), www_(harness::ScratchDir() + L"\\www") {
+    : dir_(harness::ScratchDir() + L"\\home\\install"), www_(harness::ScratchDir() + L"\\www") {
   const std::wstring updater = WindowsPath(MEROVAST_EXE);
   const std::wstring target = harness::StandinExe(L"standin-zh");
+  MakeDirectories(Parent() + L"\\sentinel");
+  harness::WriteBytes(Parent() + L"\\sentinel\\Ostravine.exe", harness::ReadBytes(target));
   CreateDirectoryW(dir_.c_str(), nullptr);
   CreateDirectoryW(www_.c_str(), nullptr);
   if (diskSpare != 0) {

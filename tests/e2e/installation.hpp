@@ -1,9 +1,12 @@
 // An installation of the updater in the test's scratch folder: Merovast.exe with a stand-in
-// "Ostravine.exe" beside it, and the update server's tree ("www") that nginx serves.
+// "Ostravine.exe" beside it, and the update server's tree ("www") that nginx serves. The
+// install folder has a folder of its own for a parent, with a sentinel folder beside it, so a
+// write beside the installation shows.
 #pragma once
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,11 @@ struct ManifestEntry {
 // A manifest in the updater's format: key=value lines, each ended by CR LF.
 std::string Manifest(const std::string& version, long long fileSize, const std::vector<ManifestEntry>& entries = {});
 
+// Every file below a folder by its relative path, with its bytes; a folder is an entry that
+// ends in a backslash, with no bytes.
+using Tree = std::map<std::wstring, std::string>;
+Tree ReadTree(const std::wstring& folder);
+
 class Installation {
  public:
   // diskSpare: when not 0, the install folder is a tmpfs with this many bytes (rounded up
@@ -23,6 +31,9 @@ class Installation {
   explicit Installation(std::size_t diskSpare = 0);
 
   const std::wstring& Dir() const { return dir_; }
+  // The folder that holds the install folder and the sentinel folder.
+  std::wstring Parent() const { return dir_.substr(0, dir_.rfind(L'\\')); }
+  const std::wstring& Www() const { return www_; }
   std::wstring Path(const std::wstring& name) const { return dir_ + L"\\" + name; }
   std::string TargetBytes() const { return harness::ReadBytes(Path(L"Ostravine.exe")); }
 

@@ -8,9 +8,15 @@ that choose what 8081 does, so that one Windows test process can go through many
   /mode?name=nginx&root=DIR      Debian's nginx serves DIR
   /mode?name=faults[&root=DIR]   this script answers: per-path rules first, then files of DIR,
                                  then 404 with a small HTML page
+  /mode?name=cache&root=DIR&state=SDIR
+                                 squid, a caching reverse proxy, with nginx serving DIR behind
+                                 it on a free port; their files go to SDIR (squid_cache.py)
   /rule?path=P&...               how the faults mode answers a GET of P (see Rule)
   /requests                      requests 8081 saw since the last /mode, one per line:
-                                 request line, status, User-Agent, tab-separated
+                                 request line, status, User-Agent, tab-separated (in cache
+                                 mode: the requests that reached nginx behind the cache)
+  /fetch?path=P                  the body of a GET of P from 8081 by a client that sends no
+                                 cache directives
   /mount?dir=DIR&size=64k        a small tmpfs on DIR, unmounted when the server stops
   /immutable?path=FILE           chattr +i: not even root may write it (Wine's read-only
                                  attribute does not stop root); undone when the server stops
@@ -32,6 +38,9 @@ import sys
 import threading
 import time
 import urllib.parse
+import urllib.request
+
+from squid_cache import SquidCache
 
 UPDATE_PORT = 8081
 CONTROL_PORT = 8082
@@ -45,11 +54,16 @@ REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "Fo
 class Rule:
     """One scripted answer: wait `delay` s, send the status line and headers (unless headers=0)
     with Content-Length `length` (default: the body's length; 'none' leaves it out), send the
-    first `send` bytes of `body`, wait `stall` s, then end with a close or a reset (RST)."""
+    first `send` bytes of `body` (or of the bytes of the Linux file `file`), at `rate` bytes a
+    second if given, wait `stall` s, then end with a close or a reset (RST)."""
 
     def __init__(self, values):
         self.status = int(values.get("status", "200"))
-        self.body = values.get("body", "").encode("latin-1")
+        if "file" in values:
+            with open(as_path(values["file"]), "rb") as f:
+                self.body = f.read()
+        else:
+            self.body = values.get("body", "").encode("latin-1")
         length = values.get("length", "")
         self.length = None if length == "none" else int(length) if length else len(self.body)
         self.send = int(values["send"]) if "send" in values else len(self.body)
@@ -59,6 +73,7 @@ class Rule:
         self.delay = float(values.get("delay", "0"))
         self.stall = float(values.get("stall", "0"))
         self.headers = values.get("headers", "1") != "0"
+        self.rate = float(values.get("rate", "0"))
 
 
 def parse_query(query):
@@ -82,6 +97,18 @@ def read_head(conn):
     return data.split(b"\r\n\r\n", 1)[0].decode("latin-1")
 
 
+def send_paced(conn, data, rate):
+    """Sends data at `rate` bytes a second (all at once when 0), in twentieths of a second."""
+    if rate <= 0:
+        conn.sendall(data)
+        return
+    step = max(1, int(rate / 20))
+    start = time.monotonic()
+    for offset in range(0, len(data), step):
+        time.sleep(max(0.0, start + offset / rate - time.monotonic()))
+        conn.sendall(data[offset:offset + step])
+
+
 def respond(conn, status, body, content_type="text/plain"):
     head = (f"HTTP/1.0 {status} {REASONS.get(status, 'Status')}\r\nContent-Type: {content_type}\r\n"
             f"Content-Length: {len(body)}\r\nConnection: close\r\n\r\n")
@@ -96,6 +123,7 @@ class Controller:
         self.faults_log = os.path.join(state, "faults.log")
         self.lock = threading.Lock()
         self.mode = "down"
+        self.cache = None
         self.root = None
         self.rules = {}
         self.listener = None
@@ -106,7 +134,7 @@ class Controller:
 
     # --- what 8081 does ---
 
-    def set_mode(self, name, root):
+    def set_mode(self, name, root, state=None):
         if root is not None and not os.path.isdir(root):
             raise ValueError(f"no folder {root} to serve")
         with self.lock:
@@ -124,6 +152,12 @@ class Controller:
                                          capture_output=True, text=True, timeout=20)
                 if started.returncode != 0:
                     raise RuntimeError(f"nginx did not start: {started.stderr.strip()}")
+            elif name == "cache":
+                if not root or not state:
+                    raise ValueError("cache needs a root and a state folder")
+                self.cache = SquidCache(state, self.nginx_script)
+                self.mode = "down"  # until both run; a failed start is stopped with the port
+                self.cache.start(root, HOST, UPDATE_PORT)
             elif name != "down":
                 raise ValueError(f"unknown mode {name}")
             self.mode = name
@@ -136,12 +170,20 @@ class Controller:
             self.listener = None
         if self.mode == "nginx":
             subprocess.run([self.nginx_script, "stop", self.nginx_state], check=False, timeout=20)
+        if self.cache is not None:
+            self.cache.stop()
+            self.cache = None
 
     def requests(self):
-        if self.mode == "nginx":
+        if self.mode in ("nginx", "cache"):
             # nginx logs a request just after its last byte went out; give it that moment.
             time.sleep(0.05)
-        path = os.path.join(self.nginx_state, "access.log") if self.mode == "nginx" else self.faults_log
+        if self.mode == "nginx":
+            path = os.path.join(self.nginx_state, "access.log")
+        elif self.mode == "cache":
+            path = self.cache.origin_log
+        else:
+            path = self.faults_log
         try:
             with open(path, "rb") as f:
                 return f.read()
@@ -202,7 +244,7 @@ class Controller:
                 head += f"Content-Length: {rule.length}\r\n"
             head += "Content-Type: application/octet-stream\r\nConnection: close\r\n\r\n"
             conn.sendall(head.encode("latin-1"))
-        conn.sendall(rule.body[:rule.send])
+        send_paced(conn, rule.body[:rule.send], rule.rate)
         time.sleep(rule.stall)
         if rule.end == "reset":
             conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -242,8 +284,14 @@ class Controller:
         if command == "/ping":
             respond(conn, 200, f"ok {os.getpid()}\n".encode())
         elif command == "/mode":
-            self.set_mode(values.get("name", ""), as_path(values["root"]) if values.get("root") else None)
+            self.set_mode(values.get("name", ""), as_path(values["root"]) if values.get("root") else None,
+                          as_path(values["state"]) if values.get("state") else None)
             respond(conn, 200, b"ok\n")
+        elif command == "/fetch":
+            # No proxy from the environment, and no cache directives of our own.
+            opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+            with opener.open(f"http://{HOST}:{UPDATE_PORT}{values['path']}", timeout=20) as answer:
+                respond(conn, 200, answer.read())
         elif command == "/rule":
             rule = Rule(values)
             with self.lock:

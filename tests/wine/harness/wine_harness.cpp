@@ -218,6 +218,7 @@ void ServeFaults(const std::wstring& root) {
 
 void SetReply(std::string_view urlPath, const Reply& reply) {
   Values values{{"path", std::string(urlPath)}, {"status", std::to_string(reply.status)}, {"body", reply.body}};
+  if (!reply.bodyFile.empty()) values.emplace_back("file", UnixPath(reply.bodyFile));
   if (reply.omitContentLength) {
     values.emplace_back("length", "none");
   } else if (reply.contentLength) {
@@ -228,8 +229,15 @@ void SetReply(std::string_view urlPath, const Reply& reply) {
   if (!reply.headers) values.emplace_back("headers", "0");
   if (reply.delaySeconds > 0) values.emplace_back("delay", std::to_string(reply.delaySeconds));
   if (reply.stallSeconds > 0) values.emplace_back("stall", std::to_string(reply.stallSeconds));
+  if (reply.bytesPerSecond > 0) values.emplace_back("rate", std::to_string(reply.bytesPerSecond));
   Control("rule", values);
 }
+
+void ServeThroughCache(const std::wstring& root, const std::wstring& stateDir) {
+  Control("mode", {{"name", "cache"}, {"root", UnixPath(root)}, {"state", UnixPath(stateDir)}});
+}
+
+std::string PlainGet(std::string_view urlPath) { return Control("fetch", {{"path", std::string(urlPath)}}); }
 
 std::vector<Request> Requests() {
   std::vector<Request> requests;

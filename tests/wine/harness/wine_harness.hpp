@@ -37,6 +37,7 @@ std::string PatternBytes(std::size_t count);
 struct Reply {
   int status = 200;
   std::string body{};
+  std::wstring bodyFile{};              // when given, its bytes are the body
   std::optional<long> contentLength{};  // default: the body's length
   bool omitContentLength = false;
   std::optional<std::size_t> sendBytes{};  // default: the whole body
@@ -44,6 +45,7 @@ struct Reply {
   bool headers = true;                     // false: no status line at all
   double delaySeconds = 0;                 // before the status line
   double stallSeconds = 0;                 // after the sent bytes, before the end
+  double bytesPerSecond = 0;               // the body trickles at this rate; 0: at once
 };
 
 // One request that port 8081 received.
@@ -58,6 +60,11 @@ void ServeWithNginx(const std::wstring& root);
 // Answers by the rules given with SetReply, then with the files of root (if any), then 404.
 void ServeFaults(const std::wstring& root = {});
 void SetReply(std::string_view urlPath, const Reply& reply);
+// Squid as a caching reverse proxy on 8081, nginx serving root behind it; their configuration,
+// cache and logs go to stateDir. Requests() then lists what reached nginx.
+void ServeThroughCache(const std::wstring& root, const std::wstring& stateDir);
+// The body a client that sends no cache directives gets for urlPath from 8081.
+std::string PlainGet(std::string_view urlPath);
 // The requests since the last Serve... call, oldest first.
 std::vector<Request> Requests();
 // A tmpfs of the given size ("64k") on folder, gone when the test ends.
