@@ -54,8 +54,9 @@ publish_set() {
   fi
   [ "$rc" -eq 0 ] || fail "merovast-publish refused release set $set ($variant), status $rc"
   local planned line address path
+  "$publish" check "$manifest" >"$bench/check.out" || fail "merovast-publish check finds fault with $manifest"
   planned=$(mktemp)
-  "$publish" check "$manifest" | grep ' -> ' | while IFS= read -r line; do
+  grep ' -> ' "$bench/check.out" | while IFS= read -r line; do
     address=${line%% -> *} path=${line#* -> <install>\\}
     path=${path%% *} path=${path//\\//}
     printf '%s\t%s\t%s\t%s\n' "$address" "$path" "$(stat -c %s "$root/release/$path")" \

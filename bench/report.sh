@@ -13,8 +13,8 @@ calc() { awk "BEGIN { printf $1 }"; }  # calc 'FORMAT, EXPRESSION...'
 row() {
   local speed="" rss=""
   [ -n "$3" ] && speed=$(calc "\"%8.1f MiB/s\", $3 / 1048576 / ($2 / 1e6)")
-  [ -n "${4:-}" ] && rss=$(calc "\"   peak %5.1f MiB\", $4 / 1024")
-  printf '  %-44s %8.3f s %s%s\n' "$1" "$(calc "\"%.6f\", $2 / 1e6")" "$speed" "$rss"
+  [ -n "${4:-}" ] && rss=$(calc "\"  peak RSS %5.1f MiB\", $4 / 1024")
+  printf '  %-48s %8.3f s %-14s%s\n' "$1" "$(calc "\"%.6f\", $2 / 1e6")" "$speed" "$rss"
 }
 
 say "Results: medians of $repetitions alternating repetitions"
@@ -56,9 +56,9 @@ for set in "${sets[@]}"; do
   if [ ${#variants[@]} -eq 2 ]; then
     echo "    with hash lines: updater/ceiling with SHA-256 $(calc "\"%.3f\", $ceiling_sha / $net_hash")"
   fi
-  echo "  per file: updater $(calc "\"%.2f\", $net_nohash / $files / 1000") ms" \
-    "$([ ${#variants[@]} -eq 2 ] && calc "\"(with hash lines %.2f ms)\", $net_hash / $files / 1000")," \
-    "ceiling $(calc "\"%.2f\", ($ceiling - $bare) / $files / 1000") ms (start-up taken off)," \
+  per_file="updater $(calc "\"%.2f ms\", $net_nohash / $files / 1000")"
+  if [ ${#variants[@]} -eq 2 ]; then per_file+=" (with hash lines $(calc "\"%.2f ms\", $net_hash / $files / 1000"))"; fi
+  echo "  per file: $per_file, ceiling $(calc "\"%.2f\", ($ceiling - $bare) / $files / 1000") ms (its start-up taken off)," \
     "curl $(calc "\"%.2f\", $curl_us / $files / 1000") ms, wget $(calc "\"%.2f\", $wget_us / $files / 1000") ms"
 done
 
@@ -74,11 +74,11 @@ if [ ${#variants[@]} -eq 2 ]; then
   echo "    with hash lines: 16 MiB $(calc "\"%.1f\", $(median full.medium.hash 4) / 1024") MiB," \
     "256 MiB $(calc "\"%.1f\", $(median full.large.hash 4) / 1024") MiB"
 fi
-manifest_bytes=$(stat -c %s "$(web_root many nohash)/update_go/update.htm")
-whole=$(($(release_bytes many) + manifest_bytes))
 while read -r variant sent requests changed; do
+  manifest_bytes=$(stat -c %s "$(web_root many "$variant")/update_go/update.htm")
+  whole=$(($(release_bytes many) + manifest_bytes))
   least=$(awk -F'\t' -v changed="$changed" '$2 == "Ostravine.exe" || $2 == changed { n += $3 } END { print n }' "$(plan many)")
-  least=$((least + $(stat -c %s "$(web_root many "$variant")/update_go/update.htm")))
+  least=$((least + manifest_bytes))
   echo "(g) update of the many set in which only the target and $changed changed" \
     "$([ "$variant" = hash ] && echo "(hash lines)" || echo "(no hash lines)"): nginx sent $sent body bytes in $requests requests;" \
     "the whole release with its manifest is $whole bytes, the manifest, the target and that file $least bytes"

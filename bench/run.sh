@@ -66,7 +66,9 @@ source "$repo/bench/lib.sh"
 
 # With hash lines, `manifest` writes them and `--no-hashes` leaves them out; a publisher that
 # knows no such option writes none.
-if { "$publish" --help; "$publish" manifest --help; } 2>&1 | grep -q -e '--no-hashes'; then
+# (Read whole first: grep -q ending the pipe early would fail it under pipefail.)
+publisher_usage=$({ "$publish" --help; "$publish" manifest --help; } 2>&1 || true)
+if grep -q -e '--no-hashes' <<<"$publisher_usage"; then
   variants=(nohash hash)
 else
   variants=(nohash)
@@ -82,7 +84,9 @@ for set in "${sets[@]}"; do
   for variant in "${variants[@]}"; do publish_set "$set" "$variant"; done
   printf '  %-6s %2d files, %9d bytes; manifest %d bytes' "$set" "$(planned_count "$set")" "$(release_bytes "$set")" \
     "$(stat -c %s "$(web_root "$set" nohash)/update_go/update.htm")"
-  [ ${#variants[@]} -eq 2 ] && printf ', with hash lines %d bytes' "$(stat -c %s "$(web_root "$set" hash)/update_go/update.htm")"
+  if [ ${#variants[@]} -eq 2 ]; then
+    printf ', with hash lines %d bytes' "$(stat -c %s "$(web_root "$set" hash)/update_go/update.htm")"
+  fi
   echo
 done
 [ ${#variants[@]} -eq 2 ] || echo "hash lines: not available in this build (merovast-publish knows no --no-hashes); measuring manifests without them only"
