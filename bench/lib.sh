@@ -227,7 +227,7 @@ run_ceiling() {
   [ "$(tr -d '\r' <"$bench/out")" = "$expected" ] || fail "$name: the ceiling program did not read the release as served"
 }
 
-run_bare() { measure bare "${wine_line[@]}" "$programs/bench-window.exe"; }
+run_bare() { measure "bare.$1" "${wine_line[@]}" "$programs/bench-window.exe"; }  # run_bare SET
 
 # run_changed_update SET VARIANT: a current installation in which the target and one other file
 # differ from the release; adds "VARIANT BODY-BYTES REQUESTS CHANGED-FILE" (what nginx sent for
