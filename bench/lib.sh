@@ -111,10 +111,6 @@ requests_after() {
 
 # --- measuring -----------------------------------------------------------------------------
 
-# How the Windows tests start a program (wine_run in tests/wine/wine-env.sh), as one command
-# that GNU time can run.
-wine_line=(timeout --kill-after=3 120 /usr/lib/wine/wine64)
-
 # measure NAME COMMAND...: runs COMMAND once under GNU time and adds its wall time and peak
 # resident set to the samples.
 measure() {

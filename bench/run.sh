@@ -104,6 +104,9 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 quietly "$bench/harness.log" bash tests/wine/harness.sh setup
 source tests/wine/wine-env.sh
+# How the Windows tests start a program (wine_run in tests/wine/wine-env.sh), as one command
+# that GNU time can run.
+wine_line=(timeout --kill-after=3 120 "$WINE")
 samples=$bench/samples.tsv
 printf 'measurement\trepetition\twall_us\tpeak_rss_kib\n' >"$samples"
 
