@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests and the demo need on Debian 12 (run as root).
+# Installs everything the build, the tests, the demo and the benchmark need on Debian 12 (run as root).
 # Only 64-bit Wine is used: 32-bit programs cannot run on these machines.
 set -euo pipefail
 packages=(
@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64 wine64-tools fonts-wine xvfb xdotool imagemagick
   nginx squid python3 e2fsprogs locales-all fonts-wqy-microhei make curl clang-format-14
+  wget time
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -4,7 +4,8 @@
 #   serve.sh stop STATE_DIR
 # The http block around it says what matters of Debian's nginx.conf (gzip on, mime.types), so
 # the server block is tried as it will run. STATE_DIR/access.log gets one line per request:
-# request line, status, User-Agent, tab-separated.
+# request line, status, User-Agent, tab-separated; with SERVE_LOG_BYTES=1 a fourth field, the
+# body bytes sent ($body_bytes_sent), follows (the benchmark counts what an update cost).
 set -euo pipefail
 here=$(dirname "${BASH_SOURCE[0]}")
 
@@ -12,6 +13,8 @@ start() {
   local root=$1 state port=${3:-8081}
   [ -d "$root" ] || { echo "serve: no folder $root to serve" >&2; return 1; }
   state=$(realpath -m "$2")
+  local fields='$request\t$status\t$http_user_agent'
+  if [ "${SERVE_LOG_BYTES:-0}" = 1 ]; then fields+='\t$body_bytes_sent'; fi
   stop "$state"
   mkdir -p "$state/tmp"
   rm -f "$state/error.log"
@@ -31,7 +34,7 @@ http {
   gzip on;
   sendfile on;
   server_tokens off;
-  log_format requests '\$request\t\$status\t\$http_user_agent';
+  log_format requests '$fields';
   access_log "$state/access.log" requests;
   client_body_temp_path "$state/tmp/body";
   proxy_temp_path "$state/tmp/proxy";

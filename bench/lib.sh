@@ -1,0 +1,245 @@
+# The benchmark's release sets and runs; sourced by bench/run.sh, which sets bench, repo,
+# publish, updater, programs, variants and (while measuring) rep and samples.
+
+url=http://127.0.0.1:8081/release
+manifest_url=http://127.0.0.1:8081/update_go/update.htm
+nginx_state=$bench/nginx
+port_held=0
+
+web_root() { echo "$bench/www/$1-$2"; }   # web_root SET VARIANT
+plan() { echo "$bench/www/$1.plan"; }      # what the updater downloads: URL, path, bytes, SHA-256
+planned_count() { wc -l <"$(plan "$1")"; }
+release_bytes() { awk -F'\t' '{ n += $3 } END { print n + 0 }' "$(plan "$1")"; }
+
+# make_release SET BYTES: the target (64 KiB) and one file of BYTES, or with 0, 29 more files of
+# 64 KiB. Random bytes: nothing on the way can make them smaller.
+make_release() {
+  local release
+  release=$(web_root "$1" nohash)/release
+  mkdir -p "$release/data"
+  [ "$(stat -c %s "$programs/bench-target.exe")" -le 65536 ] || fail "bench-target.exe is larger than 64 KiB"
+  cp "$programs/bench-target.exe" "$release/Ostravine.exe"
+  truncate -s 65536 "$release/Ostravine.exe"
+  if [ "$2" -gt 0 ]; then
+    head -c "$2" /dev/urandom >"$release/data/$1.bin"
+  else
+    local i
+    for i in $(seq -w 1 29); do head -c 65536 /dev/urandom >"$release/data/f$i.bin"; done
+  fi
+}
+
+# publish_set SET VARIANT: writes the manifest of SET's web root for VARIANT (nohash: without
+# hash lines, hash: with them). The web roots of one set share their release files (hard links).
+# This is the one place that knows the publisher's commands.
+publish_set() {
+  local set=$1 variant=$2 root manifest rc=0
+  root=$(web_root "$set" "$variant")
+  if [ "$variant" != nohash ]; then
+    mkdir -p "$root"
+    cp -al "$(web_root "$set" nohash)/release" "$root/release"
+  fi
+  mkdir -p "$root/update_go"
+  manifest=$root/update_go/update.htm
+  if [ "$variant" = hash ]; then
+    "$publish" manifest "$root/release" "$url" "$manifest" || rc=$?
+  elif [ ${#variants[@]} -eq 1 ]; then
+    "$publish" manifest "$root/release" "$url" "$manifest" || rc=$?
+  else
+    # Wherever the option goes: before the folder, or last.
+    "$publish" manifest --no-hashes "$root/release" "$url" "$manifest" 2>/dev/null || rc=$?
+    if [ "$rc" -eq 2 ]; then
+      rc=0
+      "$publish" manifest "$root/release" "$url" "$manifest" --no-hashes || rc=$?
+    fi
+  fi
+  [ "$rc" -eq 0 ] || fail "merovast-publish refused release set $set ($variant), status $rc"
+  local planned line address path
+  "$publish" check "$manifest" >"$bench/check.out" || fail "merovast-publish check finds fault with $manifest"
+  planned=$(mktemp)
+  grep ' -> ' "$bench/check.out" | while IFS= read -r line; do
+    address=${line%% -> *} path=${line#* -> <install>\\}
+    path=${path%% *} path=${path//\\//}
+    printf '%s\t%s\t%s\t%s\n' "$address" "$path" "$(stat -c %s "$root/release/$path")" \
+      "$(sha256sum <"$root/release/$path" | cut -d' ' -f1)"
+  done >"$planned"
+  if [ "$variant" = nohash ]; then
+    mv "$planned" "$(plan "$set")"
+  else
+    cmp -s "$planned" "$(plan "$set")" || fail "the manifests of $set plan different downloads"
+    rm -f "$planned"
+  fi
+}
+
+# --- the port, the server ------------------------------------------------------------------
+
+# The tests' update-server controller is the machine-wide lock on 8081: it waits (45 s) for a
+# test run that holds it, then leaves 8081 to our nginx.
+take_port() {
+  local attempt
+  for attempt in $(seq 10); do
+    if server_start 300 2>>"$bench/port.log"; then
+      server_ctl mode name=down >/dev/null
+      port_held=1
+      return 0
+    fi
+    echo "  (127.0.0.1:8081 is held by another run on this machine; waiting, attempt $attempt)"
+  done
+  fail "127.0.0.1:8081 stayed busy (log: $bench/port.log)"
+}
+
+release_port() {
+  "$repo/deploy/nginx/serve.sh" stop "$nginx_state" || true
+  if [ "$port_held" = 1 ]; then server_stop; fi
+  port_held=0
+}
+
+# serve SET VARIANT: nginx serves that web root; its log gets the body bytes of every answer.
+serve() {
+  SERVE_LOG_BYTES=1 "$repo/deploy/nginx/serve.sh" start "$(web_root "$1" "$2")" "$nginx_state" 8081 ||
+    fail "nginx could not listen on 127.0.0.1:8081"
+}
+
+logged() { wc -l <"$nginx_state/access.log"; }
+
+# requests_after LINES COUNT: the log lines after the first LINES, once COUNT of them are there
+# (nginx logs a request just after its last byte went out).
+requests_after() {
+  local i
+  for i in $(seq 100); do [ "$(($(logged) - $1))" -ge "$2" ] && break; sleep 0.02; done
+  tail -n +"$(($1 + 1))" "$nginx_state/access.log"
+}
+
+# --- measuring -----------------------------------------------------------------------------
+
+# measure NAME COMMAND...: runs COMMAND once under GNU time and adds its wall time and peak
+# resident set to the samples.
+measure() {
+  local name=$1 start end rc=0
+  shift
+  sync  # the run before leaves nothing to write back during this one
+  start=${EPOCHREALTIME/[.,]/}
+  /usr/bin/time -f %M -o "$bench/rss" "$@" >"$bench/out" 2>"$bench/err" </dev/null || rc=$?
+  end=${EPOCHREALTIME/[.,]/}
+  printf '%s\t%s\t%s\t%s\n' "$name" "$rep" "$((end - start))" "$(tail -n 1 "$bench/rss")" >>"$samples"
+  if [ "$rc" -ne 0 ]; then
+    cat "$bench/err" >&2
+    fail "$name: $* ended with status $rc"
+  fi
+}
+
+install_dir() { echo "$bench/install/$1"; }
+
+# out_of_date SET: an installation with the updater and an older target (one byte longer) only.
+out_of_date() {
+  local install
+  install=$(install_dir "$1")
+  rm -rf "$install"
+  mkdir -p "$install"
+  cp "$updater" "$install/Merovast.exe"
+  cp "$(web_root "$1" nohash)/release/Ostravine.exe" "$install/"
+  printf '\0' >>"$install/Ostravine.exe"
+}
+
+# matches SET FOLDER: FOLDER holds every file of SET's release, byte for byte.
+matches() {
+  local address path _
+  while IFS=$'\t' read -r address path _; do
+    cmp -s "$(web_root "$1" nohash)/release/$path" "$2/$path" || return 1
+  done <"$(plan "$1")"
+}
+
+# target_done INSTALL: the target the updater started has run and ended.
+target_done() {
+  local marker=$1/Ostravine.exe.ran i
+  wait_for_file 20 "$marker" || fail "the updater in $1 did not start the target"
+  # Its process carries its Windows path; it is gone once no command line names it.
+  windows_path "$1/Ostravine.exe" >"$bench/target-path"
+  for i in $(seq 200); do
+    grep -qsFf "$bench/target-path" /proc/[0-9]*/cmdline || break
+    sleep 0.01
+  done
+  rm -f "$marker"
+}
+
+updater_run() {  # updater_run NAME SET VARIANT: one timed run of the updater of SET's installation
+  local install
+  install=$(install_dir "$2")
+  measure "$1" "${wine_line[@]}" "$install/Merovast.exe"
+  target_done "$install"
+  matches "$2" "$install" || fail "$1: $install does not hold release set $2"
+}
+
+run_full_update() {  # run_full_update SET VARIANT
+  local before expected count
+  out_of_date "$1"
+  before=$(logged)
+  expected=$(($(planned_count "$1") + 1))
+  updater_run "full.$1.$2" "$1" "$2"
+  count=$(requests_after "$before" "$expected" | wc -l)
+  [ "$count" -eq "$expected" ] || fail "full.$1.$2: nginx saw $count requests, not $expected"
+}
+
+run_up_to_date() {  # run_up_to_date SET VARIANT: the installation is current (a full update ran)
+  local before
+  before=$(logged)
+  updater_run "current.$1.$2" "$1" "$2"
+  [ "$(requests_after "$before" 1 | wc -l)" -eq 1 ] || fail "current.$1.$2: more than the manifest was asked for"
+}
+
+fetch_dir=$bench/fetch
+
+run_curl() {  # run_curl SET: the manifest and every planned file, into a folder laid out as the server's
+  local args=(-o "$fetch_dir/update_go/update.htm" "$manifest_url") address path _
+  while IFS=$'\t' read -r address path _; do args+=(-o "$fetch_dir/release/$path" "$address"); done <"$(plan "$1")"
+  rm -rf "$fetch_dir"
+  mkdir -p "$fetch_dir"
+  measure "curl.$1" curl -sS --fail --create-dirs "${args[@]}"
+  matches "$1" "$fetch_dir/release" || fail "curl.$1: the fetched files differ from the release"
+  rm -rf "$fetch_dir"
+}
+
+run_wget() {  # run_wget SET: the same URLs; wget lays out the folders itself
+  rm -rf "$fetch_dir"
+  mkdir -p "$fetch_dir"
+  { echo "$manifest_url"; cut -f1 "$(plan "$1")"; } >"$bench/urls"
+  measure "wget.$1" wget -q -nH -x -P "$fetch_dir" -i "$bench/urls"
+  matches "$1" "$fetch_dir/release" || fail "wget.$1: the fetched files differ from the release"
+  rm -rf "$fetch_dir"
+}
+
+# run_ceiling SET plain|sha256: the ceiling program over the same URLs; checks that it read
+# every byte (and hashed it right).
+run_ceiling() {
+  local name=ceiling.$1 option=() manifest expected
+  manifest=$(web_root "$1" nohash)/update_go/update.htm
+  if [ "$2" = sha256 ]; then
+    name=ceiling-sha256.$1 option=(--sha256)
+    expected=$(printf '%s %s %s\n' "$(stat -c %s "$manifest")" "$(sha256sum <"$manifest" | cut -d' ' -f1)" "$manifest_url"
+      awk -F'\t' '{ print $3, $4, $1 }' "$(plan "$1")")
+  else
+    expected=$(printf '%s - %s\n' "$(stat -c %s "$manifest")" "$manifest_url"; awk -F'\t' '{ print $3, "-", $1 }' "$(plan "$1")")
+  fi
+  measure "$name" "${wine_line[@]}" "$programs/bench-ceiling.exe" "${option[@]}" "$manifest_url" $(cut -f1 "$(plan "$1")")
+  [ "$(tr -d '\r' <"$bench/out")" = "$expected" ] || fail "$name: the ceiling program did not read the release as served"
+}
+
+run_bare() { measure "bare.$1" "${wine_line[@]}" "$programs/bench-window.exe"; }  # run_bare SET
+
+# run_changed_update SET VARIANT: a current installation in which the target and one other file
+# differ from the release; adds "VARIANT BODY-BYTES REQUESTS CHANGED-FILE" (what nginx sent for
+# the update) to $bench/changed.txt.
+run_changed_update() {
+  local install before changed
+  install=$(install_dir "$1")
+  out_of_date "$1"
+  changed=$(awk -F'\t' '$2 != "Ostravine.exe" { print $2; exit }' "$(plan "$1")")
+  (cd "$(web_root "$1" nohash)/release" && cp --parents $(cut -f2 "$(plan "$1")" | grep -vx Ostravine.exe) "$install/")
+  head -c "$(stat -c %s "$install/$changed")" /dev/urandom >"$install/$changed"
+  before=$(logged)
+  wine_run 120 "$install/Merovast.exe" >/dev/null 2>&1 || fail "changed.$1.$2: the updater ended with status $?"
+  target_done "$install"
+  matches "$1" "$install" || fail "changed.$1.$2: $install does not hold release set $1"
+  sleep 0.1  # the last answer is logged just after its last byte
+  echo "$2 $(requests_after "$before" 1 | awk -F'\t' '{ bytes += $4 } END { print bytes + 0, NR }') $changed" \
+    >>"$bench/changed.txt"
+}

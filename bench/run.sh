@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# How fast the updater brings an installation up to date on this machine (scripts/bench.sh),
+# against curl, wget and what WinINet itself allows under Wine. A benchmark, not a test: it
+# measures and prints, and fails only when a run did not do its job (an installation that does
+# not end up as its release, a transfer that came short).
+#
+#   bench/run.sh [--repetitions N]     (default 5; medians of N alternating runs)
+#
+# Release sets, each published with merovast-publish into a web root of its own and served by
+# nginx with the sample configuration (deploy/nginx/serve.sh) on 127.0.0.1:8081:
+#   large   the target and one 256 MiB file      medium  the target and one 16 MiB file
+#   many    30 files of 64 KiB, the target among them
+# Every repetition runs, per set: the updater's full update and its up-to-date run (the
+# installation is current), curl and wget fetching the same URLs into a folder beside the
+# installation, the ceiling program (the updater's WinINet requests and 5000-byte reads, nothing
+# written), the same with CNG SHA-256, and a bare GUI program. Each is timed from its start to
+# its end (wall time) under GNU time, whose %M is the peak resident set of the process it waited
+# for: for a Windows program that is the wine64 process running it (the wineserver, shared and
+# persistent, is not counted). Windows programs are started as the tests start them:
+# timeout + /usr/lib/wine/wine64 in the harness's prefix, Xvfb display and zh_CN locale.
+# Finally, once per set of manifests: an update of the "many" set in which only the target and
+# one other file changed, and the body bytes nginx sent for it.
+#
+# Everything lives in build/bench: its own builds, the web roots, installations, fetched copies
+# (all removed at the end), the Wine prefix template, and samples.tsv with every measurement.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+bench=$repo/build/bench
+repetitions=5
+
+usage() { echo "usage: $0 [--repetitions N]" >&2; exit 2; }
+while [ $# -gt 0 ]; do
+  case "$1" in
+    -r | --repetitions) [ $# -ge 2 ] && [[ "$2" =~ ^[1-9][0-9]*$ ]] || usage; repetitions=$2; shift 2 ;;
+    -h | --help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) usage ;;
+  esac
+done
+
+say() { printf '\n== %s\n' "$*"; }
+fail() { echo "bench: $*" >&2; exit 1; }
+quietly() {  # quietly LOG COMMAND...: runs COMMAND, shows its output only when it fails
+  "${@:2}" >>"$1" 2>&1 || { tail -n 30 "$1" >&2; fail "failed: ${*:2} (log: $1)"; }
+}
+
+say "Installing what is missing (scripts/install-deps.sh)"
+scripts/install-deps.sh
+mkdir -p "$bench"
+rm -f "$bench"/build-*.log
+
+say "Building merovast-publish (host), Merovast.exe and the benchmark's programs (64-bit Windows)"
+quietly "$bench/build-native.log" cmake -S . -B "$bench/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+quietly "$bench/build-native.log" cmake --build "$bench/native" -j2 --target merovast-publish
+quietly "$bench/build-win64.log" cmake -S . -B "$bench/win64" -G Ninja --toolchain "$repo/cmake/mingw-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNATIVE_BUILD_DIR="$bench/native"
+quietly "$bench/build-win64.log" cmake --build "$bench/win64" -j2 --target Merovast bench-programs
+publish=$bench/native/tools/publisher/merovast-publish
+updater=$bench/win64/app/Merovast.exe
+programs=$bench/win64/bench/bin
+echo "built: $publish, $updater, $programs/bench-{ceiling,window,target}.exe"
+
+source "$repo/bench/lib.sh"
+
+# --- release sets --------------------------------------------------------------------------
+
+# With hash lines, `manifest` writes them and `--no-hashes` leaves them out; a publisher that
+# knows no such option writes none.
+# (Read whole first: grep -q ending the pipe early would fail it under pipefail.)
+publisher_usage=$({ "$publish" --help; "$publish" manifest --help; } 2>&1 || true)
+if grep -q -e '--no-hashes' <<<"$publisher_usage"; then
+  variants=(nohash hash)
+else
+  variants=(nohash)
+fi
+
+say "Publishing the release sets (one web root per set and manifest kind) into $bench/www"
+rm -rf "$bench/www" "$bench/install" "$bench/fetch"
+make_release large $((256 << 20))
+make_release medium $((16 << 20))
+make_release many 0
+sets=(large medium many)
+for set in "${sets[@]}"; do
+  for variant in "${variants[@]}"; do publish_set "$set" "$variant"; done
+  printf '  %-6s %2d files, %9d bytes; manifest %d bytes' "$set" "$(planned_count "$set")" "$(release_bytes "$set")" \
+    "$(stat -c %s "$(web_root "$set" nohash)/update_go/update.htm")"
+  if [ ${#variants[@]} -eq 2 ]; then
+    printf ', with hash lines %d bytes' "$(stat -c %s "$(web_root "$set" hash)/update_go/update.htm")"
+  fi
+  echo
+done
+[ ${#variants[@]} -eq 2 ] || echo "hash lines: not available in this build (merovast-publish knows no --no-hashes); measuring manifests without them only"
+
+# --- measuring -----------------------------------------------------------------------------
+
+say "Starting Xvfb and a Wine prefix (build/bench/harness)"
+export HARNESS_DIR=$bench/harness
+cleanup() {
+  release_port
+  bash "$repo/tests/wine/harness.sh" cleanup >/dev/null 2>&1 || true
+  rm -rf "$bench/www" "$bench/install" "$bench/fetch"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+quietly "$bench/harness.log" bash tests/wine/harness.sh setup
+source tests/wine/wine-env.sh
+# How the Windows tests start a program (wine_run in tests/wine/wine-env.sh), as one command
+# that GNU time can run.
+wine_line=(timeout --kill-after=3 120 "$WINE")
+samples=$bench/samples.tsv
+printf 'measurement\trepetition\twall_us\tpeak_rss_kib\n' >"$samples"
+
+say "Measuring: $repetitions repetitions, alternating (load average before: $(cut -d' ' -f1-3 /proc/loadavg))"
+started=$SECONDS
+for rep in $(seq "$repetitions"); do
+  for set in "${sets[@]}"; do
+    # 8081 is held for one set at a time, so that a test run elsewhere on this machine waits
+    # for one block of runs, never for the whole benchmark.
+    take_port
+    for variant in "${variants[@]}"; do
+      serve "$set" "$variant"
+      run_full_update "$set" "$variant"
+      run_up_to_date "$set" "$variant"
+    done
+    serve "$set" nohash
+    run_curl "$set"
+    run_wget "$set"
+    run_ceiling "$set" plain
+    run_ceiling "$set" sha256
+    run_bare "$set"
+    release_port
+  done
+  echo "  repetition $rep of $repetitions done ($((SECONDS - started)) s)"
+done
+
+take_port
+rm -f "$bench/changed.txt"
+for variant in "${variants[@]}"; do
+  serve many "$variant"
+  run_changed_update many "$variant"
+done
+release_port
+echo "  load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+source "$repo/bench/report.sh"

@@ -1,0 +1,5 @@
+#!/usr/bin/env bash
+# The updater's speed against curl, wget and the ceiling of WinINet under Wine (make bench):
+# builds what it needs, publishes release sets, serves them with nginx and prints the figures.
+#   scripts/bench.sh [--repetitions N]
+exec "$(dirname "$0")/../bench/run.sh" "$@"
