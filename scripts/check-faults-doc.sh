@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# docs/faults.md comes from a test run: this runs the tests its rows name in the native and win64
-# builds (configured and built beforehand), regenerates the document and fails when the
-# committed one differs.
+# docs/faults.md comes from a test run: this runs the tests its rows name in the native, win64 and
+# win64-signed builds (configured and built beforehand), regenerates the document and fails when
+# the committed one differs.
 #   scripts/check-faults-doc.sh [--write] [JUNIT.xml...]
 # --write puts the regenerated document in place instead. JUnit files of an earlier run
 # (ctest --output-junit, with --test-output-size-passed large enough for every case line) are
@@ -20,7 +20,7 @@ mkdir -p "$work"
 if [ ${#junit[@]} -eq 0 ]; then
   regex=$(python3 scripts/faults_doc.py --tests-regex "$rows")
   rm -f "$work"/*.xml "$work"/*.log
-  for preset in native win64; do
+  for preset in native win64 win64-signed; do
     # A failing test is a row's status, not the end of the check.
     ctest --preset "$preset" -R "$regex" --output-junit "$PWD/$work/$preset.xml" \
       --test-output-size-passed 1048576 --test-output-size-failed 1048576 >"$work/$preset.log" 2>&1 || true
