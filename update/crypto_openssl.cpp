@@ -1,27 +1,19 @@
 #include "crypto.hpp"
 
 #include <openssl/core_names.h>
-#include <openssl/ec.h>
-#include <openssl/evp.h>
-#include <openssl/param_build.h>
 
 #include <vector>
 
+#include "openssl_owned.hpp"
+
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Freer {
-  void operator()(T* p) const { Free(p); }
-};
-template <typename T, void (*Free)(T*)>
-using Owned = std::unique_ptr<T, Freer<T, Free>>;
-
-using DigestContext = Owned<EVP_MD_CTX, EVP_MD_CTX_free>;
-using Pkey = Owned<EVP_PKEY, EVP_PKEY_free>;
-using PkeyContext = Owned<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
-using ParamBuilder = Owned<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>;
-using Params = Owned<OSSL_PARAM, OSSL_PARAM_free>;
-using EcdsaSig = Owned<ECDSA_SIG, ECDSA_SIG_free>;
+using openssl::DigestContext;
+using openssl::EcdsaSig;
+using openssl::ParamBuilder;
+using openssl::Params;
+using openssl::Pkey;
+using openssl::PkeyContext;
 
 // An EC public key on P-256 from the uncompressed point 04‖X‖Y.
 Pkey ImportPublicKey(const PublicKey& key) {

@@ -14,22 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "openssl_owned.hpp"
 #include "release.hpp"
 
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Freer {
-  void operator()(T* p) const { Free(p); }
-};
-template <typename T, void (*Free)(T*)>
-using Owned = std::unique_ptr<T, Freer<T, Free>>;
-
-using Bio = Owned<BIO, BIO_free_all>;
-using Bignum = Owned<BIGNUM, BN_free>;
-using DigestContext = Owned<EVP_MD_CTX, EVP_MD_CTX_free>;
-using EcdsaSig = Owned<ECDSA_SIG, ECDSA_SIG_free>;
-using PkeyContext = Owned<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
+using openssl::Bignum;
+using openssl::Bio;
+using openssl::DigestContext;
+using openssl::EcdsaSig;
+using openssl::PkeyContext;
 
 constexpr std::size_t kCoordinate = 32;
 
