@@ -1,21 +1,21 @@
 #!/usr/bin/env bash
-# The updater at work on this machine (make demo). It publishes a sample release with
-# merovast-publish, serves it with nginx and deploy/nginx/merovast.conf on 127.0.0.1:8081,
-# and runs the 64-bit updater under Wine twice on one installation of the older target:
-# the first run brings it up to the release, the second finds it current. What happened is
-# judged from the disk and from nginx's log.
+# The updater at work on this machine (make demo). It goes the publisher's way: makes a signing
+# key (once), builds the updater with its public key, stages a signed sample release with
+# merovast-publish, serves it with nginx and deploy/nginx/merovast.conf on 127.0.0.1:8081, and
+# runs the 64-bit updater under Wine twice on one installation of the older target: the first
+# run brings it up to the release, the second finds it current. What happened is judged from
+# the disk and from nginx's log.
 #
-# Everything lives in build/demo: its own builds, the served tree (www), the installation
-# (install, made afresh by every demo), a Wine prefix made like the tests' one, each run's
-# checksums and screenshots (run-1, run-2) and the screenshot of the progress window.
-# Whatever the demo starts is stopped when it ends.
+# Everything lives in build/demo: the key (publisher.pem), its own builds, the served tree
+# (www), the installation (install, made afresh by every demo), a Wine prefix made like the
+# tests' one, each run's checksums and screenshots (run-1, run-2) and the screenshot of the
+# progress window. Whatever the demo starts is stopped when it ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 demo=$repo/build/demo
-www=$demo/www install=$demo/install nginx_state=$demo/nginx
+www=$demo/www install=$demo/install nginx_state=$demo/nginx release=$demo/release key=$demo/publisher.pem
 picture=$demo/progress-window.png
-url=http://127.0.0.1:8081/release
 
 say() { printf '\n== %s\n' "$*"; }
 quietly() {  # quietly LOG COMMAND...: runs COMMAND, shows its output only when it fails
@@ -27,33 +27,41 @@ scripts/install-deps.sh
 mkdir -p "$demo"
 rm -f "$demo"/build-*.log
 
-say "Building merovast-publish (host) and Merovast.exe with the stand-in targets (64-bit Windows)"
+say "Building merovast-publish (host)"
 quietly "$demo/build-native.log" cmake -S . -B "$demo/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 quietly "$demo/build-native.log" cmake --build "$demo/native" -j2 --target merovast-publish pe-version
-quietly "$demo/build-win64.log" cmake -S . -B "$demo/win64" -G Ninja --toolchain "$repo/cmake/mingw-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNATIVE_BUILD_DIR="$demo/native"
-quietly "$demo/build-win64.log" cmake --build "$demo/win64" -j2 --target Merovast standin-zh standin-next
 publish=$demo/native/tools/publisher/merovast-publish
+
+say "Once: the publisher's signing key ($key)"
+[ -f "$key.pub" ] || "$publish" keygen "$key" >"$key.pub"
+echo "public key: $(cat "$key.pub")"
+
+say "Building Merovast.exe with that public key, and the stand-in targets (64-bit Windows)"
+quietly "$demo/build-win64.log" cmake -S . -B "$demo/win64" -G Ninja --toolchain "$repo/cmake/mingw-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNATIVE_BUILD_DIR="$demo/native" -DUPDATE_PUBLIC_KEY="$(cat "$key.pub")"
+quietly "$demo/build-win64.log" cmake --build "$demo/win64" -j2 --target Merovast standin-zh standin-next
 pe_version=$demo/native/pe/pe-version
 updater=$demo/win64/app/Merovast.exe
 old_target=$demo/win64/tests/standin/bin/standin-zh.exe
 new_target=$demo/win64/tests/publish_e2e/bin/standin-next.exe
 echo "built: $publish, $updater"
 
-say "Publishing release 1,0,0,4: $www/release"
-rm -rf "$www"
-mkdir -p "$www/update_go" "$www/release/data/maps"
-cp "$new_target" "$www/release/Ostravine.exe"
-printf 'Ostravine 1.0.0.4\r\n' >"$www/release/data/readme.txt"
+say "Staging the signed release 1,0,0,4 from $release into $www"
+rm -rf "$www" "$release"
+mkdir -p "$www" "$release/data/maps" "$release/地图"
+cp "$new_target" "$release/Ostravine.exe"
+printf 'Ostravine 1.0.0.4\r\n' >"$release/data/readme.txt"
 /usr/bin/python3 -c 'import random, sys; random.seed(4); sys.stdout.buffer.write(random.randbytes(4000000))' \
-  >"$www/release/data/items.dat"
-seq 1 20000 >"$www/release/data/maps/east.map"
-seq 20000 -1 1 >"$www/release/data/maps/west.map"
-"$publish" manifest "$www/release" "$url" "$www/update_go/update.htm"
-echo "manifest $www/update_go/update.htm (CR LF shown as ⏎):"
-sed 's/\r$/⏎/; s/^/    /' "$www/update_go/update.htm"
-echo "merovast-publish check says:"
-"$publish" check "$www/update_go/update.htm" | sed 's/^/    /'
+  >"$release/data/items.dat"
+seq 1 20000 >"$release/data/maps/east.map"
+seq 20000 -1 1 >"$release/data/maps/west.map"
+printf '北区 1\r\n' >"$release/地图/北区 1.map"
+"$publish" stage "$release" "$www" http://127.0.0.1:8081 --key "$key" | sed 's/^/    /'
+echo "manifest $www/update_go/update.htm (CR LF shown as ⏎, GBK shown as UTF-8):"
+iconv -f GBK -t UTF-8 "$www/update_go/update.htm" | sed 's/\r$/⏎/; s/^/    /'
+echo "merovast-publish check --public-key ... --release ... says:"
+"$publish" check "$www/update_go/update.htm" --public-key "$(cat "$key.pub")" --release "$www/v/1,0,0,4" |
+  iconv -f GBK -t UTF-8 | sed 's/^/    /'
 
 say "Starting Xvfb, a Wine prefix (build/demo/harness) and nginx on 127.0.0.1:8081"
 export HARNESS_DIR=$demo/harness
@@ -86,9 +94,12 @@ sums() { (cd "$install" && find . -type f ! -name Ostravine.exe.ran -printf '%P\
 starts() { if [ -f "$install/Ostravine.exe.ran" ]; then wc -l <"$install/Ostravine.exe.ran"; else echo 0; fi; }
 
 # Compares two "SHA-256  PATH" lists; prints one line per file and the number of changes last.
+# Paths may hold spaces: the lists are joined on everything after the checksum.
 report_changes() {
-  LC_ALL=C join -1 2 -2 2 -a 1 -a 2 -e - -o 0,1.1,2.1 <(LC_ALL=C sort -k2 "$1") <(LC_ALL=C sort -k2 "$2") |
-    awk '{ state = $2 == $3 ? "unchanged" : $2 == "-" ? "new" : $3 == "-" ? "removed" : "changed"
+  local tabbed='{ sum = $1; sub(/^[^ ]+  /, ""); print $0 "\t" sum }'
+  LC_ALL=C join -t $'\t' -a 1 -a 2 -e - -o 0,1.2,2.2 <(awk "$tabbed" "$1" | LC_ALL=C sort) \
+    <(awk "$tabbed" "$2" | LC_ALL=C sort) |
+    awk -F '\t' '{ state = $2 == $3 ? "unchanged" : $2 == "-" ? "new" : $3 == "-" ? "removed" : "changed"
            if (state != "unchanged") changes++
            printf "    %-9s  %-22s %.12s -> %.12s\n", state, $1, $2, $3 }
          END { print changes + 0 }'
@@ -154,7 +165,7 @@ failures=0
 say "First run of Merovast.exe: the installation is out of date"
 run_updater "$demo/run-1"
 keep_window_shot "$demo/run-1" || failures=$((failures + 1))
-expected=$( (cd "$www/release" && find . -type f -printf '%P\n' | LC_ALL=C sort | xargs -r -d '\n' sha256sum) )
+expected=$( (cd "$release" && find . -type f -printf '%P\n' | LC_ALL=C sort | xargs -r -d '\n' sha256sum) )
 if [ "$(grep -v -e ' Merovast.exe$' -e ' data/settings.ini$' "$demo/run-1/after.sums")" = "$expected" ] && [ "$started" = yes ]; then
   echo "=> updated: $changes file(s) changed or new, the installation now holds release 1,0,0,4 byte for byte, and the target was started"
 else
