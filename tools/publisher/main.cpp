@@ -91,21 +91,21 @@ const std::map<std::string, CommandSpec>& Commands() {
 
 std::optional<CommandLine> Parse(const std::vector<std::string>& args) {
   if (args.empty() || !Commands().contains(args[0])) return std::nullopt;
-  const CommandSpec& spec = Commands().at(args[0]);
+  const CommandSpec& takes = Commands().at(args[0]);
   CommandLine line{args[0], {}, {}};
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (!arg.starts_with("--")) {
       line.operands.push_back(arg);
-    } else if (spec.flags.contains(arg)) {
+    } else if (takes.flags.contains(arg)) {
       if (!line.options.emplace(arg, "").second) return std::nullopt;
-    } else if (spec.valueOptions.contains(arg) && i + 1 < args.size()) {
+    } else if (takes.valueOptions.contains(arg) && i + 1 < args.size()) {
       if (!line.options.emplace(arg, args[++i]).second) return std::nullopt;
     } else {
       return std::nullopt;
     }
   }
-  if (line.operands.size() < spec.minOperands || line.operands.size() > spec.maxOperands) return std::nullopt;
+  if (line.operands.size() < takes.minOperands || line.operands.size() > takes.maxOperands) return std::nullopt;
   return line;
 }
 
