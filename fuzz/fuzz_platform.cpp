@@ -1,13 +1,13 @@
 #include "fuzz_platform.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "file_error.hpp"
 
 void FailOracle(const std::string& what) {
-  std::fprintf(stderr, "oracle failed: %s\n", what.c_str());
+  (void)std::fprintf(stderr, "oracle failed: %s\n", what.c_str());
   std::abort();
 }
 
@@ -32,7 +32,7 @@ std::optional<std::string> FuzzPlatform::FileAt(const std::string& path) const {
 
 int FuzzPlatform::FetchText(const std::string& url, char* buffer, std::size_t capacity) {
   fetches_.push_back(url);
-  std::memcpy(buffer, manifest_.data(), std::min(capacity, manifest_.size()));
+  std::copy_n(manifest_.data(), std::min(capacity, manifest_.size()), buffer);
   return 1;
 }
 

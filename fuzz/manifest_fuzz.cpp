@@ -17,7 +17,7 @@ namespace {
 void CheckValue(const std::string& value, const char* key) {
   const bool padded = !value.empty() && (value.front() == ' ' || value.back() == ' ');
   if (padded || value.find('\0') != std::string::npos) {
-    std::fprintf(stderr, "value of %s is not a trimmed line: \"%s\"\n", key, value.c_str());
+    (void)std::fprintf(stderr, "value of %s is not a trimmed line: \"%s\"\n", key, value.c_str());
     std::abort();
   }
 }

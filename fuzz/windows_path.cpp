@@ -29,7 +29,7 @@ bool IsSeparator(const std::string& c) { return c == "\\" || c == "/"; }
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9, whatever extension follows and with spaces before it.
 bool IsDosDevice(std::string segment) {
-  segment = segment.substr(0, segment.find('.'));
+  if (const auto dot = segment.find('.'); dot != std::string::npos) segment.resize(dot);
   while (!segment.empty() && segment.back() == ' ') segment.pop_back();
   static constexpr std::array<std::string_view, 4> kPlain{"CON", "PRN", "AUX", "NUL"};
   for (auto device : kPlain)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the compile databases the analysers read, from the ones CMake exports.
 
-  analysis_db.py native BUILD_DIR OUT_DIR   update/, pe/ and tools/ as the host compiles them
+  analysis_db.py select BUILD_DIR OUT_DIR FOLDER...   the files below the folders, as the build compiles them
   analysis_db.py windows BUILD_DIR NATIVE_BUILD_DIR OUT_DIR
       app/ and the Windows-only files of update/ as the mingw-w64 build compiles them, turned
       into clang commands for x86_64-w64-mingw32: clang rejects -fexec-charset=GBK (it only
@@ -68,12 +68,12 @@ def windows(build_dir, native_dir, out_dir):
     write(entries, out_dir)
 
 
-def native(build_dir, out_dir):
-    write([e for e in load(build_dir) if under(e, "update", "pe", "tools")], out_dir)
+def select(build_dir, out_dir, folders):
+    write([e for e in load(build_dir) if under(e, *folders)], out_dir)
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "native":
-        native(sys.argv[2], sys.argv[3])
+    if sys.argv[1] == "select":
+        select(sys.argv[2], sys.argv[3], sys.argv[4:])
     else:
         windows(sys.argv[2], sys.argv[3], sys.argv[4])
