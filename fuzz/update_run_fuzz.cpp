@@ -82,8 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzPlatform platform(installDir, std::string(served));
   platform.SetTarget(setupByte(0) & 1 ? view.manifest.update_version : "",
                      setupByte(0) & 2 ? view.manifest.FileSize() : -1);
-  if (setupByte(1) & 0x80)
-    platform.FailDownload(setupByte(1) & 0x3F,
+  const std::size_t failAt = setupByte(1) & 0x80 ? setupByte(1) & 0x3F : SIZE_MAX;
+  if (failAt != SIZE_MAX)
+    platform.FailDownload(failAt,
                           setupByte(1) & 0x40 ? FuzzPlatform::Failure::kFileError : FuzzPlatform::Failure::kNotServed);
 
   int result = -1;
@@ -109,6 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < downloads.size(); ++i)
     if (downloads[i] != RemoteAddress(view.manifest.update_url, view.entries[i]))
       FailOracle("download " + std::to_string(i) + " is not the reader's entry: " + downloads[i]);
+
+  // A failed download ends the run with failure, whatever follows it.
+  if (failAt < downloads.size() && (result == 1 || downloads.size() != failAt + 1))
+    FailOracle("the run went on or succeeded after download " + std::to_string(failAt) + " failed");
 
   if (result == 1) {
     if (!view.counted || view.refused || view.entries.size() != count)

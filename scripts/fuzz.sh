@@ -26,9 +26,9 @@ cmake --build --preset fuzz -j2
 
 # target, runs in the CI mode (about a minute each on a 2-core machine), longest input.
 targets=(
-  "manifest 400000 6000"
-  "update_run 120000 6000"
-  "pe 20000 16384"
+  "manifest 800000 6000"
+  "update_run 240000 6000"
+  "pe 30000 16384"
 )
 artifacts=build/fuzz/artifacts
 mkdir -p "$artifacts"
