@@ -88,9 +88,9 @@ std::optional<PeImage> PeImage::Load(const std::filesystem::path& file) {
   const std::uintmax_t size = std::filesystem::file_size(file, error);
   if (error || size > 0xFFFFFFFFu) return std::nullopt;
   std::ifstream in(file, std::ios::binary);
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) return std::nullopt;
-  return Parse(std::move(bytes));
+  std::vector<std::uint8_t> content(static_cast<std::size_t>(size));
+  if (!in.read(reinterpret_cast<char*>(content.data()), static_cast<std::streamsize>(size))) return std::nullopt;
+  return Parse(std::move(content));
 }
 
 DataDirectory PeImage::directory(std::size_t index) const {

@@ -25,6 +25,7 @@ std::optional<ResourceId> ReadId(const Walk& walk, std::uint32_t field) {
   }
   ByteCursor name(walk.root, field & ~kHighBit);
   const std::uint16_t length = name.U16();
+  // cppcheck-suppress redundantAssignment ; taken for a variable "name.Raw": this is a call
   const Bytes units = name.Raw(std::size_t{length} * 2);
   if (!name.ok()) return std::nullopt;
   std::u16string text;
@@ -89,7 +90,7 @@ std::optional<Resource> LocateResource(const PeImage& image, const ResourceId& t
                                        std::uint16_t language) {
   for (Resource& resource : ListResources(image))
     if (resource.language == language && resource.type.Matches(type) && resource.name.Matches(name))
-      return std::move(resource);
+      return std::move(resource);  // cppcheck-suppress returnStdMoveLocal ; a reference: without it, a copy
   return std::nullopt;
 }
 
@@ -101,6 +102,7 @@ std::optional<Resource> LocateResourceForSystem(const PeImage& image, const Reso
   const std::uint16_t primary = systemLanguage & 0x3FF;
   for (const std::uint16_t wanted : {lang::kNeutral, systemLanguage, primary, lang::kEnglishUs})
     for (Resource& resource : candidates)
+      // cppcheck-suppress returnStdMoveLocal ; a reference into the candidates: without it, a copy
       if (resource.language == wanted) return std::move(resource);
   if (candidates.empty()) return std::nullopt;
   return std::move(candidates.front());

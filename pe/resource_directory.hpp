@@ -35,9 +35,10 @@ inline constexpr std::uint16_t kChinesePrc = 0x0804;
 // A type or a name: a 16-bit ordinal or a string.
 class ResourceId {
  public:
-  ResourceId(std::uint16_t ordinal) : ordinal_(ordinal) {}
-  ResourceId(std::u16string name) : name_(std::move(name)) {}
-  ResourceId(const char16_t* name) : name_(name) {}
+  // Implicit, so that an ordinal such as rt::kVersion or a name such as u"PNG" is an id wherever one is asked for.
+  ResourceId(std::uint16_t ordinal) : ordinal_(ordinal) {}     // cppcheck-suppress noExplicitConstructor ; see above
+  ResourceId(std::u16string name) : name_(std::move(name)) {}  // cppcheck-suppress noExplicitConstructor ; see above
+  ResourceId(const char16_t* name) : name_(name) {}            // cppcheck-suppress noExplicitConstructor ; see above
 
   bool isOrdinal() const { return ordinal_.has_value(); }
   std::uint16_t ordinal() const { return ordinal_.value_or(0); }

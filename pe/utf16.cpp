@@ -36,7 +36,8 @@ std::string ToUtf8(std::u16string_view text) {
     const bool high = unit >= 0xD800 && unit < 0xDC00;
     const bool low = unit >= 0xDC00 && unit < 0xE000;
     if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      AppendUtf8(out, 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00));
+      AppendUtf8(out, char32_t{0x10000} + ((char32_t{unit} - char32_t{0xD800}) << 10) +
+                          (char32_t{text[i + 1]} - char32_t{0xDC00}));
       ++i;
     } else {
       AppendUtf8(out, high || low ? char32_t{0xFFFD} : char32_t{unit});

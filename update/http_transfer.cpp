@@ -27,7 +27,7 @@ InternetHandle OpenSession() {
                                                            : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
   // A new agent name for every session.
   char agent[64];
-  std::snprintf(agent, sizeof agent, "Agent%ld", static_cast<long>(static_cast<std::int32_t>(::timeGetTime())));
+  (void)std::snprintf(agent, sizeof agent, "Agent%ld", static_cast<long>(static_cast<std::int32_t>(::timeGetTime())));
   return InternetHandle(::InternetOpenA(agent, access, nullptr, nullptr, 0));
 }
 

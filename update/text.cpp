@@ -72,7 +72,8 @@ std::string RemoveAll(std::string_view s, char c) {
   return out;
 }
 
-std::string Format(const char* pattern, ...) {
+// printf-style on purpose: the format attribute lets the compiler check every call's arguments.
+std::string Format(const char* pattern, ...) {  // NOLINT(cert-dcl50-cpp)
   va_list args;
   va_start(args, pattern);
   va_list copy;
@@ -82,8 +83,8 @@ std::string Format(const char* pattern, ...) {
   std::string out;
   if (length > 0) {
     std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
-    std::vsnprintf(buffer.data(), buffer.size(), pattern, args);
-    out.assign(buffer.data(), static_cast<std::size_t>(length));
+    if (std::vsnprintf(buffer.data(), buffer.size(), pattern, args) == length)
+      out.assign(buffer.data(), static_cast<std::size_t>(length));
   }
   va_end(args);
   return out;

@@ -14,7 +14,7 @@ namespace describe {
 
 inline std::string Hex(std::uint32_t value) {
   char text[12];
-  std::snprintf(text, sizeof text, "%x", value);
+  (void)std::snprintf(text, sizeof text, "%x", value);
   return text;
 }
 

@@ -31,7 +31,8 @@ pe::PeImage LoadWine(const std::string& name) {
 std::vector<std::string> Sample(std::size_t stride) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(kWineDir))
-    if (entry.path().extension() != ".a" && entry.file_size() < 400 * 1024) names.push_back(entry.path().filename());
+    if (entry.path().extension() != ".a" && entry.file_size() < std::uintmax_t{400} * 1024)
+      names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   std::vector<std::string> sample = {"kernel32.dll", "zlib1.dll", "notepad.exe"};
   for (std::size_t i = 0; i < names.size(); i += stride) sample.push_back(names[i]);
@@ -46,7 +47,7 @@ std::string Label(const pe::ResourceId& id, bool type) {
   if (!id.isOrdinal()) return "L\"" + pe::ToUtf8(id.name()) + "\"";
   if (type && types.count(id.ordinal()) != 0) return types.at(id.ordinal());
   char hex[8];
-  std::snprintf(hex, sizeof hex, "%04x", id.ordinal());
+  (void)std::snprintf(hex, sizeof hex, "%04x", id.ordinal());
   return hex;
 }
 
@@ -83,7 +84,7 @@ void ExpectSameResources(const pe::PeImage& image, const std::vector<winedump::R
     std::map<std::uint16_t, std::u16string> strings;
     for (std::size_t entry = 0; entry < 16; ++entry)
       if (!(*block)[entry].empty())
-        strings[static_cast<std::uint16_t>((mine.name.ordinal() - 1) * 16 + entry)] = (*block)[entry];
+        strings[static_cast<std::uint16_t>((std::size_t{mine.name.ordinal()} - 1) * 16 + entry)] = (*block)[entry];
     EXPECT_EQ(strings, dumped[i].strings);
     if (!strings.empty()) {
       EXPECT_EQ(pe::FindStringResource(image, strings.rbegin()->first, mine.language), strings.rbegin()->second);
@@ -109,7 +110,7 @@ void ExpectSameVersionBlocks(const pe::PeImage& image, const std::vector<winedum
         std::search(resource.bytes.begin(), resource.bytes.end(), kSignature.begin(), kSignature.end());
     ASSERT_NE(signature, resource.bytes.end());
     ASSERT_TRUE(info->fixed());
-    const auto word = [&](std::size_t at) {
+    const auto word = [&](std::ptrdiff_t at) {
       return static_cast<std::uint16_t>(signature[at] | signature[at + 1] << 8);
     };
     EXPECT_EQ(info->fixed()->fileVersion, (pe::VersionNumber{word(10), word(8), word(14), word(12)}));

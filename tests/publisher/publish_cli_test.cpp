@@ -79,7 +79,7 @@ class PublishCli : public ::testing::Test {
   // A release folder with `target` as its Ostravine.exe (none when empty) and the given files.
   fs::path Release(const std::string& name, const std::string& target,
                    const std::map<std::string, std::string>& files) const {
-    const fs::path root = dir_ / name;
+    fs::path root = dir_ / name;
     fs::create_directories(root);
     if (!target.empty()) fs::copy_file(fs::path(TARGETS_DIR) / target, root / "Ostravine.exe");
     for (const auto& [path, bytes] : files) WriteFile(root / path, bytes);
@@ -427,7 +427,8 @@ TEST_F(PublishCli, SinceListsOnlyWhatChangedAndReportsWhatWasRemoved) {
 // published, one byte more is refused.
 TEST_F(PublishCli, PublishesAManifestOfExactly5000BytesAndRefusesOneMore) {
   std::map<std::string, std::string> files;
-  for (int i = 0; i < 31; ++i) files[std::string(100, 'a' + i % 26) + std::to_string(i) + ".dat"] = "x";
+  for (int i = 0; i < 31; ++i)
+    files[std::string(100, static_cast<char>('a' + i % 26)) + std::to_string(i) + ".dat"] = "x";
   const fs::path root = Release("full", "target-zh.exe", files);
   const auto publishWithLast = [&](std::size_t length) {
     for (const auto& entry : fs::directory_iterator(root))

@@ -1,7 +1,7 @@
 // An in-memory update server and disk for driving the update run.
 #pragma once
 
-#include <cstring>
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -33,7 +33,7 @@ class FakePlatform : public UpdatePlatform {
     requests.push_back(url);
     auto it = served.find(url);
     if (it == served.end()) return 0;
-    std::memcpy(buffer, it->second.data(), std::min(capacity, it->second.size()));
+    std::copy_n(it->second.data(), std::min(capacity, it->second.size()), buffer);
     return 1;
   }
 

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Writes the committed seed corpora under fuzz/corpus/: the publisher's golden manifests and a
+# few variants of them (double-byte names, refused and missing entries, a line cut after a lead
+# byte, a zero byte), the same with installation setups for the update run (the bytes after a
+# zero byte, see update_run_fuzz.cpp), and the 32- and 64-bit test images of the PE reader,
+# built by the native build from tests/pe/fixture with mingw-w64.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+corpus=fuzz/corpus
+rm -rf "$corpus"
+mkdir -p "$corpus/manifest" "$corpus/update_run" "$corpus/pe"
+
+header='update_version=1,0,0,4\r\nupdate_filesize=16384\r\nupdate_url=http://updates.example:8081/release\r\n'
+entry() { printf 'update_name%s=%s\r\nupdate_from%s=%s\r\nupdate_to%s=%s\r\n' "$1" "$2" "$1" "$3" "$1" "$4"; }
+variant() {
+  local name=$1
+  shift
+  { printf "$header"; "$@"; } >"$corpus/manifest/$name"
+}
+double_byte() {
+  printf 'update_size=2\r\n'
+  entry 0 $'\xd3\xce\xcf\xb7.pak' /data $'\\\xca\xfd\xbe\xdd'
+  entry 1 $'a\x95\\b.dat' '' $'\\x\x95\\'
+}
+refused() { printf 'update_size=3\r\n'; entry 0 a.txt '' ''; entry 1 b.txt '' '\..\..\Windows'; entry 2 NUL.txt '' '\d'; }
+missing() { printf 'update_size=4\r\n'; entry 0 a.txt '' '/x'; printf 'update_name1=b\r\nupdate_to1=\r\n'; }
+lead_byte_line() { printf 'update_size=1\r\n'; entry 0 $'x\xca' '' ''; }
+zero_byte() { printf 'update_size=1\r\n'; printf 'update_name0=a\0\r\n'; }
+variant double-byte.htm double_byte
+variant refused.htm refused
+variant missing.htm missing
+variant lead-byte-line.htm lead_byte_line
+variant zero-byte.htm zero_byte
+cp tests/publisher/golden/*.htm "$corpus/manifest/"
+
+# The update run: each manifest as it is (an out-of-date target in D:\Game), and a few setups.
+for file in "$corpus"/manifest/*.htm; do
+  base=$(basename "$file" .htm)
+  [ "$base" = zero-byte ] && continue
+  cp "$file" "$corpus/update_run/$base.htm"
+done
+setup() { { cat "$corpus/manifest/$1.htm"; printf "\0$3"; } >"$corpus/update_run/$1-$2"; }
+setup sample current '\x03'
+setup sample second-download-fails '\x00\x81'
+setup sample disk-full-in-double-byte-folder '\x04\xc0'
+setup double-byte trail-5c-folder '\x08'
+setup release network-share '\x0c\x83'
+
+cmake --preset native >/dev/null
+cmake --build --preset native --target pe_fixtures
+cp build/native/tests/pe/fixture/fixture32.exe build/native/tests/pe/fixture/fixture64.exe "$corpus/pe/"
+du -sh "$corpus"

@@ -1,0 +1,176 @@
+// The whole update run over an arbitrary manifest, against FuzzPlatform. The input is the
+// manifest up to its first zero byte; the bytes after it set up the installation:
+//   [0] bit 0: the target has the manifest's version, bit 1: its size; bits 2-3: which folder;
+//       bit 4: the updater has a public key built in; bit 5: a signature line, if any, holds
+//   [1] bit 7: one download fails, the one numbered by bits 0-5; bit 6: with a FileError
+// After each run, what the run asked for is held against the manifest as ManifestReader reads it
+// and against the steps the run reported.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "entry_safety.hpp"
+#include "file_error.hpp"
+#include "fuzz_platform.hpp"
+#include "manifest_signature.hpp"
+#include "run_report.hpp"
+#include "update_manifest.hpp"
+#include "update_run.hpp"
+
+namespace {
+
+// The run reads this much of the manifest's body.
+constexpr std::size_t kManifestCapacity = 5000;
+
+// Install folders as the probe gives them: plain, double-byte names (the last ending in a
+// trail byte 0x5C, which is no separator) and a network share.
+constexpr std::array<std::string_view, 4> kInstallDirs{
+    "D:\\Game",
+    "C:\\Program Files (x86)\\\xD3\xCE\xCF\xB7",
+    "E:\\x\x95\x5C",
+    "\\\\server\\share\\app",
+};
+
+// The manifest as the reader sees it: the entries it would hand out in order, as far as the
+// count goes, up to the first one it cannot read, that IsSafeEntry refuses, whose hash line is
+// malformed or, with a key, that has none.
+struct ReaderView {
+  bool header = false;
+  UpdateManifest manifest;
+  bool counted = false;
+  std::vector<ManifestFileEntry> entries;
+  bool refused = false;
+};
+
+ReaderView Read(std::string_view body, bool keyed) {
+  ReaderView view;
+  ManifestReader reader(body);
+  view.header = reader.ReadHeader(view.manifest);
+  if (!view.header) return view;
+  view.counted = reader.ReadFileCount(view.manifest);
+  if (!view.counted) return view;
+  for (std::int32_t i = 0; i < view.manifest.FileCount(); ++i) {
+    ManifestFileEntry entry;
+    FileDigest digest;
+    if (!reader.ReadEntry(i, entry) || !IsSafeEntry(entry)) {
+      view.refused = true;
+      break;
+    }
+    const auto hash = reader.ReadEntryHash(i, digest);
+    if (hash == ManifestReader::HashLine::kMalformed || (keyed && hash == ManifestReader::HashLine::kAbsent)) {
+      view.refused = true;
+      break;
+    }
+    view.entries.push_back(std::move(entry));
+  }
+  return view;
+}
+
+// The entries the run reported as already current, which it does not download.
+class CurrentEntries : public RunReport {
+ public:
+  void Report(RunEvent event, int entry, std::string_view) override {
+    if (event == RunEvent::kFileCurrent) current.insert(entry);
+  }
+  std::set<int> current;
+};
+
+std::string RemoteAddress(const std::string& url, const ManifestFileEntry& entry) {
+  return url + entry.from + "/" + entry.name;
+}
+
+std::string LocalPath(const std::string& installDir, const ManifestFileEntry& entry) {
+  return installDir + entry.to + "\\" + entry.name;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::size_t nul = input.find('\0');
+  const std::string_view served = input.substr(0, nul);
+  const std::string_view setup = nul == std::string_view::npos ? std::string_view() : input.substr(nul + 1);
+  const auto setupByte = [&setup](std::size_t i) { return i < setup.size() ? static_cast<std::uint8_t>(setup[i]) : 0; };
+
+  const std::string_view text = served.substr(0, kManifestCapacity);
+  const bool keyed = setupByte(0) & 0x10;
+  const ReaderView view = Read(text, keyed);
+  const std::string installDir(kInstallDirs[(setupByte(0) >> 2) % kInstallDirs.size()]);
+  FuzzPlatform platform(installDir, std::string(served));
+  platform.SetTarget(setupByte(0) & 1 ? view.manifest.update_version : "",
+                     setupByte(0) & 2 ? view.manifest.FileSize() : -1);
+  platform.SetSignatureHolds(setupByte(0) & 0x20);
+  const std::size_t failAt = setupByte(1) & 0x80 ? setupByte(1) & 0x3F : SIZE_MAX;
+  if (failAt != SIZE_MAX)
+    platform.FailDownload(failAt,
+                          setupByte(1) & 0x40 ? FuzzPlatform::Failure::kFileError : FuzzPlatform::Failure::kNotServed);
+
+  UpdateOptions options;
+  if (keyed) options.publicKey = PublicKey{};
+  CurrentEntries report;
+  options.report = &report;
+  int result = -1;
+  try {
+    result = UpdateRun(platform, options);
+  } catch (const FileError&) {
+    // A failed write ends the run this way; the checks below still hold.
+  }
+
+  if (platform.fetches() != std::vector<std::string>{ManifestUrl()}) FailOracle("the manifest is not fetched once");
+  const std::vector<std::string>& downloads = platform.downloads();
+  // With a key, only a signed manifest is read at all.
+  const bool signedOk = !keyed || (FindManifestSignature(text) && (setupByte(0) & 0x20));
+  const bool current = view.header && platform.GetTargetVersion() == view.manifest.update_version &&
+                       platform.GetTargetFileSize() == view.manifest.FileSize();
+  const std::size_t count = view.counted ? static_cast<std::size_t>(std::max(view.manifest.FileCount(), 0)) : 0;
+  if (!signedOk || !view.header || current) {
+    if (!downloads.empty() || platform.foldersMade() > 0) FailOracle("a download or a folder without an out-of-date target");
+    if (result != (signedOk && view.header ? 1 : 0)) FailOracle("wrong result without downloads");
+    return 0;
+  }
+  // With a key every entry is checked before the first folder or file.
+  if (keyed && view.counted && view.refused && (!downloads.empty() || platform.foldersMade() > 0 || result == 1))
+    FailOracle("a signed-only run touched the disk for a manifest it refuses");
+  if (downloads.size() > count) FailOracle("more downloads than entries");
+  // The requests follow the reader's entries in order, less those reported current, and stop at
+  // the first one it refuses.
+  std::vector<std::string> expected;
+  for (std::size_t i = 0; i < view.entries.size(); ++i)
+    if (!report.current.contains(static_cast<int>(i)))
+      expected.push_back(RemoteAddress(view.manifest.update_url, view.entries[i]));
+  if (downloads.size() > expected.size()) FailOracle("a download past the entries the reader accepts");
+  for (std::size_t i = 0; i < downloads.size(); ++i)
+    if (downloads[i] != expected[i]) FailOracle("download " + std::to_string(i) + " is not the reader's entry: " + downloads[i]);
+  for (int entry : report.current)
+    if (entry < 0 || static_cast<std::size_t>(entry) >= view.entries.size())
+      FailOracle("an entry the reader refuses was reported current");
+
+  // A failed download ends the run with failure, whatever follows it.
+  const std::size_t failed = platform.firstFailure();
+  if (failed < downloads.size() && (result == 1 || downloads.size() != failed + 1))
+    FailOracle("the run went on or succeeded after download " + std::to_string(failed) + " failed");
+
+  if (result == 1) {
+    if (!view.counted || view.refused || view.entries.size() != count)
+      FailOracle("success though the reader refuses the manifest");
+    // Each file downloaded holds what was served for its last download, however the listings
+    // spell its path; a file found current was left as it was.
+    std::map<std::string, std::pair<std::string, std::string>> expectedFiles;
+    for (std::size_t i = 0; i < view.entries.size(); ++i) {
+      if (report.current.contains(static_cast<int>(i))) continue;
+      const ManifestFileEntry& entry = view.entries[i];
+      const std::string path = LocalPath(installDir, entry);
+      expectedFiles[NormaliseWindowsPath(path).Key()] = {
+          path, FuzzPlatform::BodyOf(RemoteAddress(view.manifest.update_url, entry))};
+    }
+    for (const auto& [key, file] : expectedFiles)
+      if (platform.FileAt(file.first) != file.second) FailOracle("success without the served bytes in " + file.first);
+  }
+  return 0;
+}

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (preset fuzz: clang-14, ASan and UBSan), replays the committed
+# seed corpora under fuzz/corpus/ and then fuzzes each target for a fixed number of runs from
+# seed 1, so that a run finds the same inputs every time. Exits non-zero when any input crashes
+# a target or fails one of its checks; the input is kept under build/fuzz/artifacts/.
+#
+#   scripts/fuzz.sh                 the CI mode: replay, then -seed=1 -runs=N per target
+#   scripts/fuzz.sh --long [SECS]   fuzz each target for SECS seconds (600) from a random seed,
+#                                   keeping what it finds in build/fuzz/work/<target>
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode=ci
+seconds=600
+if [ "${1:-}" = --long ]; then
+  mode=long
+  seconds=${2:-600}
+elif [ $# -gt 0 ]; then
+  echo "usage: scripts/fuzz.sh [--long [SECONDS]]" >&2
+  exit 2
+fi
+scripts/install-deps.sh
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2
+
+# target, runs in the CI mode (40 to 60 s each on a 2-core machine), longest input.
+targets=(
+  "manifest 800000 6000"
+  "update_run 240000 6000"
+  "pe 30000 16384"
+)
+artifacts=build/fuzz/artifacts
+mkdir -p "$artifacts"
+failed=()
+for spec in "${targets[@]}"; do
+  read -r name runs max_len <<<"$spec"
+  binary=build/fuzz/fuzz/${name}_fuzz
+  work=build/fuzz/work/$name
+  options=(-max_len="$max_len" -timeout=10 -print_final_stats=0 -artifact_prefix="$artifacts/$name-")
+  start=$SECONDS
+  if [ "$mode" = ci ]; then
+    if ! "$binary" "${options[@]}" fuzz/corpus/"$name"/* >"$artifacts/$name-replay.log" 2>&1; then
+      echo "fuzz: $name: a committed seed fails (see $artifacts/$name-replay.log)" >&2
+      failed+=("$name")
+      continue
+    fi
+    rm -rf "$work"
+    mkdir -p "$work"
+    run=(-seed=1 -runs="$runs")
+  else
+    mkdir -p "$work"
+    run=(-max_total_time="$seconds")
+  fi
+  if "$binary" "${options[@]}" "${run[@]}" "$work" fuzz/corpus/"$name" >"$artifacts/$name.log" 2>&1; then
+    echo "fuzz: $name: $(ls "$work" | wc -l) new inputs, no crash, $((SECONDS - start)) s"
+  else
+    echo "fuzz: $name: crash (see $artifacts/$name.log and $artifacts/$name-*)" >&2
+    failed+=("$name")
+  fi
+done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzz: failed: ${failed[*]}" >&2
+  exit 1
+fi
