@@ -130,7 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        platform.GetTargetFileSize() == view.manifest.FileSize();
   const std::size_t count = view.counted ? static_cast<std::size_t>(std::max(view.manifest.FileCount(), 0)) : 0;
   if (!signedOk || !view.header || current) {
-    if (!downloads.empty() || platform.foldersMade() > 0) FailOracle("a download or a folder without an out-of-date target");
+    if (!downloads.empty() || platform.foldersMade() > 0)
+      FailOracle("a download or a folder without an out-of-date target");
     if (result != (signedOk && view.header ? 1 : 0)) FailOracle("wrong result without downloads");
     return 0;
   }
@@ -146,7 +147,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       expected.push_back(RemoteAddress(view.manifest.update_url, view.entries[i]));
   if (downloads.size() > expected.size()) FailOracle("a download past the entries the reader accepts");
   for (std::size_t i = 0; i < downloads.size(); ++i)
-    if (downloads[i] != expected[i]) FailOracle("download " + std::to_string(i) + " is not the reader's entry: " + downloads[i]);
+    if (downloads[i] != expected[i])
+      FailOracle("download " + std::to_string(i) + " is not the reader's entry: " + downloads[i]);
   for (int entry : report.current)
     if (entry < 0 || static_cast<std::size_t>(entry) >= view.entries.size())
       FailOracle("an entry the reader refuses was reported current");

@@ -33,8 +33,8 @@ targets=(
 artifacts=build/fuzz/artifacts
 mkdir -p "$artifacts"
 failed=()
-for spec in "${targets[@]}"; do
-  read -r name runs max_len <<<"$spec"
+for target in "${targets[@]}"; do
+  read -r name runs max_len <<<"$target"
   binary=build/fuzz/fuzz/${name}_fuzz
   work=build/fuzz/work/$name
   options=(-max_len="$max_len" -timeout=10 -print_final_stats=0 -artifact_prefix="$artifacts/$name-")
