@@ -15,7 +15,7 @@ bool IsFileCurrent(const std::string& path, const FileDigest& expected) {
   LARGE_INTEGER size{};
   if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart != expected.size) return false;
   Sha256 hash;
-  std::vector<char> chunk(64 * 1024);
+  std::vector<char> chunk(std::size_t{64} << 10);
   for (;;) {
     DWORD read = 0;
     if (!::ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) return false;

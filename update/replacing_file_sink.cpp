@@ -8,7 +8,7 @@ namespace {
 
 // The body reaches the disk in pieces of this size: a write per 5000-byte read costs more than
 // the read itself. The buffer is the sink's only memory, whatever the size of the file.
-constexpr std::size_t kWriteBufferSize = 1024 * 1024;
+constexpr std::size_t kWriteBufferSize = std::size_t{1} << 20;
 
 }  // namespace
 

@@ -90,6 +90,7 @@ TEST(ManifestWriter, HashLinesLeaveEveryEntryAsTheUpdaterReadItWithoutThem) {
   for (ReleaseFile& file : hashed.files) file.digest = FileDigest{{}, static_cast<std::int32_t>(file.name.size())};
   const std::vector<std::string> plain = EntriesRead(WriteManifest(Sample(), "http://h/r"));
   std::vector<std::string> expected;
+  expected.reserve(plain.size());
   for (const std::string& e : plain) expected.push_back(e + " " + HashValue({{}, static_cast<int>(e.find('|'))}));
   EXPECT_EQ(EntriesRead(WriteManifest(hashed, "http://h/r")), expected);
 }

@@ -37,7 +37,7 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     const std::string path = entry.path().lexically_relative(root).string();
     char mode[8];
-    std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(entry.status().permissions()) & 0777);
+    (void)std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(entry.status().permissions()) & 0777);
     tree[entry.is_directory() ? path + "/" : path] =
         mode + std::string(" ") + (entry.is_directory() ? "" : ReadFile(entry.path()));
   }
@@ -227,7 +227,7 @@ TEST_F(PublishCli, KeygenMakesAKeyOnceWhosePrintedPublicKeyChecksWhatManifestSig
         checked.out.ends_with("Ostravine.exe\n" + std::to_string(fs::file_size(at + name)) + " of 5000 bytes used\n"))
         << checked.out;
     for (const std::string& problem : problems)
-      EXPECT_NE(checked.err.find(at + name + problem), std::string::npos) << checked.err;
+      EXPECT_NE(checked.err.find((at + name).append(problem)), std::string::npos) << checked.err;
   }
 }
 

@@ -193,7 +193,7 @@ TEST_F(UpdateRunTest, AWrongOrMalformedHashLineEndsTheRun) {
     fake.files.clear();
     fake.requests.clear();
     fake.folders = {"D:\\app"};
-    Publish(Manifest("2", "5", first + Entry(1, "b", "", "\\sub") + hashLine));
+    Publish(Manifest("2", "5", first + Entry(1, "b", "", "\\sub").append(hashLine)));
     EXPECT_EQ(UpdateRun(fake), 0) << hashLine;
     EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"D:\\app\\a", "a"}})) << hashLine;
     const bool malformed = hashLine != Hash(1, "other b") && hashLine.find(" 9\r") == std::string::npos;

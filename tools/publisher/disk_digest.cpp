@@ -8,9 +8,11 @@
 #include "release.hpp"
 
 FileDigest DigestOfFile(const std::filesystem::path& path, const std::string& shown) {
-  const PublishError tooLarge(shown + ": larger than the 2147483647 bytes a hash line can state");
+  const auto tooLarge = [&shown] {
+    return PublishError(shown + ": larger than the 2147483647 bytes a hash line can state");
+  };
   std::error_code error;
-  if (std::filesystem::file_size(path, error) > INT32_MAX && !error) throw tooLarge;
+  if (std::filesystem::file_size(path, error) > INT32_MAX && !error) throw tooLarge();
   std::ifstream in(path, std::ios::binary);
   if (!in) throw PublishError(shown + ": cannot be read");
   Sha256 sha;
@@ -20,7 +22,7 @@ FileDigest DigestOfFile(const std::filesystem::path& path, const std::string& sh
     in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     sha.Add(buffer.data(), static_cast<std::size_t>(in.gcount()));
     size += in.gcount();
-    if (size > INT32_MAX) throw tooLarge;
+    if (size > INT32_MAX) throw tooLarge();
   }
   const auto digest = sha.Finish();
   if (in.bad() || !digest) throw PublishError(shown + ": cannot be read");

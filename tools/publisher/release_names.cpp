@@ -125,6 +125,7 @@ std::u32string CaseKey(std::string_view name) {
 void CheckCaseCollisions(const std::vector<ReleaseFile>& files) {
   // Per folder (as published), the first name seen for each key.
   std::vector<std::string> paths;
+  paths.reserve(files.size());
   for (const ReleaseFile& file : files)
     paths.push_back(file.folder.empty() ? file.name : file.folder + "/" + file.name);
   std::sort(paths.begin(), paths.end());  // the same message whatever order the folder was read in

@@ -30,7 +30,7 @@ Patch PatchSince(const Release& release, const fs::path& root, const Release& ba
   std::map<std::u32string, std::string> folders;  // every folder of the release, as it spells them
   std::map<std::u32string, bool> kept;
   for (const ReleaseFile& file : release.files) {
-    for (std::string folder = file.folder;; folder = folder.substr(0, folder.rfind('/'))) {
+    for (std::string folder = file.folder;; folder.resize(folder.rfind('/'))) {
       folders.emplace(CaseKey(folder), folder);
       if (folder.find('/') == std::string::npos) break;
     }

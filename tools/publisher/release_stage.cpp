@@ -95,7 +95,7 @@ fs::path CopyToStaging(const fs::path& webRoot, const fs::path& root, const std:
                        const std::vector<std::string>& served) {
   std::string name = (webRoot / (std::string(kStagePrefix) + "XXXXXX")).string();
   if (!::mkdtemp(name.data())) throw PublishError(name + ": cannot be created");
-  const fs::path staging(name);
+  fs::path staging(name);
   fs::permissions(staging, fs::perms(0755));
   std::set<std::string> folders;
   for (std::size_t i = 0; i < files.size(); ++i) {
