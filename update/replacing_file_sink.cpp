@@ -4,14 +4,6 @@
 #include "os_file_error.hpp"
 #include "phase_log.hpp"
 
-namespace {
-
-// The body reaches the disk in pieces of this size: a write per 5000-byte read costs more than
-// the read itself. The buffer is the sink's only memory, whatever the size of the file.
-constexpr std::size_t kWriteBufferSize = 1024 * 1024;
-
-}  // namespace
-
 ReplacingFileSink::ReplacingFileSink(std::string destination, const FileDigest* expected)
     : destination_(std::move(destination)), temporary_(TemporaryPath(destination_)) {
   if (expected) {
@@ -27,43 +19,29 @@ bool ReplacingFileSink::Open() {
   if (!hold_ && ::GetLastError() != ERROR_FILE_NOT_FOUND) return false;
   file_ = OpenFile(temporary_.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
   created_ = static_cast<bool>(file_);
-  if (created_) buffer_.reserve(kWriteBufferSize);
+  if (created_) writer_.emplace(file_.get(), hash_ ? &*hash_ : nullptr);
   return created_;
 }
 
 bool ReplacingFileSink::Add(const char* data, std::size_t size) {
   received_ += size;
-  if (expected_) {
-    // An endless body must not fill the disk.
-    if (received_ > static_cast<std::uint64_t>(expected_->size)) return false;
-    hash_->Add(data, size);
-  }
-  while (size > 0) {
-    const std::size_t room = kWriteBufferSize - buffer_.size();
-    const std::size_t taken = size < room ? size : room;
-    buffer_.insert(buffer_.end(), data, data + taken);
-    data += taken;
-    size -= taken;
-    if (buffer_.size() == kWriteBufferSize) WriteBuffered();
-  }
+  // An endless body must not fill the disk.
+  if (expected_ && received_ > static_cast<std::uint64_t>(expected_->size)) return false;
+  if (const auto failure = writer_->Add(data, size)) FailWrite(*failure);
   return true;
 }
 
-void ReplacingFileSink::WriteBuffered() {
-  if (buffer_.empty()) return;
-  const auto size = static_cast<DWORD>(buffer_.size());
-  DWORD written = 0;
-  if (!::WriteFile(file_.get(), buffer_.data(), size, &written, nullptr)) FailWrite(::GetLastError());
-  if (written != size) FailWrite(ERROR_DISK_FULL);
-  buffer_.clear();
-}
-
 bool ReplacingFileSink::Finish() {
-  if (expected_ && (received_ != static_cast<std::uint64_t>(expected_->size) || hash_->Finish() != expected_->sha256))
-    return false;
-  WriteBuffered();
+  if (expected_ && received_ != static_cast<std::uint64_t>(expected_->size)) return false;
+  if (const auto failure = writer_->Drain()) FailWrite(*failure);
+  if (expected_) {
+    writer_->HashRest();
+    if (hash_->Finish() != expected_->sha256) return false;
+  }
+  if (const auto failure = writer_->WriteRest()) FailWrite(*failure);
   if (!::FlushFileBuffers(file_.get())) FailWrite(::GetLastError());
   MarkPhase("flush");
+  writer_.reset();
   file_.Reset();
   hold_.Reset();
   if (!::MoveFileExA(temporary_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
@@ -73,6 +51,7 @@ bool ReplacingFileSink::Finish() {
 }
 
 void ReplacingFileSink::Discard() {
+  writer_.reset();
   file_.Reset();
   hold_.Reset();
   if (created_) ::DeleteFileA(temporary_.c_str());

@@ -4,10 +4,10 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "crypto.hpp"
 #include "file_digest.hpp"
+#include "piece_writer.hpp"
 #include "transfer_sink.hpp"
 #include "win_handle.hpp"
 
@@ -33,7 +33,6 @@ class ReplacingFileSink : public TransferSink {
   static std::string TemporaryPath(const std::string& destination) { return destination + ".download"; }
 
  private:
-  void WriteBuffered();
   void Discard();
   [[noreturn]] void FailWrite(DWORD error);
 
@@ -45,5 +44,5 @@ class ReplacingFileSink : public TransferSink {
   std::optional<FileDigest> expected_;
   std::optional<Sha256> hash_;
   std::uint64_t received_ = 0;
-  std::vector<char> buffer_;
+  std::optional<PieceWriter> writer_;  // writes into file_: ended before file_ is closed
 };
