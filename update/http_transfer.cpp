@@ -71,15 +71,17 @@ int Transfer(const std::string& url, TransferSink& sink) {
   char chunk[kChunkSize];
   std::uint64_t received = 0;
   for (;;) {
+    char* area = sink.ReadArea(kChunkSize);
+    if (!area) area = chunk;
     DWORD read = 0;
-    if (!::InternetReadFile(request.get(), chunk, kChunkSize, &read)) return 0;
+    if (!::InternetReadFile(request.get(), area, kChunkSize, &read)) return 0;
     // A connection closed early also ends in a successful empty read: only the length tells.
     if (read == 0) {
       MarkPhase("body");
       return (!expected || *expected == received) && sink.Finish() ? 1 : 0;
     }
     received += read;
-    if (!sink.Add(chunk, read)) return 0;
+    if (!sink.Add(area, read)) return 0;
   }
 }
 

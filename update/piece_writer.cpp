@@ -12,7 +12,7 @@ constexpr std::uint64_t kFlushAfter = 8 * 1024 * 1024;
 }  // namespace
 
 PieceWriter::PieceWriter(HANDLE file, Sha256* hash) : file_(file), hash_(hash) {
-  pieces_[0].reserve(kPieceSize);
+  pieces_[0].bytes = std::make_unique_for_overwrite<char[]>(kPieceSize);
 }
 
 PieceWriter::~PieceWriter() {
@@ -24,14 +24,21 @@ PieceWriter::~PieceWriter() {
   if (thread_.joinable()) thread_.join();
 }
 
+char* PieceWriter::Area(std::size_t size) {
+  Piece& piece = pieces_[filling_];
+  return size <= kPieceSize - piece.size ? piece.bytes.get() + piece.size : nullptr;
+}
+
 PieceWriter::Failure PieceWriter::Add(const char* data, std::size_t size) {
   while (size > 0) {
-    std::vector<char>& piece = pieces_[filling_];
-    const std::size_t taken = std::min(size, kPieceSize - piece.size());
-    piece.insert(piece.end(), data, data + taken);
+    Piece& piece = pieces_[filling_];
+    char* end = piece.bytes.get() + piece.size;
+    const std::size_t taken = std::min(size, kPieceSize - piece.size);
+    if (data != end) std::copy_n(data, taken, end);
+    piece.size += taken;
     data += taken;
     size -= taken;
-    if (piece.size() == kPieceSize) HandOver();
+    if (piece.size == kPieceSize) HandOver();
   }
   if (!failed_.load()) return std::nullopt;
   const std::lock_guard lock(mutex_);
@@ -48,7 +55,7 @@ void PieceWriter::HandOver() {
   }
   if (inline_) {
     if (!failed_.load()) Fail(Write(pieces_[filling_], false));
-    pieces_[filling_].clear();
+    pieces_[filling_].size = 0;
     return;
   }
   {
@@ -58,8 +65,9 @@ void PieceWriter::HandOver() {
     changed_.wait(lock, [this] { return queued_ < kPieces; });
     filling_ = (head_ + queued_) % kPieces;
   }
-  pieces_[filling_].clear();
-  pieces_[filling_].reserve(kPieceSize);
+  Piece& next = pieces_[filling_];
+  if (!next.bytes) next.bytes = std::make_unique_for_overwrite<char[]>(kPieceSize);
+  next.size = 0;
 }
 
 void PieceWriter::Run() {
@@ -67,13 +75,13 @@ void PieceWriter::Run() {
   for (;;) {
     changed_.wait(lock, [this] { return queued_ > 0 || stopping_; });
     if (stopping_) return;
-    const std::vector<char>& piece = pieces_[head_];
+    const Piece& piece = pieces_[head_];
     const bool skip = failure_.has_value();
     lock.unlock();
     Failure failure;
     if (!skip) {
       failure = Write(piece, false);
-      unflushed_ += piece.size();
+      unflushed_ += piece.size;
     }
     lock.lock();
     head_ = (head_ + 1) % kPieces;
@@ -104,19 +112,19 @@ PieceWriter::Failure PieceWriter::Drain() {
 }
 
 void PieceWriter::HashRest() {
-  if (hash_) hash_->Add(pieces_[filling_].data(), pieces_[filling_].size());
+  if (hash_) hash_->Add(pieces_[filling_].bytes.get(), pieces_[filling_].size);
 }
 
 PieceWriter::Failure PieceWriter::WriteRest() {
-  if (pieces_[filling_].empty()) return std::nullopt;
+  if (pieces_[filling_].size == 0) return std::nullopt;
   return Write(pieces_[filling_], true);
 }
 
-PieceWriter::Failure PieceWriter::Write(const std::vector<char>& piece, bool hashed) {
-  if (hash_ && !hashed) hash_->Add(piece.data(), piece.size());
-  const auto size = static_cast<DWORD>(piece.size());
+PieceWriter::Failure PieceWriter::Write(const Piece& piece, bool hashed) {
+  if (hash_ && !hashed) hash_->Add(piece.bytes.get(), piece.size);
+  const auto size = static_cast<DWORD>(piece.size);
   DWORD written = 0;
-  if (!::WriteFile(file_, piece.data(), size, &written, nullptr)) return ::GetLastError();
+  if (!::WriteFile(file_, piece.bytes.get(), size, &written, nullptr)) return ::GetLastError();
   if (written != size) return ERROR_DISK_FULL;
   return std::nullopt;
 }

@@ -12,10 +12,10 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <vector>
 
 #include "crypto.hpp"
 
@@ -34,8 +34,10 @@ class PieceWriter {
   PieceWriter(const PieceWriter&) = delete;
   PieceWriter& operator=(const PieceWriter&) = delete;
 
-  // Takes the bytes into the current piece and hands each full piece over. The first failure so
-  // far, if any.
+  // Room for `size` more bytes in the current piece, or null when they would not fit.
+  char* Area(std::size_t size);
+  // Takes the bytes into the current piece (where Area gave them, nothing is copied) and hands
+  // each full piece over. The first failure so far, if any.
   Failure Add(const char* data, std::size_t size);
   // Waits until every full piece is hashed and written; the first failure, if any.
   Failure Drain();
@@ -44,14 +46,18 @@ class PieceWriter {
   Failure WriteRest();
 
  private:
+  struct Piece {
+    std::unique_ptr<char[]> bytes;  // kPieceSize, made when first filled
+    std::size_t size = 0;
+  };
   void HandOver();
   void Run();
-  Failure Write(const std::vector<char>& piece, bool hashed);
+  Failure Write(const Piece& piece, bool hashed);
   void Fail(Failure failure);
 
   HANDLE file_;
   Sha256* hash_;
-  std::array<std::vector<char>, kPieces> pieces_;
+  std::array<Piece, kPieces> pieces_;
   std::size_t filling_ = 0;  // the piece being filled; it follows the queued ones
 
   std::mutex mutex_;  // guards head_, queued_, stopping_ and failure_

@@ -23,6 +23,8 @@ class ReplacingFileSink : public TransferSink {
   // file that is open elsewhere or read-only fails here, before any byte is read, and no one
   // else can open it during the transfer. Then creates the temporary file.
   bool Open() override;
+  // Chunks are read straight into the piece being filled, where they fit whole.
+  char* ReadArea(std::size_t size) override { return writer_->Area(size); }
   // False once the body is longer than expected.
   bool Add(const char* data, std::size_t size) override;
   // Checks the expected size and hash, flushes the temporary file and moves it over the
