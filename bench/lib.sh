@@ -1,21 +1,28 @@
 # The benchmark's release sets and runs; sourced by bench/run.sh, which sets bench, repo,
 # publish, updater, programs, variants and (while measuring) rep and samples.
 
-url=http://127.0.0.1:8081/release
-manifest_url=http://127.0.0.1:8081/update_go/update.htm
+url_base=http://127.0.0.1:8081
+manifest_url=$url_base/update_go/update.htm
 nginx_state=$bench/nginx
 port_held=0
 
-web_root() { echo "$bench/www/$1-$2"; }   # web_root SET VARIANT
-plan() { echo "$bench/www/$1.plan"; }      # what the updater downloads: URL, path, bytes, SHA-256
+release_dir() { echo "$bench/releases/$1"; }  # release_dir SET: the release folder as installed
+web_root() { echo "$bench/www/$1-$2"; }        # web_root SET VARIANT: what nginx serves
+plan() { echo "$bench/www/$1.plan"; }          # what the updater downloads: URL, path, bytes, SHA-256
 planned_count() { wc -l <"$(plan "$1")"; }
 release_bytes() { awk -F'\t' '{ n += $3 } END { print n + 0 }' "$(plan "$1")"; }
+manifest_bytes() { stat -c %s "$(web_root "$1" "$2")/update_go/update.htm"; }  # manifest_bytes SET VARIANT
+# version_path SET: the version folder the manifest names, as a path below the web root ("v/2,0,0,1/").
+version_path() {
+  awk -F'\t' '$2 == "Ostravine.exe" { sub("^[a-z]*://[^/]*/", "", $1); sub("Ostravine[.]exe$", "", $1); print $1 }' "$(plan "$1")"
+}
 
 # make_release SET BYTES: the target (64 KiB) and one file of BYTES, or with 0, 29 more files of
 # 64 KiB. Random bytes: nothing on the way can make them smaller.
 make_release() {
   local release
-  release=$(web_root "$1" nohash)/release
+  release=$(release_dir "$1")
+  rm -rf "$release"
   mkdir -p "$release/data"
   [ "$(stat -c %s "$programs/bench-target.exe")" -le 65536 ] || fail "bench-target.exe is larger than 64 KiB"
   cp "$programs/bench-target.exe" "$release/Ostravine.exe"
@@ -28,40 +35,29 @@ make_release() {
   fi
 }
 
-# publish_set SET VARIANT: writes the manifest of SET's web root for VARIANT (nohash: without
-# hash lines, hash: with them). The web roots of one set share their release files (hard links).
-# This is the one place that knows the publisher's commands.
+# publish_set SET VARIANT: stages SET's release into a web root of its own for VARIANT (nohash:
+# without hash lines, hash: with them), as a publisher does: the files under v/<version>/, the
+# manifest at update_go/update.htm. This is the one place that knows the publisher's commands.
 publish_set() {
-  local set=$1 variant=$2 root manifest rc=0
+  local set=$1 variant=$2 root option=() planned line address path
   root=$(web_root "$set" "$variant")
-  if [ "$variant" != nohash ]; then
-    mkdir -p "$root"
-    cp -al "$(web_root "$set" nohash)/release" "$root/release"
-  fi
-  mkdir -p "$root/update_go"
-  manifest=$root/update_go/update.htm
-  if [ "$variant" = hash ]; then
-    "$publish" manifest "$root/release" "$url" "$manifest" || rc=$?
-  elif [ ${#variants[@]} -eq 1 ]; then
-    "$publish" manifest "$root/release" "$url" "$manifest" || rc=$?
-  else
-    # Wherever the option goes: before the folder, or last.
-    "$publish" manifest --no-hashes "$root/release" "$url" "$manifest" 2>/dev/null || rc=$?
-    if [ "$rc" -eq 2 ]; then
-      rc=0
-      "$publish" manifest "$root/release" "$url" "$manifest" --no-hashes || rc=$?
-    fi
-  fi
-  [ "$rc" -eq 0 ] || fail "merovast-publish refused release set $set ($variant), status $rc"
-  local planned line address path
-  "$publish" check "$manifest" >"$bench/check.out" || fail "merovast-publish check finds fault with $manifest"
+  rm -rf "$root"
+  mkdir -p "$root"
+  [ "$variant" = nohash ] && option=(--no-hashes)
+  "$publish" stage "$(release_dir "$set")" "$root" "$url_base" "${option[@]}" >"$bench/stage.out" 2>&1 ||
+    { cat "$bench/stage.out" >&2; fail "merovast-publish stage refused release set $set ($variant)"; }
+  "$publish" check "$root/update_go/update.htm" --release "$(release_dir "$set")" >"$bench/check.out" 2>&1 ||
+    { cat "$bench/check.out" >&2; fail "merovast-publish check finds fault with the manifest of $set ($variant)"; }
   planned=$(mktemp)
   grep ' -> ' "$bench/check.out" | while IFS= read -r line; do
     address=${line%% -> *} path=${line#* -> <install>\\}
     path=${path%% *} path=${path//\\//}
-    printf '%s\t%s\t%s\t%s\n' "$address" "$path" "$(stat -c %s "$root/release/$path")" \
-      "$(sha256sum <"$root/release/$path" | cut -d' ' -f1)"
+    printf '%s\t%s\t%s\t%s\n' "$address" "$path" "$(stat -c %s "$root/${address#"$url_base"/}")" \
+      "$(sha256sum <"$(release_dir "$set")/$path" | cut -d' ' -f1)"
   done >"$planned"
+  grep -qv "^$url_base/v/[^/]*/" "$planned" && fail "the manifest of $set ($variant) names files outside $url_base/v/<version>/"
+  [ "$(wc -l <"$planned")" -eq "$(find "$(release_dir "$set")" -type f | wc -l)" ] ||
+    fail "the manifest of $set ($variant) does not list every file of the release"
   if [ "$variant" = nohash ]; then
     mv "$planned" "$(plan "$set")"
   else
@@ -129,14 +125,15 @@ measure() {
 
 install_dir() { echo "$bench/install/$1"; }
 
-# out_of_date SET: an installation with the updater and an older target (one byte longer) only.
+# out_of_date SET [UPDATER]: an installation with the updater (by default the benchmark's
+# Merovast.exe) and an older target (one byte longer) only.
 out_of_date() {
   local install
   install=$(install_dir "$1")
   rm -rf "$install"
   mkdir -p "$install"
-  cp "$updater" "$install/Merovast.exe"
-  cp "$(web_root "$1" nohash)/release/Ostravine.exe" "$install/"
+  cp "${2:-$updater}" "$install/Merovast.exe"
+  cp "$(release_dir "$1")/Ostravine.exe" "$install/"
   printf '\0' >>"$install/Ostravine.exe"
 }
 
@@ -144,7 +141,7 @@ out_of_date() {
 matches() {
   local address path _
   while IFS=$'\t' read -r address path _; do
-    cmp -s "$(web_root "$1" nohash)/release/$path" "$2/$path" || return 1
+    cmp -s "$(release_dir "$1")/$path" "$2/$path" || return 1
   done <"$(plan "$1")"
 }
 
@@ -203,7 +200,7 @@ run_wget() {  # run_wget SET: the same URLs; wget lays out the folders itself
   mkdir -p "$fetch_dir"
   { echo "$manifest_url"; cut -f1 "$(plan "$1")"; } >"$bench/urls"
   measure "wget.$1" wget -q -nH -x -P "$fetch_dir" -i "$bench/urls"
-  matches "$1" "$fetch_dir/release" || fail "wget.$1: the fetched files differ from the release"
+  matches "$1" "$fetch_dir/$(version_path "$1")" || fail "wget.$1: the fetched files differ from the release"
   rm -rf "$fetch_dir"
 }
 
@@ -225,15 +222,20 @@ run_ceiling() {
 
 run_bare() { measure "bare.$1" "${wine_line[@]}" "$programs/bench-window.exe"; }  # run_bare SET
 
+# out_of_date_but_target SET [UPDATER]: as out_of_date, with every other file of the release in place.
+out_of_date_but_target() {
+  out_of_date "$@"
+  (cd "$(release_dir "$1")" && cp --parents $(cut -f2 "$(plan "$1")" | grep -vx Ostravine.exe) "$(install_dir "$1")/")
+}
+
 # run_changed_update SET VARIANT: a current installation in which the target and one other file
 # differ from the release; adds "VARIANT BODY-BYTES REQUESTS CHANGED-FILE" (what nginx sent for
 # the update) to $bench/changed.txt.
 run_changed_update() {
   local install before changed
   install=$(install_dir "$1")
-  out_of_date "$1"
+  out_of_date_but_target "$1"
   changed=$(awk -F'\t' '$2 != "Ostravine.exe" { print $2; exit }' "$(plan "$1")")
-  (cd "$(web_root "$1" nohash)/release" && cp --parents $(cut -f2 "$(plan "$1")" | grep -vx Ostravine.exe) "$install/")
   head -c "$(stat -c %s "$install/$changed")" /dev/urandom >"$install/$changed"
   before=$(logged)
   wine_run 120 "$install/Merovast.exe" >/dev/null 2>&1 || fail "changed.$1.$2: the updater ended with status $?"
@@ -242,4 +244,30 @@ run_changed_update() {
   sleep 0.1  # the last answer is logged just after its last byte
   echo "$2 $(requests_after "$before" 1 | awk -F'\t' '{ bytes += $4 } END { print bytes + 0, NR }') $changed" \
     >>"$bench/changed.txt"
+}
+
+# run_phases SET VARIANT full|current: one update of SET by the updater built with the phase
+# log: a full update, or (current) one in which every file but the target is already in place.
+# Appends "VARIANT.KIND REPETITION PHASE MICROSECONDS" to $bench/phases.txt for every step of
+# every file's transfer (session, request, open, body, flush, replace: each from the step before)
+# and every check of a file in place that read it whole (check: from check-start).
+run_phases() {
+  local install log=
+  install=$(install_dir "$1")
+  if [ "$3" = current ]; then out_of_date_but_target "$1" "$phase_updater"; else out_of_date "$1" "$phase_updater"; fi
+  wine_run 120 "$install/Merovast.exe" >/dev/null 2>&1 || fail "phases.$1.$2.$3: the updater ended with status $?"
+  target_done "$install"
+  matches "$1" "$install" || fail "phases.$1.$2.$3: $install does not hold release set $1"
+  log=$install/merovast-phases.log
+  [ -s "$log" ] || fail "phases.$1.$2.$3: the updater wrote no $log (is it built with UPDATER_PHASE_LOG?)"
+  tr -d '\r' <"$log" | awk -v run="$2.$3" -v rep="$rep" '
+    function emit(phase, us) { print run, rep, phase, us }
+    $1 == "start" { n = 0 }
+    { at[$1] = $2; order[++n] = $1 }
+    $1 == "check" && ("check-start" in at) { emit("check", $2 - at["check-start"]) }
+    $1 == "replace" {
+      # A file transfer: start session request open body flush replace.
+      if (n == 7) for (i = 2; i <= 7; i++) emit(order[i], at[order[i]] - at[order[i - 1]])
+      emit("transfer", $2 - at["start"])
+    }' >>"$bench/phases.txt"
 }

@@ -46,7 +46,6 @@ echo "machine: $(nproc) cores, $(grep -m1 '^model name' /proc/cpuinfo | sed 's/^
 echo "install folders and fetched copies in $bench (one file system); the updater flushes every file"
 echo "before it replaces the old one, curl and wget do not; curl and wget keep one connection, the"
 echo "updater and the ceiling program open a session per file"
-[ ${#variants[@]} -eq 2 ] || echo "hash lines: not available in this build; every updater figure is without them"
 
 for set in "${sets[@]}"; do
   bytes=$(release_bytes "$set")
@@ -71,13 +70,11 @@ for set in "${sets[@]}"; do
   echo "  speed ratios (updater's time against the other's wall time): updater/ceiling $(ratio "ceiling.$set" nohash)," \
     "updater/curl $(ratio "curl.$set" nohash), updater/wget $(ratio "wget.$set" nohash);" \
     "updater/ceiling less a bare program's start-up $(net_ratio "ceiling.$set" nohash)"
-  if [ ${#variants[@]} -eq 2 ]; then
-    echo "    with hash lines: updater/ceiling with SHA-256 $(ratio "ceiling-sha256.$set" hash)," \
-      "less a bare program's start-up $(net_ratio "ceiling-sha256.$set" hash)"
-  fi
+  echo "    with hash lines: updater/ceiling with SHA-256 $(ratio "ceiling-sha256.$set" hash)," \
+    "less a bare program's start-up $(net_ratio "ceiling-sha256.$set" hash)"
   per_file() { calc "\"%.2f ms\", $(paired "$1" "${@:2}") / $files / 1000"; }
   cost="updater $(per_file 'a[1] - a[2]' "full.$set.nohash" "current.$set.nohash")"
-  if [ ${#variants[@]} -eq 2 ]; then cost+=" (with hash lines $(per_file 'a[1] - a[2]' "full.$set.hash" "current.$set.hash"))"; fi
+  cost+=" (with hash lines $(per_file 'a[1] - a[2]' "full.$set.hash" "current.$set.hash"))"
   echo "  per file: $cost, ceiling $(per_file 'a[1] - a[2]' "ceiling.$set" "bare.$set") (its start-up taken off)," \
     "curl $(per_file 'a[1]' "curl.$set"), wget $(per_file 'a[1]' "wget.$set")"
 done
@@ -93,14 +90,56 @@ for variant in "${variants[@]}"; do
     "(difference $(calc "\"%+.1f\", ($(peak "full.large.$variant") - $(peak "full.medium.$variant")) / 1024") MiB);" \
     "a bare GUI program: $(calc "\"%.1f\", $(peak bare.medium) / 1024") MiB"
 done
+hash_sent= hash_least=
 while read -r variant sent requests changed; do
-  manifest_bytes=$(stat -c %s "$(web_root many "$variant")/update_go/update.htm")
-  whole=$(($(release_bytes many) + manifest_bytes))
+  manifest_size=$(manifest_bytes many "$variant")
+  whole=$(($(release_bytes many) + manifest_size))
   least=$(awk -F'\t' -v changed="$changed" '$2 == "Ostravine.exe" || $2 == changed { n += $3 } END { print n }' "$(plan many)")
-  least=$((least + manifest_bytes))
+  least=$((least + manifest_size))
+  [ "$variant" = hash ] && hash_sent=$sent hash_least=$least
   echo "(g) update of the many set in which only the target and $changed changed" \
-    "$([ "$variant" = hash ] && echo "(hash lines)" || echo "(no hash lines)"): nginx sent $sent body bytes in $requests requests;" \
-    "the whole release with its manifest is $whole bytes; the manifest, the target and that file are $least bytes"
+    "$([ "$variant" = hash ] && echo "(hash lines)" || echo "(no hash lines)"): nginx sent $sent body bytes in $requests requests" \
+    "($(calc "\"%.1f\", 100 * $sent / $whole") % of the whole release with its manifest, $whole bytes);" \
+    "the manifest, the target and that file are $least bytes"
 done <"$bench/changed.txt"
+
+# The phase log of the many set: each step's median over every file of every repetition.
+step() {  # step RUN PHASE: median microseconds, as milliseconds
+  local value
+  value=$(awk -v run="$1" -v phase="$2" '$1 == run && $3 == phase { print $4 }' "$bench/phases.txt" | middle)
+  [ "$value" = nan ] && echo "-" || calc "\"%.2f\", $value / 1000"
+}
+steps() { awk -v run="$1" -v phase="$2" '$1 == run && $3 == phase' "$bench/phases.txt" | wc -l; }
+echo
+echo "per-file steps of the many set (the updater built with -DUPDATER_PHASE_LOG=ON; medians in ms over every file of" \
+  "every repetition; each step from the end of the one before):"
+printf '  %-34s %8s %8s %9s %8s %8s %8s %9s %7s\n' run session request "temp open" body flush replace transfer files
+for run in nohash.full hash.full; do
+  printf '  %-34s %8s %8s %9s %8s %8s %8s %9s %7s\n' "full update, $([ "$run" = hash.full ] && echo "hash lines" || echo "no hash lines")" \
+    "$(step "$run" session)" "$(step "$run" request)" "$(step "$run" open)" "$(step "$run" body)" "$(step "$run" flush)" \
+    "$(step "$run" replace)" "$(step "$run" transfer)" "$(steps "$run" transfer)"
+done
+echo "  hash check of a file already in place (hash lines, every file but the target in place):" \
+  "$(step hash.current check) ms over $(steps hash.current check) files; the target's transfer there $(step hash.current transfer) ms"
+
+# The targets.
+verdict() { if awk "BEGIN { exit !($1) }"; then echo met; else echo MISSED; fi; }
+echo
+echo "targets:"
+set=large
+for variant in "${variants[@]}"; do
+  ceiling=ceiling.large label="(d) without hash lines"
+  [ "$variant" = hash ] && ceiling=ceiling-sha256.large label="(d') with hash lines"
+  r=$(ratio "$ceiling" "$variant")
+  echo "  one large file, updater's time (full minus up to date) against $label: $r of the ceiling's speed" \
+    "(at least 0.95): $(verdict "$r >= 0.95")"
+done
+for variant in "${variants[@]}"; do
+  medium_rss=$(peak "full.medium.$variant") large_rss=$(peak "full.large.$variant")
+  echo "  peak RSS$([ "$variant" = hash ] && echo ", hash lines"): 256 MiB $(calc "\"%.1f\", $large_rss / 1024") MiB against 16 MiB" \
+    "$(calc "\"%.1f\", $medium_rss / 1024") MiB + 2 MiB: $(verdict "$large_rss <= $medium_rss + 2048")"
+done
+echo "  target plus one file, hash lines: $hash_sent bytes sent, at most $hash_least (the manifest, the target and that file):" \
+  "$(verdict "${hash_sent:-1} <= ${hash_least:-0}")"
 echo
 echo "every sample: $samples"

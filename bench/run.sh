@@ -6,8 +6,9 @@
 #
 #   bench/run.sh [--repetitions N]     (default 5; medians of N alternating runs)
 #
-# Release sets, each published with merovast-publish into a web root of its own and served by
-# nginx with the sample configuration (deploy/nginx/serve.sh) on 127.0.0.1:8081:
+# Release sets, each staged by `merovast-publish stage` into a web root of its own per manifest
+# kind (without hash lines and with them; the files under /v/<version>/) and served by nginx
+# with the sample configuration (deploy/nginx/serve.sh) on 127.0.0.1:8081:
 #   large   the target and one 256 MiB file      medium  the target and one 16 MiB file
 #   many    30 files of 64 KiB, the target among them
 # Every repetition runs, per set: the updater's full update and its up-to-date run (the
@@ -18,11 +19,15 @@
 # for: for a Windows program that is the wine64 process running it (the wineserver, shared and
 # persistent, is not counted). Windows programs are started as the tests start them:
 # timeout + /usr/lib/wine/wine64 in the harness's prefix, Xvfb display and zh_CN locale.
+# For "many" also the updater built with the phase log (-DUPDATER_PHASE_LOG=ON, build/bench/
+# win64-phases): a full update per manifest kind and, with hash lines, an update in which every
+# file but the target is in place; the time of each step of each file.
 # Finally, once per set of manifests: an update of the "many" set in which only the target and
 # one other file changed, and the body bytes nginx sent for it.
 #
 # Everything lives in build/bench: its own builds, the web roots, installations, fetched copies
-# (all removed at the end), the Wine prefix template, and samples.tsv with every measurement.
+# (all removed at the end), the Wine prefix template, samples.tsv with every measurement and
+# phases.txt with every step the phase log timed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -55,41 +60,34 @@ quietly "$bench/build-native.log" cmake --build "$bench/native" -j2 --target mer
 quietly "$bench/build-win64.log" cmake -S . -B "$bench/win64" -G Ninja --toolchain "$repo/cmake/mingw-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNATIVE_BUILD_DIR="$bench/native"
 quietly "$bench/build-win64.log" cmake --build "$bench/win64" -j2 --target Merovast bench-programs
+# The same updater with the phase log: the timestamps of every step of every transfer.
+quietly "$bench/build-win64.log" cmake -S . -B "$bench/win64-phases" -G Ninja --toolchain "$repo/cmake/mingw-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNATIVE_BUILD_DIR="$bench/native" -DUPDATER_PHASE_LOG=ON
+quietly "$bench/build-win64.log" cmake --build "$bench/win64-phases" -j2 --target Merovast
 publish=$bench/native/tools/publisher/merovast-publish
 updater=$bench/win64/app/Merovast.exe
+phase_updater=$bench/win64-phases/app/Merovast.exe
 programs=$bench/win64/bench/bin
-echo "built: $publish, $updater, $programs/bench-{ceiling,window,target}.exe"
+echo "built: $publish, $updater, $phase_updater (phase log), $programs/bench-{ceiling,window,target}.exe"
 
 source "$repo/bench/lib.sh"
 
 # --- release sets --------------------------------------------------------------------------
 
-# With hash lines, `manifest` writes them and `--no-hashes` leaves them out; a publisher that
-# knows no such option writes none.
-# (Read whole first: grep -q ending the pipe early would fail it under pipefail.)
-publisher_usage=$({ "$publish" --help; "$publish" manifest --help; } 2>&1 || true)
-if grep -q -e '--no-hashes' <<<"$publisher_usage"; then
-  variants=(nohash hash)
-else
-  variants=(nohash)
-fi
-
-say "Publishing the release sets (one web root per set and manifest kind) into $bench/www"
-rm -rf "$bench/www" "$bench/install" "$bench/fetch"
+say "Staging the release sets with merovast-publish stage (one web root per set and manifest kind) into $bench/www"
+rm -rf "$bench/releases" "$bench/www" "$bench/install" "$bench/fetch"
+# Every updater figure is taken without hash lines (nohash) and with them (hash).
+variants=(nohash hash)
 make_release large $((256 << 20))
 make_release medium $((16 << 20))
 make_release many 0
 sets=(large medium many)
 for set in "${sets[@]}"; do
   for variant in "${variants[@]}"; do publish_set "$set" "$variant"; done
-  printf '  %-6s %2d files, %9d bytes; manifest %d bytes' "$set" "$(planned_count "$set")" "$(release_bytes "$set")" \
-    "$(stat -c %s "$(web_root "$set" nohash)/update_go/update.htm")"
-  if [ ${#variants[@]} -eq 2 ]; then
-    printf ', with hash lines %d bytes' "$(stat -c %s "$(web_root "$set" hash)/update_go/update.htm")"
-  fi
-  echo
+  printf '  %-6s %2d files, %9d bytes, under %s; manifest %d bytes, with hash lines %d bytes\n' "$set" \
+    "$(planned_count "$set")" "$(release_bytes "$set")" "$(head -n 1 "$(plan "$set")" | cut -f1 | sed 's|/[^/]*$|/|; s|/data/$|/|')" \
+    "$(manifest_bytes "$set" nohash)" "$(manifest_bytes "$set" hash)"
 done
-[ ${#variants[@]} -eq 2 ] || echo "hash lines: not available in this build (merovast-publish knows no --no-hashes); measuring manifests without them only"
 
 # --- measuring -----------------------------------------------------------------------------
 
@@ -98,7 +96,7 @@ export HARNESS_DIR=$bench/harness
 cleanup() {
   release_port
   bash "$repo/tests/wine/harness.sh" cleanup >/dev/null 2>&1 || true
-  rm -rf "$bench/www" "$bench/install" "$bench/fetch"
+  rm -rf "$bench/releases" "$bench/www" "$bench/install" "$bench/fetch"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -109,6 +107,7 @@ source tests/wine/wine-env.sh
 wine_line=(timeout --kill-after=3 120 "$WINE")
 samples=$bench/samples.tsv
 printf 'measurement\trepetition\twall_us\tpeak_rss_kib\n' >"$samples"
+: >"$bench/phases.txt"
 
 say "Measuring: $repetitions repetitions, alternating (load average before: $(cut -d' ' -f1-3 /proc/loadavg))"
 started=$SECONDS
@@ -128,6 +127,13 @@ for rep in $(seq "$repetitions"); do
     run_ceiling "$set" plain
     run_ceiling "$set" sha256
     run_bare "$set"
+    if [ "$set" = many ]; then
+      for variant in "${variants[@]}"; do
+        serve "$set" "$variant"
+        run_phases "$set" "$variant" full
+      done
+      run_phases "$set" hash current
+    fi
     release_port
   done
   echo "  repetition $rep of $repetitions done ($((SECONDS - started)) s)"

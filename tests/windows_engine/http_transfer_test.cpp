@@ -221,6 +221,37 @@ TEST_F(TransferTest, AnExpectedHashAndSizeDecideWhetherABodyIsKept) {
   EXPECT_FALSE(Exists(dest_ + L".download"));
 }
 
+// A body of several of the 1 MiB pieces that reach the disk at a time: the same bytes, the same
+// refusals, the same file error.
+TEST_F(TransferTest, ABodyOfManyPiecesIsKeptWholeOrNotAtAll) {
+  const std::string body = harness::PatternBytes(6 * 1024 * 1024 + 4321);
+  harness::WriteBytes(www_ + L"\\big.pak", body);
+  harness::ServeWithNginx(www_);
+  std::string changed = body;
+  changed[5 * 1024 * 1024 + 17] ^= 1;
+  const FileDigest wrong = DigestOf(changed);
+  EXPECT_EQ(DownloadToFile(kBase + "/big.pak", Ansi(dest_), &wrong), 0);
+  ExpectOldFileIntact();
+  const FileDigest right = DigestOf(body);
+  EXPECT_EQ(DownloadToFile(kBase + "/big.pak", Ansi(dest_), &right), 1);
+  EXPECT_TRUE(harness::ReadBytes(dest_) == body);
+
+  const std::wstring disk = dir_ + L"\\disk";
+  CreateDirectoryW(disk.c_str(), nullptr);
+  harness::MountSmallDisk(disk, "2m");
+  const std::wstring target = disk + L"\\big.pak";
+  harness::WriteBytes(target, old_);
+  try {
+    DownloadToFile(kBase + "/big.pak", Ansi(target), &right);
+    ADD_FAILURE() << "a full disk must raise the file error";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.cause(), FileError::kDiskFull);
+    EXPECT_EQ(error.path(), Ansi(target));
+  }
+  EXPECT_EQ(harness::ReadBytes(target), old_);
+  EXPECT_FALSE(Exists(target + L".download"));
+}
+
 TEST_F(TransferTest, AFileIsCurrentOnlyWithExactlyTheExpectedBytes) {
   const FileDigest old = DigestOf(old_);
   EXPECT_TRUE(IsFileCurrent(Ansi(dest_), old));
