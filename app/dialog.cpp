@@ -64,12 +64,16 @@ INT_PTR CALLBACK Dialog::Procedure(HWND window, UINT message, WPARAM wParam, LPA
 }
 
 std::optional<INT_PTR> Dialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  // One line per message, as the handler table reads.
+  // clang-format off
   static constexpr MessageEntry<Dialog> kMessages[] = {
-      Message(WM_INITDIALOG, &Dialog::OnInitDialog), Command(IDOK, &Dialog::OnOkCommand),
-      Command(IDCANCEL, &Dialog::OnCancelCommand),   // also Escape and closing through the system
-      Message(WM_HELP, &Dialog::OnHelpInfo),         // F1
-      Message(WM_COMMAND, &Dialog::OnOtherCommand),  // any other command
+      Message(WM_INITDIALOG, &Dialog::OnInitDialog),
+      Command(IDOK, &Dialog::OnOkCommand),
+      Command(IDCANCEL, &Dialog::OnCancelCommand),  // also Escape and closing through the system
+      Message(WM_HELP, &Dialog::OnHelpInfo),        // F1
+      Message(WM_COMMAND, &Dialog::OnOtherCommand), // any other command
   };
+  // clang-format on
   return Route(kMessages, *this, message, wParam, lParam);
 }
 
