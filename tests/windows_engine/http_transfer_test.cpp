@@ -163,22 +163,25 @@ TEST_F(TransferTest, EverySessionIntroducesItselfWithItsOwnAgentName) {
 }
 
 TEST_F(TransferTest, AFullDiskRaisesTheFileErrorAndKeepsTheOldFile) {
-  const std::wstring disk = dir_ + L"\\disk";
-  CreateDirectoryW(disk.c_str(), nullptr);
-  harness::MountSmallDisk(disk, "64k");
-  const std::wstring target = disk + L"\\big.pak";
-  harness::WriteBytes(target, old_);
-  harness::WriteBytes(www_ + L"\\big.pak", harness::PatternBytes(200000));
-  harness::ServeWithNginx(www_);
-  try {
-    DownloadToFile(kBase + "/big.pak", Ansi(target));
-    ADD_FAILURE() << "a full disk must raise the file error";
-  } catch (const FileError& error) {
-    EXPECT_EQ(error.cause(), FileError::kDiskFull);
-    EXPECT_EQ(error.path(), Ansi(target));
+  // The disk fills at the last write, or in the middle of a body of several 1 MiB pieces.
+  for (const auto& [size, body] : {std::pair{"64k", std::size_t{200000}}, std::pair{"2m", std::size_t{6 << 20}}}) {
+    const std::wstring disk = dir_ + L"\\disk-" + harness::Wide(size);
+    CreateDirectoryW(disk.c_str(), nullptr);
+    harness::MountSmallDisk(disk, size);
+    const std::wstring target = disk + L"\\big.pak";
+    harness::WriteBytes(target, old_);
+    harness::WriteBytes(www_ + L"\\big.pak", harness::PatternBytes(body));
+    harness::ServeWithNginx(www_);
+    try {
+      DownloadToFile(kBase + "/big.pak", Ansi(target));
+      ADD_FAILURE() << "a full disk must raise the file error";
+    } catch (const FileError& error) {
+      EXPECT_EQ(error.cause(), FileError::kDiskFull);
+      EXPECT_EQ(error.path(), Ansi(target));
+    }
+    EXPECT_EQ(harness::ReadBytes(target), old_);
+    EXPECT_FALSE(Exists(target + L".download"));
   }
-  EXPECT_EQ(harness::ReadBytes(target), old_);
-  EXPECT_FALSE(Exists(target + L".download"));
 }
 
 namespace {
@@ -194,62 +197,35 @@ FileDigest DigestOf(const std::string& bytes) {
 
 TEST_F(TransferTest, AnExpectedHashAndSizeDecideWhetherABodyIsKept) {
   EXPECT_EQ(HexOf(DigestOf("abc").sha256), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  const std::string body = harness::PatternBytes(30000);
-  harness::WriteBytes(www_ + L"\\new.bin", body);
-  harness::ServeWithNginx(www_);
-
-  std::string changed = body;
-  changed[12345] ^= 1;
-  FileDigest shorter = DigestOf(body);
-  shorter.size -= 1;
-  for (const FileDigest& wrong : {DigestOf(changed), shorter, DigestOf(body + "x")}) {
-    EXPECT_EQ(DownloadToFile(kBase + "/new.bin", Ansi(dest_), &wrong), 0);
-    ExpectOldFileIntact();
+  // Within one of the 1 MiB pieces that reach the disk at a time, and across several.
+  std::string body;
+  for (const std::size_t size : {std::size_t{30000}, std::size_t{6 << 20} + 4321}) {
+    harness::WriteBytes(dest_, old_);
+    body = harness::PatternBytes(size);
+    harness::WriteBytes(www_ + L"\\new.bin", body);
+    harness::ServeWithNginx(www_);
+    std::string changed = body;
+    changed[12345] ^= 1;
+    FileDigest shorter = DigestOf(body);
+    shorter.size -= 1;
+    for (const FileDigest& wrong : {DigestOf(changed), shorter, DigestOf(body + "x")}) {
+      EXPECT_EQ(DownloadToFile(kBase + "/new.bin", Ansi(dest_), &wrong), 0);
+      ExpectOldFileIntact();
+    }
+    const FileDigest right = DigestOf(body);
+    EXPECT_EQ(DownloadToFile(kBase + "/new.bin", Ansi(dest_), &right), 1);
+    EXPECT_TRUE(harness::ReadBytes(dest_) == body);
   }
-  const FileDigest right = DigestOf(body);
-  EXPECT_EQ(DownloadToFile(kBase + "/new.bin", Ansi(dest_), &right), 1);
-  EXPECT_TRUE(harness::ReadBytes(dest_) == body);
 
   // A body longer than stated ends the transfer as soon as it shows, not when the server stops.
   harness::ServeFaults();
-  harness::SetReply("/endless", Reply{.body = body, .contentLength = 2000000000, .stallSeconds = 60});
+  harness::SetReply("/endless", Reply{.body = body.substr(0, 30000), .contentLength = 2000000000, .stallSeconds = 60});
   const FileDigest small = DigestOf(body.substr(0, 1000));
   const DWORD start = GetTickCount();
   EXPECT_EQ(DownloadToFile(kBase + "/endless", Ansi(dest_), &small), 0);
   EXPECT_LT(GetTickCount() - start, 30000u);
   EXPECT_TRUE(harness::ReadBytes(dest_) == body) << "the file kept from before is untouched";
   EXPECT_FALSE(Exists(dest_ + L".download"));
-}
-
-// A body of several of the 1 MiB pieces that reach the disk at a time: the same bytes, the same
-// refusals, the same file error.
-TEST_F(TransferTest, ABodyOfManyPiecesIsKeptWholeOrNotAtAll) {
-  const std::string body = harness::PatternBytes(6 * 1024 * 1024 + 4321);
-  harness::WriteBytes(www_ + L"\\big.pak", body);
-  harness::ServeWithNginx(www_);
-  std::string changed = body;
-  changed[5 * 1024 * 1024 + 17] ^= 1;
-  const FileDigest wrong = DigestOf(changed);
-  EXPECT_EQ(DownloadToFile(kBase + "/big.pak", Ansi(dest_), &wrong), 0);
-  ExpectOldFileIntact();
-  const FileDigest right = DigestOf(body);
-  EXPECT_EQ(DownloadToFile(kBase + "/big.pak", Ansi(dest_), &right), 1);
-  EXPECT_TRUE(harness::ReadBytes(dest_) == body);
-
-  const std::wstring disk = dir_ + L"\\disk";
-  CreateDirectoryW(disk.c_str(), nullptr);
-  harness::MountSmallDisk(disk, "2m");
-  const std::wstring target = disk + L"\\big.pak";
-  harness::WriteBytes(target, old_);
-  try {
-    DownloadToFile(kBase + "/big.pak", Ansi(target), &right);
-    ADD_FAILURE() << "a full disk must raise the file error";
-  } catch (const FileError& error) {
-    EXPECT_EQ(error.cause(), FileError::kDiskFull);
-    EXPECT_EQ(error.path(), Ansi(target));
-  }
-  EXPECT_EQ(harness::ReadBytes(target), old_);
-  EXPECT_FALSE(Exists(target + L".download"));
 }
 
 TEST_F(TransferTest, AFileIsCurrentOnlyWithExactlyTheExpectedBytes) {
