@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Writes the committed seed corpora under fuzz/corpus/: the publisher's golden manifests and a
-# few variants of them (double-byte names, refused and missing entries, a line cut after a lead
-# byte, a zero byte), the same with installation setups for the update run (the bytes after a
-# zero byte, see update_run_fuzz.cpp), and the 32- and 64-bit test images of the PE reader,
-# built by the native build from tests/pe/fixture with mingw-w64.
+# Writes the committed seed corpora under fuzz/corpus/: variants of the publisher's golden
+# manifests (double-byte names, refused and missing entries, a line cut after a lead byte, a zero
+# byte), installation setups for the update run (the bytes after a zero byte, see
+# update_run_fuzz.cpp), and the 32- and 64-bit test images of the PE reader, built by the native
+# build from tests/pe/fixture with mingw-w64. scripts/fuzz.sh adds the golden manifests themselves
+# and gives every manifest seed to the update run as well.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 corpus=fuzz/corpus
@@ -31,15 +32,9 @@ variant refused.htm refused
 variant missing.htm missing
 variant lead-byte-line.htm lead_byte_line
 variant zero-byte.htm zero_byte
-cp tests/publisher/golden/*.htm "$corpus/manifest/"
 
-# The update run: each manifest as it is (an out-of-date target in D:\Game), and a few setups.
-for file in "$corpus"/manifest/*.htm; do
-  base=$(basename "$file" .htm)
-  [ "$base" = zero-byte ] && continue
-  cp "$file" "$corpus/update_run/$base.htm"
-done
-setup() { { cat "$corpus/manifest/$1.htm"; printf "\0$3"; } >"$corpus/update_run/$1-$2"; }
+# The update run: a few setups of these manifests and the golden ones.
+setup() { { cat "$corpus/manifest/$1.htm" 2>/dev/null || cat "tests/publisher/golden/$1.htm"; printf "\0$3"; } >"$corpus/update_run/$1-$2"; }
 setup sample current '\x03'
 setup sample second-download-fails '\x00\x81'
 setup sample disk-full-in-double-byte-folder '\x04\xc0'

@@ -24,23 +24,28 @@ scripts/install-deps.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2
 
-# target, runs in the CI mode (40 to 60 s each on a 2-core machine), longest input.
+# target, runs in the CI mode (40 to 60 s each on a 2-core machine), longest input, seed folders.
+# Every manifest seed, the publisher's golden manifests among them, also seeds the update run.
+manifests="tests/publisher/golden fuzz/corpus/manifest"
 targets=(
-  "manifest 800000 6000"
-  "update_run 240000 6000"
-  "pe 30000 16384"
+  "manifest 800000 6000 $manifests"
+  "update_run 240000 6000 fuzz/corpus/update_run $manifests"
+  "pe 30000 16384 fuzz/corpus/pe"
 )
 artifacts=build/fuzz/artifacts
 mkdir -p "$artifacts"
 failed=()
 for target in "${targets[@]}"; do
-  read -r name runs max_len <<<"$target"
+  read -r name runs max_len seeds <<<"$target"
+  read -r -a seeds <<<"$seeds"
   binary=build/fuzz/fuzz/${name}_fuzz
   work=build/fuzz/work/$name
   options=(-max_len="$max_len" -timeout=10 -print_final_stats=0 -artifact_prefix="$artifacts/$name-")
   start=$SECONDS
   if [ "$mode" = ci ]; then
-    if ! "$binary" "${options[@]}" fuzz/corpus/"$name"/* >"$artifacts/$name-replay.log" 2>&1; then
+    seed_files=()
+    for folder in "${seeds[@]}"; do seed_files+=("$folder"/*); done
+    if ! "$binary" "${options[@]}" "${seed_files[@]}" >"$artifacts/$name-replay.log" 2>&1; then
       echo "fuzz: $name: a committed seed fails (see $artifacts/$name-replay.log)" >&2
       failed+=("$name")
       continue
@@ -52,7 +57,7 @@ for target in "${targets[@]}"; do
     mkdir -p "$work"
     run=(-max_total_time="$seconds")
   fi
-  if "$binary" "${options[@]}" "${run[@]}" "$work" fuzz/corpus/"$name" >"$artifacts/$name.log" 2>&1; then
+  if "$binary" "${options[@]}" "${run[@]}" "$work" "${seeds[@]}" >"$artifacts/$name.log" 2>&1; then
     echo "fuzz: $name: $(ls "$work" | wc -l) new inputs, no crash, $((SECONDS - start)) s"
   else
     echo "fuzz: $name: crash (see $artifacts/$name.log and $artifacts/$name-*)" >&2
