@@ -6,12 +6,12 @@
 
 #include "about_dialog.hpp"
 #include "application.hpp"
-#include "install_probe.hpp"
+#include "windows/install_probe.hpp"
 #include "resource.h"
 #include "system_menu.hpp"
 #include "text.hpp"
 #include "update_run.hpp"
-#include "windows_update_platform.hpp"
+#include "windows/windows_update_platform.hpp"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "win_handle.hpp"
+#include "windows/win_handle.hpp"
 
 namespace {
 

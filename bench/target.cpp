@@ -3,7 +3,7 @@
 // tells the benchmark that the updater's run is over.
 #include <windows.h>
 
-#include "win_handle.hpp"
+#include "windows/win_handle.hpp"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   char marker[MAX_PATH + 8];

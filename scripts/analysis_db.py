@@ -2,8 +2,8 @@
 """Writes the compile databases the analysers read, from the ones CMake exports.
 
   analysis_db.py select BUILD_DIR OUT_DIR FOLDER...   the files below the folders, as the build compiles them
-  analysis_db.py windows BUILD_DIR NATIVE_BUILD_DIR OUT_DIR
-      app/ and the Windows-only files of update/ as the mingw-w64 build compiles them, turned
+  analysis_db.py windows BUILD_DIR OUT_DIR
+      app/ and the engine's Windows side, update/windows/, as the mingw-w64 build compiles them, turned
       into clang commands for x86_64-w64-mingw32: clang rejects -fexec-charset=GBK (it only
       knows UTF-8), and it does not find Debian's mingw-w64 C++ headers by itself (the gcc
       folder is named "12-posix"), so the include folders come from the mingw g++ itself.
@@ -46,14 +46,12 @@ def include_dirs(gxx, resource_dir):
     return cxx + [resource_dir + "/include"] + libc
 
 
-def windows(build_dir, native_dir, out_dir):
-    native_files = {e["file"] for e in load(native_dir)}
+def windows(build_dir, out_dir):
     entries = []
     resource_dir = subprocess.run(["clang++-14", "-print-resource-dir"], capture_output=True, text=True,
                                   check=True).stdout.strip()
     for entry in load(build_dir):
-        windows_only = under(entry, "update") and entry["file"] not in native_files
-        if not (under(entry, "app") or windows_only):
+        if not under(entry, "app", "update/windows"):
             continue
         args = shlex.split(entry["command"])
         includes = []
@@ -76,4 +74,4 @@ if __name__ == "__main__":
     if sys.argv[1] == "select":
         select(sys.argv[2], sys.argv[3], sys.argv[4:])
     else:
-        windows(sys.argv[2], sys.argv[3], sys.argv[4])
+        windows(sys.argv[2], sys.argv[3])

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs clang-tidy-14 (.clang-tidy, tests/.clang-tidy) and cppcheck (.cppcheck-suppressions,
 # inline suppressions with their reasons) on the project's own code and fails on any finding:
-#   - update/, pe/, tools/ and the host tests as the host build compiles them (build/native);
+#   - the portable engine update/ with its host side update/host/, pe/, tools/ and the host tests
+#     as the host build compiles them (build/native);
 #   - the fuzz targets as the fuzz build compiles them (build/fuzz);
-#   - app/ and the Windows-only files of update/ as the 64-bit mingw-w64 build compiles them
+#   - app/ and the engine's Windows side update/windows/ as the 64-bit mingw-w64 build compiles them
 #     (build/win64), analysed by clang for x86_64-w64-mingw32 (scripts/analysis_db.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,7 +18,7 @@ out=build/analysis
 mkdir -p "$out"
 python3 scripts/analysis_db.py select build/native "$out/native" update pe tools tests >"$out/native.files"
 python3 scripts/analysis_db.py select build/fuzz "$out/fuzz" fuzz >"$out/fuzz.files"
-python3 scripts/analysis_db.py windows build/win64 build/native "$out/windows" >"$out/windows.files"
+python3 scripts/analysis_db.py windows build/win64 "$out/windows" >"$out/windows.files"
 
 status=0
 for db in native fuzz windows; do

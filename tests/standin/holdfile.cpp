@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <string>
 
-#include "win_handle.hpp"
+#include "windows/win_handle.hpp"
 
 namespace {
 

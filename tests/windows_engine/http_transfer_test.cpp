@@ -8,9 +8,9 @@
 
 #include "file_error.hpp"
 #include "crypto.hpp"
-#include "http_transfer.hpp"
-#include "local_file_check.hpp"
-#include "replacing_file_sink.hpp"
+#include "windows/http_transfer.hpp"
+#include "windows/local_file_check.hpp"
+#include "windows/replacing_file_sink.hpp"
 #include "wine_harness.hpp"
 
 using harness::Ansi;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "install_paths.hpp"
-#include "install_probe.hpp"
+#include "windows/install_probe.hpp"
 #include "text.hpp"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "openssl_owned.hpp"
+#include "host/openssl_owned.hpp"
 #include "release.hpp"
 
 namespace {
