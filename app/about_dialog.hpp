@@ -7,5 +7,6 @@
 
 class AboutDialog : public Dialog {
  public:
-  explicit AboutDialog(HWND owner) : Dialog(IDD_ABOUTBOX, owner) {}
+  AboutDialog(HINSTANCE instance, const std::string& caption, HWND owner)
+      : Dialog(instance, caption, IDD_ABOUTBOX, owner) {}
 };

@@ -1,6 +1,5 @@
 #include "application.hpp"
 
-#include "dialog.hpp"
 #include "module_names.hpp"
 
 Application* Application::current_ = nullptr;
@@ -8,9 +7,13 @@ Application* Application::current_ = nullptr;
 Application::Application(HINSTANCE instance)
     : instance_(instance), modulePath_(ModulePath()), title_(ApplicationTitle(modulePath_)) {
   current_ = this;
+  Dialog::SetCommandTarget(this);
 }
 
-Application::~Application() { current_ = nullptr; }
+Application::~Application() {
+  Dialog::SetCommandTarget(nullptr);
+  current_ = nullptr;
+}
 
 int Application::Run() {
   if (!InitInstance()) return 0;

@@ -7,12 +7,12 @@
 #include <cstddef>
 #include <string>
 
-class Dialog;
+#include "dialog.hpp"
 
-class Application {
+class Application : public CommandTarget {
  public:
   explicit Application(HINSTANCE instance);
-  virtual ~Application();
+  ~Application() override;
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
@@ -28,7 +28,7 @@ class Application {
   void SetMainWindow(Dialog* window) { mainWindow_ = window; }
 
   // A command that no dialog handled, from `source`. True when the application handled it.
-  virtual bool OnCommand(UINT id, Dialog& source) = 0;
+  bool OnCommand(UINT id, Dialog& source) override = 0;
 
  protected:
   // False when no message loop is to follow, so the process ends.

@@ -3,7 +3,6 @@
 #include <exception>
 #include <new>
 
-#include "application.hpp"
 #include "error_report.hpp"
 #include "file_error.hpp"
 
@@ -37,7 +36,7 @@ void Centre(HWND window) {
 }  // namespace
 
 INT_PTR Dialog::DoModal() {
-  return DialogBoxParamA(Application::Current().Instance(), MAKEINTRESOURCEA(templateId_), owner_, &Dialog::Procedure,
+  return DialogBoxParamA(instance_, MAKEINTRESOURCEA(templateId_), owner_, &Dialog::Procedure,
                          reinterpret_cast<LPARAM>(this));
 }
 
@@ -54,9 +53,9 @@ INT_PTR CALLBACK Dialog::Procedure(HWND window, UINT message, WPARAM wParam, LPA
   try {
     return self->Handle(message, wParam, lParam).value_or(FALSE);
   } catch (const FileError& error) {
-    ReportFileError(window, error);
+    ReportFileError(window, self->caption_, error);
   } catch (const std::bad_alloc&) {
-    ReportOutOfMemory(window);
+    ReportOutOfMemory(window, self->caption_);
   } catch (...) {
     std::terminate();  // a programming fault; stop here rather than unwind through user32
   }
@@ -100,5 +99,5 @@ INT_PTR Dialog::OnHelpInfo(WPARAM, LPARAM) {
 // Commands no dialog handles go to the application's command table.
 INT_PTR Dialog::OnOtherCommand(WPARAM wParam, LPARAM) {
   if (HIWORD(wParam) > 1) return FALSE;
-  return Application::Current().OnCommand(LOWORD(wParam), *this) ? TRUE : FALSE;
+  return commandTarget_ != nullptr && commandTarget_->OnCommand(LOWORD(wParam), *this) ? TRUE : FALSE;
 }

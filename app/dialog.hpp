@@ -6,22 +6,42 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "message_table.hpp"
 
 // The standard Help command, sent by F1 in any window of the program.
 inline constexpr UINT ID_HELP = 0xE146;
 
+class Dialog;
+
+// Where the commands that no dialog handles go.
+class CommandTarget {
+ public:
+  virtual ~CommandTarget() = default;
+  // True when the command from `source` was handled.
+  virtual bool OnCommand(UINT id, Dialog& source) = 0;
+};
+
 class Dialog {
  public:
-  Dialog(int templateId, HWND owner) : templateId_(templateId), owner_(owner) {}
+  // `instance` holds the template; `caption` captions the boxes of the error boundary.
+  Dialog(HINSTANCE instance, std::string caption, int templateId, HWND owner)
+      : instance_(instance), caption_(std::move(caption)), templateId_(templateId), owner_(owner) {}
   virtual ~Dialog() = default;
   Dialog(const Dialog&) = delete;
   Dialog& operator=(const Dialog&) = delete;
 
+  // The framework sends a command that no dialog handles, F1's Help among them, to one table
+  // for the whole program, whichever window it came from; the application installs it here.
+  static void SetCommandTarget(CommandTarget* target) { commandTarget_ = target; }
+
   // Runs the dialog until it ends; its result (IDOK, IDCANCEL), or -1 when it cannot be created.
   INT_PTR DoModal();
 
+  HINSTANCE Instance() const { return instance_; }
+  const std::string& Caption() const { return caption_; }
   int TemplateId() const { return templateId_; }
   HWND Window() const { return window_; }
 
@@ -42,6 +62,10 @@ class Dialog {
   INT_PTR OnHelpInfo(WPARAM, LPARAM);
   INT_PTR OnOtherCommand(WPARAM, LPARAM);
 
+  static inline CommandTarget* commandTarget_ = nullptr;
+
+  HINSTANCE instance_;
+  std::string caption_;
   int templateId_;
   HWND owner_;
   HWND window_ = nullptr;

@@ -3,7 +3,6 @@
 #include <iterator>
 #include <new>
 
-#include "application.hpp"
 #include "file_error.hpp"
 #include "text.hpp"
 
@@ -38,17 +37,17 @@ std::string FileErrorText(const FileError& error) {
   return text::ReplaceAll(pattern, "%1", path);
 }
 
-void ReportFileError(HWND owner, const FileError& error) noexcept {
+void ReportFileError(HWND owner, const std::string& caption, const FileError& error) noexcept {
   std::string message;
   try {
     message = FileErrorText(error);
   } catch (const std::bad_alloc&) {
-    ReportOutOfMemory(owner);
+    ReportOutOfMemory(owner, caption);
     return;
   }
-  MessageBoxA(owner, message.c_str(), Application::Current().Title().c_str(), MB_OK | MB_ICONSTOP);
+  MessageBoxA(owner, message.c_str(), caption.c_str(), MB_OK | MB_ICONSTOP);
 }
 
-void ReportOutOfMemory(HWND owner) noexcept {
-  MessageBoxA(owner, "内存不足。", Application::Current().Title().c_str(), MB_OK | MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
+void ReportOutOfMemory(HWND owner, const std::string& caption) noexcept {
+  MessageBoxA(owner, "内存不足。", caption.c_str(), MB_OK | MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
 }

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "about_dialog.hpp"
-#include "application.hpp"
 #include "windows/install_probe.hpp"
 #include "resource.h"
 #include "system_menu.hpp"
@@ -25,8 +24,8 @@ constexpr const char* kFailureCaption = "failed";
 
 }  // namespace
 
-ProgressDialog::ProgressDialog()
-    : Dialog(IDD_PROGRESS, nullptr), icon_(LoadIconResource(Application::Current().Instance(), IDR_MAINFRAME)) {}
+ProgressDialog::ProgressDialog(HINSTANCE instance, const std::string& caption)
+    : Dialog(instance, caption, IDD_PROGRESS, nullptr), icon_(LoadIconResource(Instance(), IDR_MAINFRAME)) {}
 
 std::optional<INT_PTR> ProgressDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   static constexpr MessageEntry<ProgressDialog> kMessages[] = {
@@ -44,7 +43,7 @@ std::optional<INT_PTR> ProgressDialog::Handle(UINT message, WPARAM wParam, LPARA
 
 INT_PTR ProgressDialog::OnInitDialog(WPARAM wParam, LPARAM lParam) {
   Dialog::OnInitDialog(wParam, lParam);
-  AppendAboutEntry(Window(), Application::Current().Instance(), IDS_ABOUTBOX, IDM_ABOUTBOX);
+  AppendAboutEntry(Window(), Instance(), IDS_ABOUTBOX, IDM_ABOUTBOX);
   SendMessageA(Window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
   SendMessageA(Window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_.get()));
   SetTimer(Window(), kStartTimer, kStartDelayMs, nullptr);
@@ -87,13 +86,13 @@ INT_PTR ProgressDialog::OnOkCommand(WPARAM, LPARAM) {
 
 INT_PTR ProgressDialog::OnSysCommand(WPARAM command, LPARAM) {
   if ((command & 0xFFF0) != IDM_ABOUTBOX) return FALSE;
-  AboutDialog about(Window());
+  AboutDialog about(Instance(), Caption(), Window());
   about.DoModal();
   return TRUE;
 }
 
 int ProgressDialog::RunUpdateAndLaunch() {
-  WindowsUpdatePlatform platform(Window(), Application::Current().Title());
+  WindowsUpdatePlatform platform(Window(), Caption());
   UpdateOptions options;
   // Empty in a build without a key; a malformed key is refused when the build is configured.
   options.publicKey = ParsePublicKey(UPDATE_PUBLIC_KEY);

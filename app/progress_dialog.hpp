@@ -3,12 +3,14 @@
 // failure has been reported.
 #pragma once
 
+#include <string>
+
 #include "dialog.hpp"
 #include "win_handles.hpp"
 
 class ProgressDialog : public Dialog {
  public:
-  ProgressDialog();
+  ProgressDialog(HINSTANCE instance, const std::string& caption);
 
  protected:
   std::optional<INT_PTR> Handle(UINT message, WPARAM wParam, LPARAM lParam) override;

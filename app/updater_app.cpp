@@ -11,7 +11,7 @@ bool UpdaterApp::OnCommand(UINT id, Dialog& source) {
 }
 
 bool UpdaterApp::InitInstance() {
-  ProgressDialog dialog;
+  ProgressDialog dialog(Instance(), Title());
   SetMainWindow(&dialog);
   dialog.DoModal();  // its result does not matter
   SetMainWindow(nullptr);

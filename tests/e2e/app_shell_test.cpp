@@ -104,7 +104,8 @@ class TestApplication : public Application {
 // A dialog whose first timer tick runs out of memory; it ends on its second.
 class ExhaustedDialog : public Dialog {
  public:
-  ExhaustedDialog() : Dialog(100, nullptr) {}
+  explicit ExhaustedDialog(const Application& application)
+      : Dialog(application.Instance(), application.Title(), 100, nullptr) {}
   int ticks = 0;
 
  protected:
@@ -155,7 +156,7 @@ TEST(ErrorBoundary, OutOfMemoryInAHandlerIsReportedAndTheDialogCarriesOn) {
   TestApplication application;
   SeenBox seen;
   harness::Handle answerer(CreateThread(nullptr, 0, &AnswerBox, &seen, 0, nullptr));
-  ExhaustedDialog dialog;
+  ExhaustedDialog dialog(application);
 
   const INT_PTR result = dialog.DoModal();
 
