@@ -22,7 +22,6 @@
 #include "release_scan.hpp"
 #include "release_stage.hpp"
 #include "signing_key.hpp"
-#include "text.hpp"
 
 namespace {
 
@@ -187,15 +186,11 @@ int Publish(const CommandLine& line) {
 
 int Stage(const CommandLine& line) {
   const std::optional<SigningKey> key = KeyOption(line);
-  StageRequest request{line.operands[0],
-                       line.operands[1],
-                       line.operands[2],
-                       std::nullopt,
-                       line.Flag("--allow-downgrade"),
-                       !line.Flag("--no-hashes"),
-                       key ? &*key : nullptr,
-                       ExpiresOption(line)};
+  StageRequest request{
+      line.operands[0],          line.operands[1],     line.operands[2], std::nullopt, line.Flag("--allow-downgrade"),
+      !line.Flag("--no-hashes"), key ? &*key : nullptr};
   if (const auto base = line.Option("--since")) request.since = *base;
+  request.expires = ExpiresOption(line);
   StageRelease(request, std::cout, std::cerr);
   return 0;
 }
@@ -212,23 +207,6 @@ int Renew(const CommandLine& line) {
   return 0;
 }
 
-// The expiry line as check shows it; a passed expiry is a problem for an updater with a key.
-void ReportExpiry(ManifestCheck& check, bool keyed) {
-  if (check.expiry == ManifestReader::ExpiryLine::kMalformed) {
-    std::cout << "update_expires= is malformed: an updater with a built-in key refuses the manifest\n";
-  } else if (check.expiry == ManifestReader::ExpiryLine::kPresent) {
-    const UtcSeconds now = UtcNow();
-    std::cout << "update_expires=" << UtcTimeText(check.expires) << " ("
-              << (now >= check.expires
-                      ? std::string("passed")
-                      : text::Format("%lld days left", static_cast<long long>((check.expires - now) / 86400)))
-              << "; an updater with a built-in key refuses the manifest from then on)\n";
-    if (keyed && now >= check.expires)
-      check.problems.push_back("update_expires=" + UtcTimeText(check.expires) +
-                               " has passed: an updater with a built-in key refuses the manifest; renew it");
-  }
-}
-
 int Check(const CommandLine& line) {
   const std::string& path = line.operands[0];
   const std::optional<PublicKey> key = PublicKeyOption(line);
@@ -241,7 +219,7 @@ int Check(const CommandLine& line) {
     std::cout << "update_version=" << check.header.update_version << "\n"
               << "update_filesize=" << check.header.FileSize() << "\n"
               << "update_url=" << check.header.update_url << "\n";
-    ReportExpiry(check, key.has_value());
+    ReportExpiry(check, key.has_value(), UtcNow(), std::cout);
   }
   if (check.countRead) std::cout << "update_size=" << check.header.FileCount() << "\n";
   for (const PlannedDownload& download : check.downloads)

@@ -42,6 +42,21 @@ std::optional<UtcSeconds> ExpiryOption(const std::optional<std::string>& days, c
   return expires;
 }
 
+void ReportExpiry(ManifestCheck& check, bool keyed, UtcSeconds now, std::ostream& out) {
+  if (check.expiry == ManifestReader::ExpiryLine::kMalformed) {
+    out << "update_expires= is malformed: an updater with a built-in key refuses the manifest\n";
+  } else if (check.expiry == ManifestReader::ExpiryLine::kPresent) {
+    const bool passed = now >= check.expires;
+    out << "update_expires=" << UtcTimeText(check.expires) << " ("
+        << (passed ? std::string("passed")
+                   : text::Format("%lld days left", static_cast<long long>((check.expires - now) / 86400)))
+        << "; an updater with a built-in key refuses the manifest from then on)\n";
+    if (keyed && passed)
+      check.problems.push_back("update_expires=" + UtcTimeText(check.expires) +
+                               " has passed: an updater with a built-in key refuses the manifest; renew it");
+  }
+}
+
 std::string ExpiryLine(UtcSeconds expires) { return "update_expires=" + UtcTimeText(expires) + "\r\n"; }
 
 std::string RenewManifest(std::string_view manifest, const SigningKey& key, UtcSeconds expires) {

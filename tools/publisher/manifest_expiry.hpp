@@ -10,6 +10,7 @@
 #include "utc_time.hpp"
 
 class SigningKey;
+struct ManifestCheck;
 
 // The system's time.
 UtcSeconds UtcNow();
@@ -19,6 +20,10 @@ UtcSeconds UtcNow();
 // `notes`. Throws PublishError for a value of another form.
 std::optional<UtcSeconds> ExpiryOption(const std::optional<std::string>& days, const std::optional<std::string>& at,
                                        UtcSeconds now, std::ostream& notes);
+
+// Says on `out` when the checked manifest expires, or that its line is malformed; a passed expiry
+// is a problem of the check for an updater with a key.
+void ReportExpiry(ManifestCheck& check, bool keyed, UtcSeconds now, std::ostream& out);
 
 // The line that states `expires`, directly after the update_url line.
 std::string ExpiryLine(UtcSeconds expires);

@@ -17,9 +17,9 @@ struct StageRequest {
   std::string urlBase;  // where webRoot is served
   std::optional<std::filesystem::path> since;
   bool allowDowngrade = false;
-  bool hashes = true;                 // a hash line after every entry
-  const SigningKey* key = nullptr;    // signs the manifest
-  std::optional<UtcSeconds> expires;  // the manifest's expiry line
+  bool hashes = true;                                // a hash line after every entry
+  const SigningKey* key = nullptr;                   // signs the manifest
+  std::optional<UtcSeconds> expires = std::nullopt;  // the manifest's expiry line
 };
 
 // Validates everything and builds the manifest before the first write; reports what it did to
