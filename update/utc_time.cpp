@@ -45,7 +45,7 @@ std::optional<UtcSeconds> ReadUtcTime(std::string_view text) {
   const int hour = Digits(text, 11, 2), minute = Digits(text, 14, 2), second = Digits(text, 17, 2);
   if (year < 0 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return std::nullopt;
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return std::nullopt;
-  return DaysFromCivil(year, month, day) * kDay + hour * 3600 + minute * 60 + second;
+  return DaysFromCivil(year, month, day) * kDay + std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
 }
 
 std::string UtcTimeText(UtcSeconds seconds) {
