@@ -47,6 +47,8 @@ class FuzzPlatform : public UpdatePlatform {
   std::string GetTargetVersion() override { return targetVersion_; }
   std::int32_t GetTargetFileSize() override { return targetSize_; }
   std::string GetInstallDir() override { return installDir_; }
+  // A fixed clock, so that an input always runs alike: 2026-12-07T12:00:00Z.
+  std::int64_t GetUtcSeconds() override { return 1796644800; }
   bool IsDirectory(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   void ShowFetchFailure(const std::string& message) override;

@@ -27,11 +27,18 @@ refused() { printf 'update_size=3\r\n'; entry 0 a.txt '' ''; entry 1 b.txt '' '\
 missing() { printf 'update_size=4\r\n'; entry 0 a.txt '' '/x'; printf 'update_name1=b\r\nupdate_to1=\r\n'; }
 lead_byte_line() { printf 'update_size=1\r\n'; entry 0 $'x\xca' '' ''; }
 zero_byte() { printf 'update_size=1\r\n'; printf 'update_name0=a\0\r\n'; }
+# Signed with an expiry: what a key build checks before the up-to-date test.
+expiring() {
+  printf 'update_expires=2027-01-31T00:00:00Z\r\nupdate_size=1\r\n'
+  entry 0 a.txt '' ''
+  printf 'update_hash0=%064d 1\r\nupdate_signature=%s==\r\n' 0 "$(printf 'A%.0s' $(seq 86))"
+}
 variant double-byte.htm double_byte
 variant refused.htm refused
 variant missing.htm missing
 variant lead-byte-line.htm lead_byte_line
 variant zero-byte.htm zero_byte
+variant expiring.htm expiring
 
 # The update run: a few setups of these manifests and the golden ones.
 setup() { { cat "$corpus/manifest/$1.htm" 2>/dev/null || cat "tests/publisher/golden/$1.htm"; printf "\0$3"; } >"$corpus/update_run/$1-$2"; }
@@ -40,6 +47,7 @@ setup sample second-download-fails '\x00\x81'
 setup sample disk-full-in-double-byte-folder '\x04\xc0'
 setup double-byte trail-5c-folder '\x08'
 setup release network-share '\x0c\x83'
+setup expiring keyed-signature-holds '\x30'
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target pe_fixtures

@@ -18,6 +18,7 @@
 #include "entry_safety.hpp"
 #include "file_error.hpp"
 #include "fuzz_platform.hpp"
+#include "manifest_freshness.hpp"
 #include "manifest_signature.hpp"
 #include "run_report.hpp"
 #include "update_manifest.hpp"
@@ -126,13 +127,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string>& downloads = platform.downloads();
   // With a key, only a signed manifest is read at all.
   const bool signedOk = !keyed || (FindManifestSignature(text) && (setupByte(0) & 0x20));
+  // With a key, an expired manifest or an older release ends the run before the up-to-date test.
+  ManifestReader headerReader(text);
+  UpdateManifest header;
+  const bool stale =
+      keyed && headerReader.ReadHeader(header) &&
+      StaleManifestRefusal(headerReader, header.update_version, platform.GetTargetVersion(), platform.GetUtcSeconds());
   const bool current = view.header && platform.GetTargetVersion() == view.manifest.update_version &&
                        platform.GetTargetFileSize() == view.manifest.FileSize();
   const std::size_t count = view.counted ? static_cast<std::size_t>(std::max(view.manifest.FileCount(), 0)) : 0;
-  if (!signedOk || !view.header || current) {
+  if (!signedOk || !view.header || stale || current) {
     if (!downloads.empty() || platform.foldersMade() > 0)
       FailOracle("a download or a folder without an out-of-date target");
-    if (result != (signedOk && view.header ? 1 : 0)) FailOracle("wrong result without downloads");
+    if (result != (signedOk && view.header && !stale ? 1 : 0)) FailOracle("wrong result without downloads");
     return 0;
   }
   // With a key every entry is checked before the first folder or file.

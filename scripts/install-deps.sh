@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev libssl-dev libgnutls30
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64 wine64-tools fonts-wine xvfb xdotool imagemagick
-  nginx squid python3 e2fsprogs locales-all fonts-wqy-microhei make curl clang-format-14
+  nginx squid python3 openssl e2fsprogs locales-all fonts-wqy-microhei make curl clang-format-14
   wget time clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck
 )
 missing=()

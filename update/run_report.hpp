@@ -9,6 +9,10 @@ enum class RunEvent {
   kFetchFailed,        // the manifest could not be fetched
   kSignatureRejected,  // detail: why
   kHeaderMissing,      // detail: the key not found
+  kExpiryMalformed,    // key build: the line after update_url starts with its key but is no UTC time
+  kExpired,            // key build: detail: the expiry, now or past
+  kVersionUnreadable,  // key build: detail: the manifest's version, which does not read as numbers
+  kOlderRelease,       // key build: detail: the installed target's version, newer than the manifest's
   kTargetCurrent,      // the target matches: nothing to do
   kCountMissing,       // detail: the key not found
   kEntryMissing,       // entry: which; detail: the key not found

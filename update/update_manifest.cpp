@@ -35,6 +35,18 @@ bool ManifestReader::ReadHeader(UpdateManifest& manifest) {
   return true;
 }
 
+ManifestReader::ExpiryLine ManifestReader::ReadExpiry(UtcSeconds& expires) const {
+  constexpr std::string_view kKey = "update_expires=";
+  if (urlEnd_ == text::kNotFound) return ExpiryLine::kAbsent;
+  const auto lineAt = static_cast<std::size_t>(urlEnd_) + 2;
+  if (lineAt > text_.size() || text_.compare(lineAt, kKey.size(), kKey) != 0) return ExpiryLine::kAbsent;
+  const auto value = ReadManifestValue(text_, kKey, static_cast<text::Pos>(lineAt));
+  const auto parsed = value ? ReadUtcTime(value->value) : std::nullopt;
+  if (!parsed) return ExpiryLine::kMalformed;
+  expires = *parsed;
+  return ExpiryLine::kPresent;
+}
+
 bool ManifestReader::ReadFileCount(UpdateManifest& manifest) {
   if (urlEnd_ == text::kNotFound) return false;
   text::Pos position = urlEnd_;

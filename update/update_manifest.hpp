@@ -9,6 +9,7 @@
 
 #include "file_digest.hpp"
 #include "text.hpp"
+#include "utc_time.hpp"
 
 struct UpdateManifest {
   std::string update_version;
@@ -45,6 +46,10 @@ class ManifestReader {
 
   // update_version, update_filesize and update_url, each searched from the end of the previous.
   bool ReadHeader(UpdateManifest& manifest);
+  enum class ExpiryLine { kAbsent, kPresent, kMalformed };
+  // The expiry line: present only when the line right after the update_url line starts with
+  // "update_expires=", and then well formed only as a UTC time. Needs ReadHeader first.
+  ExpiryLine ReadExpiry(UtcSeconds& expires) const;
   // update_size, searched from the end of the update_url line. Needs ReadHeader first.
   bool ReadFileCount(UpdateManifest& manifest);
   // Entry `index`: its name key from the end of the previous entry (the start of the text for

@@ -34,6 +34,9 @@ class UpdatePlatform {
   // The updater's own folder without a trailing backslash; empty when it cannot be known.
   virtual std::string GetInstallDir() = 0;
 
+  // The system's time in UTC, in seconds since 1970-01-01T00:00:00Z.
+  virtual std::int64_t GetUtcSeconds() = 0;
+
   virtual bool IsDirectory(const std::string& path) = 0;
   // Creates one folder level; fails when the parent is missing.
   virtual bool MakeDirectory(const std::string& path) = 0;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "entry_safety.hpp"
+#include "manifest_freshness.hpp"
 #include "run_report.hpp"
 #include "text.hpp"
 #include "update_manifest.hpp"
@@ -115,6 +116,9 @@ int Run::Carry() {
   url_ = manifest.update_url;
 
   const std::string version = platform_.GetTargetVersion();
+  if (options_.publicKey)
+    if (const auto refusal = StaleManifestRefusal(reader, manifest.update_version, version, platform_.GetUtcSeconds()))
+      return Fail(refusal->event, -1, refusal->detail);
   const std::int32_t size = platform_.GetTargetFileSize();
   if (version == manifest.update_version && size == manifest.FileSize()) {
     Report(RunEvent::kTargetCurrent);

@@ -10,7 +10,7 @@ class UpdatePlatform;
 
 struct UpdateOptions {
   // With a key, only a manifest that carries the key's signature and a hash for every entry is
-  // carried out.
+  // carried out, and only before its expiry and when its version is not older than the target's.
   std::optional<PublicKey> publicKey;
   RunReport* report = nullptr;
 };

@@ -61,6 +61,24 @@ flip_byte() {
 }
 # The offset of the first byte after the first occurrence of TEXT in the manifest.
 offset_after() { grep -bo -- "$1" "$manifest" | head -n 1 | awk -F: -v n=${#1} '{ print $1 + n }'; }
+# Signs the manifest again with the tests' key after a row changed it: a new signature line over
+# every byte before the old one (ECDSA P-256 from openssl, its DER r and s as 32 bytes each).
+resign_manifest() {
+  python3 - "$manifest" "$keys/test-private.pem" <<'PY'
+import base64, subprocess, sys
+path, key = sys.argv[1], sys.argv[2]
+data = open(path, "rb").read()
+body = data[:data.rindex(b"update_signature=")]
+der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=body, capture_output=True, check=True).stdout
+numbers, i = [], 2  # SEQUENCE { INTEGER r, INTEGER s }, short lengths
+while i < len(der):
+    n = der[i + 1]
+    numbers.append(int.from_bytes(der[i + 2:i + 2 + n], "big"))
+    i += 2 + n
+raw = b"".join(x.to_bytes(32, "big") for x in numbers)
+open(path, "wb").write(body + b"update_signature=" + base64.b64encode(raw) + b"\r\n")
+PY
+}
 requests() { sleep 0.1; tail -n +"$(($1 + 1))" "$state/access.log" | cut -f1 | sed 's/^GET \(.*\) HTTP\/1.1$/\1/' | paste -sd' '; }
 
 # What `merovast-publish plan` says the updater will download, as request paths, and whether
@@ -168,21 +186,50 @@ else
   cp "$HARNESS_STANDIN_DIR/standin-zh.exe" "$served/data/items.dat"
   planned=0 run_row "a served file swapped for another release's" refused "$M $R/readme.txt $R/data/items.dat" readme.txt
 
-  # An old signed manifest served again, its version folder still there: the updater cannot tell
-  # it from a current one, and goes back to the old release (but for the map, the same in both).
-  # Known, not prevented.
+  # An old signed manifest served again over a newer installation, its version folder still
+  # there: a key build reads the installed target's version and refuses to go back.
   fresh_release
-  old_release="$HARNESS_SCRATCH_DIR/release-1003"
   cp "$HARNESS_STANDIN_DIR/standin-zh.exe" "$release/Ostravine.exe"
   printf 'Ostravine 1.0.0.3\r\n' >"$release/readme.txt"
   publish_release --key "$keys/test-private.pem"
-  rm -rf "$old_release" && mv "$release" "$old_release" && cp "$manifest" "$HARNESS_SCRATCH_DIR/old.htm"
+  cp "$manifest" "$HARNESS_SCRATCH_DIR/old.htm"
   fresh_release_files && publish_release --key "$keys/test-private.pem"
   rm -rf "$install" && cp -a "$release" "$install" && cp "$updater" "$install/Merovast.exe"
   cp "$HARNESS_SCRATCH_DIR/old.htm" "$manifest"
-  O=/v/1,0,0,3
-  installs=$old_release run_row "an old signed manifest replayed" installed \
-    "$M $O/readme.txt $O/data/items.dat $O/Ostravine.exe"
+  run_row "an old signed manifest replayed over a newer installation" refused "$M"
+
+  # The installed target has the release's version but other bytes: an equal version is no
+  # rollback, and the installation is repaired.
+  fresh_release && publish_release --key "$keys/test-private.pem"
+  cp "$new_target" "$install/Ostravine.exe" && printf 'damaged' >>"$install/Ostravine.exe"
+  run_row "the release's version with another size installed" installed "$all"
+
+  fresh_release && publish_release --key "$keys/test-private.pem"
+  rm "$install/Ostravine.exe"
+  run_row "no target installed" installed "$all"
+
+  fresh_release && publish_release --key "$keys/test-private.pem" --expires-at 2000-01-01T00:00:00Z 2>/dev/null
+  run_row "a manifest that expired in 2000" refused "$M"
+
+  fresh_release && publish_release --key "$keys/test-private.pem" --expires-at 2099-01-01T00:00:00Z
+  run_row "a manifest that expires in 2099" installed "$all"
+
+  fresh_release && publish_release --key "$keys/test-private.pem" --expires-at 2099-01-01T00:00:00Z
+  sed -i 's/^update_expires=2099-01-01T00:00:00Z/update_expires=2099-01-01 00:00:00/' "$manifest" && resign_manifest
+  run_row "a malformed expiry line, signed" refused "$M"
+
+  fresh_release && publish_release --key "$keys/test-private.pem"
+  sed -i 's/^update_version=1,0,0,4/update_version=1,0,0,4b/' "$manifest" && resign_manifest
+  run_row "a version that does not read as numbers, signed" refused "$M"
+
+  # Dotted versions compare as the comma versions do.
+  fresh_release && publish_release --key "$keys/test-private.pem"
+  sed -i 's/^update_version=1,0,0,4/update_version=1.0.0.2/' "$manifest" && resign_manifest
+  run_row "an older dotted version, signed" refused "$M"
+
+  fresh_release && publish_release --key "$keys/test-private.pem"
+  sed -i 's/^update_version=1,0,0,4/update_version=1.0.0.4/' "$manifest" && resign_manifest
+  run_row "a newer dotted version, signed" installed "$all"
 fi
 
 [ "$failures" -eq 0 ]

@@ -7,6 +7,7 @@
 
 #include "crypto.hpp"
 #include "manifest_check.hpp"
+#include "manifest_expiry.hpp"
 #include "manifest_signature.hpp"
 #include "signing_key.hpp"
 
@@ -120,6 +121,63 @@ TEST(ManifestWriter, RefusesWhatTheUpdaterCannotCarryOut) {
             "the manifest would be 5057 bytes; the updater reads at most 5000");
   EXPECT_NE(RefusalOf(Sample(), "http://h:8081/rel", &key).find("a signed manifest needs its hash line"),
             std::string::npos);
+  // A key build compares versions as numbers; without a key any version goes.
+  for (const char* version : {"1,0,0,4 beta", "1,0,0,4,1", "1.0,0", "65536"}) {
+    const Release odd{version, 1, {{"", "Ostravine.exe", FileDigest{}}}};
+    EXPECT_NE(RefusalOf(odd, "http://h:8081/rel", &key).find("does not read as 1 to 4 numbers"), std::string::npos)
+        << version;
+    EXPECT_EQ(RefusalOf(odd), "") << version;
+  }
+}
+
+TEST(ManifestExpiry, ItsLineFollowsTheUrlLineAndARenewalChangesNothingElse) {
+  constexpr UtcSeconds k2099 = 4070908800, k2000 = 946684800;
+  const SigningKey key = SigningKey::Generate();
+  const Release release{"1,0,0,4", 16384, {{"", "Ostravine.exe", FileDigest{{1, 2}, 16384}}, {"d", "a", FileDigest{}}}};
+  const std::string plain = WriteManifest(release, "http://h:8081/r", &key);
+  const std::string expiring = WriteManifest(release, "http://h:8081/r", &key, k2099);
+  const auto body = [](const std::string& manifest) { return manifest.substr(0, manifest.rfind("update_signature=")); };
+  std::string expected = body(plain);
+  expected.insert(expected.find("update_size="), "update_expires=2099-01-01T00:00:00Z\r\n");
+  EXPECT_EQ(body(expiring), expected);
+  const ManifestCheck check = CheckManifest(expiring, key.Public());
+  EXPECT_TRUE(check.problems.empty()) << check.problems.front();
+  EXPECT_EQ(check.expiry, ManifestReader::ExpiryLine::kPresent);
+  EXPECT_EQ(check.expires, k2099);
+
+  // The line replaced, or added after the URL line, and the whole signed again.
+  std::string renewedBody = expected;
+  renewedBody.replace(renewedBody.find("2099-01-01"), 10, "2000-01-01");
+  const std::string renewed = RenewManifest(expiring, key, k2000);
+  EXPECT_EQ(body(renewed), renewedBody);
+  EXPECT_TRUE(Verifies(renewed, key.Public()));
+  EXPECT_EQ(body(RenewManifest(plain, key, k2000)), renewedBody);
+  EXPECT_EQ(body(RenewManifest(renewed, key, k2099)), expected) << "a passed expiry is renewed too";
+
+  // Refused: what a key build refuses, and a renewal that no longer fits.
+  const auto refusal = [&key](const std::string& manifest, const SigningKey& signer) {
+    try {
+      RenewManifest(manifest, signer, k2099);
+    } catch (const PublishError& error) {
+      return std::string(error.what());
+    }
+    return std::string();
+  };
+  const auto signedBy = [&key](const std::string& text) { return text + SignatureLine(key.Sign(text)); };
+  std::string malformed = body(plain), oddVersion = body(plain);
+  malformed.insert(malformed.find("update_size="), "update_expires=2099-01-01\r\n");
+  oddVersion.replace(oddVersion.find("1,0,0,4"), 7, "1,0,0,4b");
+  const std::string filler(kManifestLimit - body(plain).size() - SignatureLine(Signature{}).size() - 2, 'x');
+  const std::vector<std::pair<std::string, std::string>> rows{
+      {body(plain), "not signed"},
+      {plain + "\r\n", "not signed"},
+      {signedBy(malformed), "update_expires= is malformed"},
+      {signedBy(oddVersion), "update_version= does not read as numbers"},
+      {signedBy(body(plain) + filler + "\r\n"), "the renewed manifest would be 5037 bytes"},
+  };
+  for (const auto& [manifest, why] : rows) EXPECT_NE(refusal(manifest, key).find(why), std::string::npos) << why;
+  EXPECT_NE(refusal(plain, SigningKey::Generate()).find("the signature does not match"), std::string::npos);
+  EXPECT_EQ(refusal(signedBy(body(plain) + filler.substr(37) + "\r\n"), key), "") << "exactly 5000 bytes";
 }
 
 TEST(ManifestSigning, OnlyTheSignedBytesVerifyAndOnlyWithTheSigningKey) {

@@ -369,6 +369,14 @@ TEST_F(PublishCli, StagesTheReleaseUnderItsServedNamesThenTheManifest) {
       {"1,0,0,10", {}, 1, "1,0,0,4 is not newer than the served 1,0,0,10: updaters never go back"},
       {"2.0 beta", {}, 1, "cannot tell whether 1,0,0,4 is newer than the served 2.0 beta; give --allow-downgrade"},
       {"1,0,0,4", {"--since", (dir_ / "none").string()}, 1, (dir_ / "none").string() + ": not a folder"},
+      {"1.0.0.10", {}, 1, "1,0,0,4 is not newer than the served 1.0.0.10: updaters never go back"},
+      {"1,0,0,10",
+       {"--allow-downgrade", "--key", KEYS_DIR "/test-private.pem"},
+       1,
+       "--allow-downgrade with --key: an updater with a built-in key refuses a release older"},
+      {"1,0,0,3", {"--expires-in", "0"}, 1, "--expires-in 0: give a whole number of days from 1 to 36500"},
+      {"1,0,0,3", {"--expires-at", "2027-02-29T00:00:00Z"}, 1, "--expires-at 2027-02-29T00:00:00Z: give a UTC time"},
+      {"1,0,0,3", {"--expires-in", "1", "--expires-at", "2099-01-01T00:00:00Z"}, 2, "usage: "},
   };
   for (const Refusal& r : refusals) {
     WriteFile(www / "update_go/update.htm", "update_version=" + r.served + "\r\nupdate_filesize=1\r\nupdate_url=u\r\n");
@@ -377,7 +385,7 @@ TEST_F(PublishCli, StagesTheReleaseUnderItsServedNamesThenTheManifest) {
     args.insert(args.end(), r.options.begin(), r.options.end());
     const Outcome refused = Run(args);
     EXPECT_EQ(refused.status, r.status) << r.message;
-    EXPECT_EQ(refused.err.rfind("merovast-publish: " + r.message, 0), 0u) << refused.err;
+    EXPECT_EQ(refused.err.rfind((r.status == 1 ? "merovast-publish: " : "") + r.message, 0), 0u) << refused.err;
     EXPECT_EQ(Tree(www), before) << r.message;
   }
   const Outcome downgraded = Run({"stage", release.string(), www.string(), kBase, "--allow-downgrade"});
@@ -392,6 +400,70 @@ TEST_F(PublishCli, StagesTheReleaseUnderItsServedNamesThenTheManifest) {
                              ": already holds other bytes of this version; a version folder never changes, so give "
                              "the release a new FileVersion\n");
   EXPECT_EQ(Tree(www), expected);
+}
+
+// An expiring signed manifest: check shows the expiry, plan and check refuse it once passed as a
+// key build does, and renew gives it a new expiry in place.
+TEST_F(PublishCli, ExpiringManifestsAreCheckedPlannedAndRenewed) {
+  const std::string key = KEYS_DIR "/test-private.pem", at = dir_.string() + "/";
+  const std::string publicKey = ReadFile(fs::path(KEYS_DIR) / "test-public.txt").substr(0, 128);
+  const std::string release = Sample("release").string();
+  const fs::path install = dir_ / "install";
+  fs::create_directories(install);
+  fs::copy_file(fs::path(TARGETS_DIR) / "target-zh.exe", install / "Ostravine.exe");
+
+  const Outcome lasting = Run({"manifest", release, kUrl, at + "m.htm", "--key", key, "--expires-in", "30"});
+  ASSERT_EQ(lasting.status, 0) << lasting.err;
+  EXPECT_EQ(lasting.err, "");
+  const Outcome fresh = Run({"check", at + "m.htm", "--public-key", publicKey});
+  EXPECT_EQ(fresh.status, 0) << fresh.err;
+  EXPECT_NE(fresh.out.find("/release\nupdate_expires=20"), std::string::npos) << fresh.out;
+  EXPECT_NE(fresh.out.find(" days left; an updater with a built-in key refuses the manifest from then on)\n"),
+            std::string::npos)
+      << fresh.out;
+
+  const Outcome past = Run({"renew", at + "m.htm", "--key", key, "--expires-at", "2000-01-01T00:00:00Z"});
+  ASSERT_EQ(past.status, 0) << past.err;
+  EXPECT_EQ(past.err,
+            "merovast-publish: warning: the manifest expires at 2000-01-01T00:00:00Z, which has passed: an updater "
+            "with a built-in key refuses it\n");
+  EXPECT_EQ(fs::status(at + "m.htm").permissions(), fs::perms(0644));
+  const Outcome checked = Run({"check", at + "m.htm", "--public-key", publicKey});
+  EXPECT_EQ(checked.status, 1);
+  EXPECT_NE(checked.out.find("update_expires=2000-01-01T00:00:00Z (passed;"), std::string::npos) << checked.out;
+  EXPECT_EQ(checked.err, at + "m.htm: update_expires=2000-01-01T00:00:00Z has passed: an updater with a built-in key "
+                              "refuses the manifest; renew it\n");
+  EXPECT_EQ(Run({"check", at + "m.htm"}).status, 0) << "an updater without a key ignores the line";
+  const Outcome planned = Run({"plan", at + "m.htm", install.string(), "--public-key", publicKey});
+  EXPECT_EQ(planned.status, 1);
+  EXPECT_NE(planned.out.find("\nstops: the manifest expired at 2000-01-01T00:00:00Z\n"), std::string::npos)
+      << planned.out;
+  EXPECT_EQ(Run({"plan", at + "m.htm", install.string()}).status, 0);
+
+  // Renewed, it is carried out again; refused renewals leave the file as it was.
+  const Outcome renewed = Run({"renew", at + "m.htm", "--key", key, "--expires-in", "90"});
+  ASSERT_EQ(renewed.status, 0) << renewed.err;
+  EXPECT_EQ(renewed.out.rfind("renewed " + at + "m.htm: expires at ", 0), 0u) << renewed.out;
+  EXPECT_EQ(Run({"check", at + "m.htm", "--public-key", publicKey}).status, 0);
+  EXPECT_EQ(Run({"plan", at + "m.htm", install.string(), "--public-key", publicKey}).status, 0);
+  const std::string good = ReadFile(at + "m.htm");
+  ASSERT_EQ(Run({"keygen", at + "other.pem"}).status, 0);
+  ASSERT_EQ(Run({"manifest", release, kUrl, at + "unsigned.htm"}).status, 0);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refusals{
+      {{"renew", at + "m.htm", "--key", at + "other.pem", "--expires-in", "9"},
+       "merovast-publish: the manifest is not renewed, since an updater with the key refuses it: line 30: the "
+       "signature does not match the public key\n"},
+      {{"renew", at + "unsigned.htm", "--key", key, "--expires-in", "9"},
+       "merovast-publish: the manifest is not renewed, since an updater with the key refuses it: not signed: there "
+       "is no update_signature= line\n"},
+      {{"renew", at + "m.htm", "--key", key}, "merovast-publish: renew needs --key and --expires-in or --expires-at\n"},
+  };
+  for (const auto& [args, message] : refusals) {
+    const Outcome refused = Run(args);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, message);
+  }
+  EXPECT_EQ(ReadFile(at + "m.htm"), good);
 }
 
 // A patch lists what differs from the base and the target; a folder counts as present when

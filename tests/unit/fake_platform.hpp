@@ -72,6 +72,9 @@ class FakePlatform : public UpdatePlatform {
   std::string GetTargetVersion() override { return targetVersion; }
   std::int32_t GetTargetFileSize() override { return targetSize; }
   std::string GetInstallDir() override { return installDir; }
+  // The system clock: 2026-12-07T12:00:00Z.
+  std::int64_t utcSeconds = 1796644800;
+  std::int64_t GetUtcSeconds() override { return utcSeconds; }
 
   bool IsDirectory(const std::string& path) override { return folders.contains(path); }
   bool MakeDirectory(const std::string& path) override {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "version_numbers.hpp"
+
 namespace {
 
 const std::string kHeader =
@@ -133,4 +135,102 @@ TEST(ManifestEntries, HashLinesChangeNothingOfTheEntriesRead) {
   EXPECT_EQ(HexOf(digest.sha256), std::string(64, 'f'));
   ASSERT_TRUE(reader.ReadEntry(1, entry));
   EXPECT_EQ(reader.ReadEntryHash(1, digest), ManifestReader::HashLine::kMalformed);
+}
+
+TEST(ManifestVersionNumbers, OneToFourNumbersWithOneKindOfSeparator) {
+  const std::vector<std::pair<std::string, std::optional<VersionNumbers>>> rows{
+      {"1,0,0,4", VersionNumbers{{1, 0, 0, 4}}},
+      {"1.0.0.4", VersionNumbers{{1, 0, 0, 4}}},
+      {"2", VersionNumbers{{2, 0, 0, 0}}},
+      {"65535,0,7", VersionNumbers{{65535, 0, 7, 0}}},
+      {"0001.2", VersionNumbers{{1, 2, 0, 0}}},
+      {"", std::nullopt},
+      {"65536", std::nullopt},
+      {"99999999999999999999", std::nullopt},
+      {"1,0,0,4,5", std::nullopt},
+      {"1.0,0", std::nullopt},
+      {"1,,4", std::nullopt},
+      {"1,0,", std::nullopt},
+      {",1", std::nullopt},
+      {"1, 0", std::nullopt},  // the target's text has its spaces removed, the manifest's only trimmed
+      {"-1", std::nullopt},
+      {"+1", std::nullopt},
+      {"1a", std::nullopt},
+      {"\xA3\xB1", std::nullopt},  // a double-byte digit one
+  };
+  for (const auto& [text, numbers] : rows) EXPECT_EQ(ReadVersionNumbers(text), numbers) << text;
+  EXPECT_LT(*ReadVersionNumbers("1,0,0,3"), *ReadVersionNumbers("1.0.0.4"));
+  EXPECT_LT(*ReadVersionNumbers("1,9"), *ReadVersionNumbers("1,10"));
+  EXPECT_EQ(*ReadVersionNumbers("1.2"), *ReadVersionNumbers("1,2,0,0"));
+  EXPECT_GT(*ReadVersionNumbers("2"), *ReadVersionNumbers("1,65535,65535,65535"));
+}
+
+TEST(ManifestUtcTime, OnlyARealDateAndTimeInTheOneForm) {
+  const std::vector<std::pair<std::string, std::optional<UtcSeconds>>> rows{
+      {"1970-01-01T00:00:00Z", 0},
+      {"2000-01-01T00:00:00Z", 946684800},
+      {"2000-02-29T23:59:59Z", 951868799},  // 2000 is a leap year
+      {"2024-02-29T00:00:00Z", 1709164800},
+      {"2027-01-31T00:00:00Z", 1801353600},
+      {"2099-12-31T23:59:59Z", 4102444799},
+      {"1969-12-31T23:59:59Z", -1},
+      {"2100-02-29T00:00:00Z", std::nullopt},  // 2100 is not
+      {"2026-02-29T00:00:00Z", std::nullopt},
+      {"2026-04-31T00:00:00Z", std::nullopt},
+      {"2026-00-10T00:00:00Z", std::nullopt},
+      {"2026-13-10T00:00:00Z", std::nullopt},
+      {"2026-01-00T00:00:00Z", std::nullopt},
+      {"2026-01-01T24:00:00Z", std::nullopt},
+      {"2026-01-01T00:60:00Z", std::nullopt},
+      {"2026-01-01T00:00:60Z", std::nullopt},  // no leap second
+      {"2026-01-01T00:00:00", std::nullopt},
+      {"2026-01-01T00:00:00+00:00", std::nullopt},
+      {"2026-01-01 00:00:00Z", std::nullopt},
+      {"2026-01-01t00:00:00z", std::nullopt},
+      {"2026-1-01T00:00:00Z", std::nullopt},
+      {"+026-01-01T00:00:00Z", std::nullopt},
+      {"2026-01-01T00:00:00.0Z", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [text, seconds] : rows) {
+    EXPECT_EQ(ReadUtcTime(text), seconds) << text;
+    if (seconds) {
+      EXPECT_EQ(UtcTimeText(*seconds), text);
+    }
+  }
+  EXPECT_EQ(UtcTimeText(253402300799), "9999-12-31T23:59:59Z");
+}
+
+TEST(ManifestExpiry, OnlyTheLineRightAfterTheUrlLine) {
+  const std::string line = "update_expires=2027-01-31T00:00:00Z\r\n";
+  struct Row {
+    std::string manifest;
+    ManifestReader::ExpiryLine expected;
+  };
+  const std::vector<Row> rows{
+      {kHeader + line + "update_size=0\r\n", ManifestReader::ExpiryLine::kPresent},
+      {kHeader + "update_expires= 2027-01-31T00:00:00Z \r\n", ManifestReader::ExpiryLine::kPresent},
+      {kHeader, ManifestReader::ExpiryLine::kAbsent},
+      {kHeader + "x\r\n" + line, ManifestReader::ExpiryLine::kAbsent},
+      {line + kHeader, ManifestReader::ExpiryLine::kAbsent},
+      {kHeader + "update_expires=2027-01-31\r\n", ManifestReader::ExpiryLine::kMalformed},
+      {kHeader + "update_expires=2027-01-31T00:00:00Z", ManifestReader::ExpiryLine::kMalformed},  // no CR LF
+      {kHeader + "update_expires=\r\n", ManifestReader::ExpiryLine::kMalformed},
+  };
+  for (const Row& row : rows) {
+    ManifestReader reader(row.manifest);
+    UpdateManifest m;
+    ASSERT_TRUE(reader.ReadHeader(m)) << row.manifest;
+    UtcSeconds expires = 0;
+    EXPECT_EQ(reader.ReadExpiry(expires), row.expected) << row.manifest;
+    if (row.expected == ManifestReader::ExpiryLine::kPresent) {
+      EXPECT_EQ(expires, 1801353600);
+    }
+  }
+  // The count is still found after it.
+  ManifestReader reader(kHeader + line + "update_size=3\r\n");
+  UpdateManifest m;
+  ASSERT_TRUE(reader.ReadHeader(m));
+  ASSERT_TRUE(reader.ReadFileCount(m));
+  EXPECT_EQ(m.FileCount(), 3);
 }

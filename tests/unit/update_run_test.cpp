@@ -250,3 +250,54 @@ TEST_F(SignedUpdateRunTest, OnlyASignedManifestWithAHashForEveryEntryIsCarriedOu
   }
   EXPECT_EQ(fake.signedTexts.back(), outOfDate) << "the signature covers every byte before its line";
 }
+
+// The clock stands at 2026-12-07T12:00:00Z; the installed target is 1,0,0,3 of 5 bytes.
+TEST_F(SignedUpdateRunTest, AnExpiredOrOlderManifestIsRefusedBeforeTheTargetCountsAsCurrent) {
+  Serve("/a", "a");
+  fake.signatureValid = true;
+  const std::string entries = "update_size=1\r\n" + Entry(0, "a", "", "\\x") + Hash(0, "a");
+  const auto expires = [](const std::string& at) { return "update_expires=" + at + "\r\n"; };
+  struct Row {
+    std::string version, size, expiry, targetVersion;
+    int result;  // 1 with a download unless the size matches
+  };
+  const std::vector<Row> rows{
+      {"1,0,0,3", "5", "", "1,0,0,3", 1},                                         // current
+      {"1,0,0,3", "6", "", "1,0,0,3", 1},                                         // equal version, other size: repaired
+      {"1,0,0,4", "5", expires("2026-12-07T12:00:01Z"), "1,0,0,3", 1},            // a second left
+      {"1,0,0,3", "5", expires("2026-12-07T12:00:00Z"), "1,0,0,3", 0},            // expired now, though current
+      {"1,0,0,4", "5", expires("2000-01-01T00:00:00Z"), "1,0,0,3", 0},            // long expired
+      {"1,0,0,4", "5", expires("2026-12-07T12:00:00"), "1,0,0,3", 0},             // malformed
+      {"1,0,0,4", "5", "x\r\n" + expires("2000-01-01T00:00:00Z"), "1,0,0,3", 1},  // not where it belongs
+      {"1,0,0,2", "5", "", "1,0,0,3", 0},                                         // a replay of an older release
+      {"1.0.0.2", "5", "", "1,0,0,3", 0},
+      {"1.0.0.10", "5", "", "1,0,0,9", 1},
+      {"1,0,0,3,0", "5", "", "1,0,0,3", 0},     // not numbers
+      {"", "-1", "", "", 0},                    // not numbers, though current
+      {"1,0,0,2", "5", "", "", 1},              // no target or no version block
+      {"1,0,0,2", "5", "", "1,0,0,3 beta", 1},  // a target's version of another form
+  };
+  for (const Row& row : rows) {
+    fake.files.clear();
+    fake.requests.clear();
+    fake.folders = {"D:\\app"};
+    fake.targetVersion = row.targetVersion;
+    fake.targetSize = row.targetVersion.empty() ? -1 : 5;
+    Publish(Signed(Manifest(row.version, row.size, row.expiry + entries)));
+    const std::string shown = row.version + " " + row.size + " " + row.expiry + " over " + row.targetVersion;
+    EXPECT_EQ(UpdateRun(fake, options), row.result) << shown;
+    const bool current = row.version == row.targetVersion && row.size == "5";
+    EXPECT_EQ(fake.requests.size(), row.result == 1 && !current ? 2u : 1u) << shown;
+    EXPECT_EQ(fake.folders.contains("D:\\app\\x"), row.result == 1 && !current) << shown;
+  }
+
+  // Without a key neither test is made.
+  fake.files.clear();
+  fake.requests.clear();
+  fake.targetVersion = "1,0,0,3";
+  Publish(Manifest("1,0,0,2", "5", expires("2000-01-01T00:00:00Z") + entries));
+  EXPECT_EQ(UpdateRun(fake), 1);
+  EXPECT_EQ(fake.files["D:\\app\\x\\a"], "a");
+  Publish(Manifest("1,0,0,3", "5", "update_expires=junk\r\n" + entries));
+  EXPECT_EQ(UpdateRun(fake), 1) << "current";
+}

@@ -1,5 +1,6 @@
 #include "install_plan.hpp"
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -59,6 +60,10 @@ class FolderPlatform : public UpdatePlatform {
     return error ? -1 : static_cast<std::int32_t>(size);  // the probe keeps the low 32 bits too
   }
   std::string GetInstallDir() override { return kInstall; }
+  std::int64_t GetUtcSeconds() override {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  }
 
   bool IsDirectory(const std::string& path) override {
     std::error_code error;
@@ -145,6 +150,10 @@ class PlanSteps : public RunReport {
       case RunEvent::kFetchFailed: Add("stops: the manifest cannot be fetched"); break;
       case RunEvent::kSignatureRejected: Add("stops: the signature is refused: " + d); break;
       case RunEvent::kHeaderMissing: Add("stops: " + d + " is missing"); break;
+      case RunEvent::kExpiryMalformed: Add("stops: update_expires= is no UTC time YYYY-MM-DDTHH:MM:SSZ"); break;
+      case RunEvent::kExpired: Add("stops: the manifest expired at " + d); break;
+      case RunEvent::kVersionUnreadable: Add("stops: the version " + d + " does not read as numbers"); break;
+      case RunEvent::kOlderRelease: Add("stops: the release is older than the installed " + d); break;
       case RunEvent::kTargetCurrent: Add("the target is current: nothing is downloaded"); break;
       case RunEvent::kCountMissing: Add("stops: " + d + " is missing"); break;
       case RunEvent::kEntryMissing: Add(at + "stops: " + d + " is missing"); break;

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "durable_files.hpp"
 #include "install_plan.hpp"
+#include "manifest_expiry.hpp"
 #include "manifest_check.hpp"
 #include "manifest_signature.hpp"
 #include "manifest_writer.hpp"
@@ -25,9 +27,10 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT]\n"
-    "         [--key PRIVATE_KEY_FILE] [--since BASE_DIR] [--no-hashes]\n"
+    "         [--key PRIVATE_KEY_FILE] [--since BASE_DIR] [--no-hashes] [EXPIRY]\n"
     "       merovast-publish stage RELEASE_DIR WEB_ROOT URL_BASE [--key PRIVATE_KEY_FILE]\n"
-    "         [--since BASE_DIR] [--allow-downgrade] [--no-hashes]\n"
+    "         [--since BASE_DIR] [--allow-downgrade] [--no-hashes] [EXPIRY]\n"
+    "       merovast-publish renew MANIFEST --key PRIVATE_KEY_FILE EXPIRY\n"
     "       merovast-publish keygen PRIVATE_KEY_FILE\n"
     "       merovast-publish check MANIFEST [--public-key KEY] [--release RELEASE_DIR]\n"
     "       merovast-publish plan MANIFEST INSTALL_DIR [--public-key KEY]\n"
@@ -38,12 +41,15 @@ constexpr const char* kUsage =
     "manifest  writes update.htm for the release in RELEASE_DIR, whose files are downloaded from URL\n"
     "          (the folder served as update_url). RELEASE_DIR holds the new Ostravine.exe and every\n"
     "          other file in the subfolder it is installed to. Writes to OUTPUT, or standard output.\n"
+    "renew     sets the expiry of the signed MANIFEST (for example WEB_ROOT/update_go/update.htm) and\n"
+    "          signs it again in place, every other line kept byte for byte.\n"
     "keygen    writes a new private key to PRIVATE_KEY_FILE, never over an existing file, readable by\n"
     "          its owner only, and prints its public key: the value of UPDATE_PUBLIC_KEY.\n"
     "check     says what the updater will do with MANIFEST, how many of the 5000 bytes it reads are\n"
     "          used, and lists every problem, with its line. With --public-key (the line keygen\n"
     "          printed) also what an updater built with that key refuses: a manifest without a valid\n"
-    "          signature, an entry without a hash line. With --release, every file's size and SHA-256\n"
+    "          signature, past its expiry or with a malformed one, a version that does not read as\n"
+    "          numbers, an entry without a hash line. With --release, every file's size and SHA-256\n"
     "          in RELEASE_DIR against its hash line.\n"
     "plan      says what the updater would do with MANIFEST in the installation INSTALL_DIR: whether\n"
     "          the target is current, which files it downloads or leaves, which folders it creates\n"
@@ -54,6 +60,8 @@ constexpr const char* kUsage =
     "                        BASE_DIR, and the target: BASE_DIR must be the only older version still\n"
     "                        installed.\n"
     "--no-hashes             no hash line (SHA-256 and size) after each entry.\n"
+    "EXPIRY: --expires-in DAYS or --expires-at YYYY-MM-DDTHH:MM:SSZ (UTC): an updater with a built-in\n"
+    "                        key refuses the manifest from then on; renew it before. Default: none.\n"
     "Options may stand anywhere after the command.\n"
     "\n"
     "Exit status: 0 on success, 1 when the release or the manifest is refused, 2 on wrong usage.\n";
@@ -81,8 +89,9 @@ struct CommandSpec {
 const std::map<std::string, CommandSpec>& Commands() {
   static const std::map<std::string, CommandSpec> commands{
       {"keygen", {1, 1, {}, {}}},
-      {"manifest", {2, 3, {"--key", "--since"}, {"--no-hashes"}}},
-      {"stage", {3, 3, {"--key", "--since"}, {"--allow-downgrade", "--no-hashes"}}},
+      {"manifest", {2, 3, {"--key", "--since", "--expires-in", "--expires-at"}, {"--no-hashes"}}},
+      {"stage", {3, 3, {"--key", "--since", "--expires-in", "--expires-at"}, {"--allow-downgrade", "--no-hashes"}}},
+      {"renew", {1, 1, {"--key", "--expires-in", "--expires-at"}, {}}},
       {"check", {1, 1, {"--public-key", "--release"}, {}}},
       {"plan", {2, 2, {"--public-key"}, {}}},
   };
@@ -106,6 +115,7 @@ std::optional<CommandLine> Parse(const std::vector<std::string>& args) {
     }
   }
   if (line.operands.size() < takes.minOperands || line.operands.size() > takes.maxOperands) return std::nullopt;
+  if (line.Flag("--expires-in") && line.Flag("--expires-at")) return std::nullopt;
   return line;
 }
 
@@ -125,6 +135,10 @@ std::optional<PublicKey> PublicKeyOption(const CommandLine& line) {
   const auto key = ParsePublicKey(*text);
   if (!key) throw PublishError(*text + ": not a public key (128 hexadecimal digits, as keygen prints)");
   return key;
+}
+
+std::optional<UtcSeconds> ExpiresOption(const CommandLine& line) {
+  return ExpiryOption(line.Option("--expires-in"), line.Option("--expires-at"), UtcNow(), std::cerr);
 }
 
 std::string ReadManifestFile(const std::string& path) {
@@ -156,7 +170,7 @@ int Publish(const CommandLine& line) {
     patch = PatchSince(release, root, ScanRelease(*base, false), *base);
     release = patch->release;
   }
-  const std::string manifest = WriteManifest(release, line.operands[1], key ? &*key : nullptr);
+  const std::string manifest = WriteManifest(release, line.operands[1], key ? &*key : nullptr, ExpiresOption(line));
   if (line.operands.size() == 2) {
     std::cout << manifest;
   } else {
@@ -176,7 +190,20 @@ int Stage(const CommandLine& line) {
       line.operands[0],          line.operands[1],     line.operands[2], std::nullopt, line.Flag("--allow-downgrade"),
       !line.Flag("--no-hashes"), key ? &*key : nullptr};
   if (const auto base = line.Option("--since")) request.since = *base;
+  request.expires = ExpiresOption(line);
   StageRelease(request, std::cout, std::cerr);
+  return 0;
+}
+
+int Renew(const CommandLine& line) {
+  const std::string& path = line.operands[0];
+  const std::optional<SigningKey> key = KeyOption(line);
+  const std::optional<UtcSeconds> expires = ExpiresOption(line);
+  if (!key || !expires) throw PublishError("renew needs --key and --expires-in or --expires-at");
+  const std::string renewed = RenewManifest(ReadManifestFile(path), *key, *expires);
+  ReplaceDurably(path, renewed);
+  std::cout << "renewed " << path << ": expires at " << UtcTimeText(*expires) << ", " << renewed.size()
+            << " of the 5000 bytes the updater reads\n";
   return 0;
 }
 
@@ -192,6 +219,7 @@ int Check(const CommandLine& line) {
     std::cout << "update_version=" << check.header.update_version << "\n"
               << "update_filesize=" << check.header.FileSize() << "\n"
               << "update_url=" << check.header.update_url << "\n";
+    ReportExpiry(check, key.has_value(), UtcNow(), std::cout);
   }
   if (check.countRead) std::cout << "update_size=" << check.header.FileCount() << "\n";
   for (const PlannedDownload& download : check.downloads)
@@ -229,6 +257,7 @@ int main(int argc, char** argv) {
     if (line->command == "manifest") return Publish(*line);
     if (line->command == "stage") return Stage(*line);
     if (line->command == "plan") return Plan(*line);
+    if (line->command == "renew") return Renew(*line);
     return Check(*line);
   } catch (const PublishError& error) {
     std::cerr << "merovast-publish: " << error.what() << "\n";

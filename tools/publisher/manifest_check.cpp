@@ -5,6 +5,7 @@
 #include "crypto.hpp"
 #include "entry_safety.hpp"
 #include "text.hpp"
+#include "version_numbers.hpp"
 
 namespace {
 
@@ -83,6 +84,15 @@ ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKe
   problems.Tabs("update_version=", check.header.update_version);
   problems.Tabs("update_filesize=", check.header.update_filesize);
   problems.Tabs("update_url=", check.header.update_url);
+  check.expiry = reader.ReadExpiry(check.expires);
+  if (publicKey && check.expiry == ManifestReader::ExpiryLine::kMalformed)
+    problems.At(text::Find(bytes, "update_expires=", 0),
+                "update_expires= is malformed, which an updater with a built-in key refuses: it takes a UTC time "
+                "YYYY-MM-DDTHH:MM:SSZ");
+  if (publicKey && !ReadVersionNumbers(check.header.update_version))
+    problems.At(text::Find(bytes, "update_version=", 0),
+                "update_version= does not read as numbers (1 to 4 numbers from 0 to 65535, separated by , or .), "
+                "which an updater with a built-in key refuses");
   check.countRead = reader.ReadFileCount(check.header);
   if (!check.countRead) {
     problems.Missing(reader.missingKey());

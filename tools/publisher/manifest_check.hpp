@@ -23,6 +23,8 @@ struct ManifestCheck {
   bool countRead = false;
   bool entriesRead = false;  // every entry the count announces
   UpdateManifest header;
+  ManifestReader::ExpiryLine expiry = ManifestReader::ExpiryLine::kAbsent;
+  UtcSeconds expires = 0;  // when the expiry line is present
   std::vector<PlannedDownload> downloads;
   std::vector<std::string> problems;  // each starts with "line N: " where a line is to blame
 };
@@ -31,5 +33,6 @@ struct ManifestCheck {
 inline constexpr std::size_t kManifestLimit = 5000;
 
 // Given the public key of a key build, also what that build refuses: a manifest without a
-// valid signature and an entry without a hash line.
+// valid signature, a malformed expiry line, a version that does not read as numbers and an
+// entry without a hash line. Whether the expiry has passed depends on the day: not judged here.
 ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKey>& publicKey = std::nullopt);

@@ -11,7 +11,9 @@
 #include "manifest_signature.hpp"
 #include "release_names.hpp"
 #include "signing_key.hpp"
+#include "manifest_expiry.hpp"
 #include "text.hpp"
+#include "version_numbers.hpp"
 
 namespace {
 
@@ -30,7 +32,8 @@ std::string Parent(const std::string& folder) {
 
 }  // namespace
 
-std::string WriteManifest(const Release& release, std::string_view url, const SigningKey* key) {
+std::string WriteManifest(const Release& release, std::string_view url, const SigningKey* key,
+                          std::optional<UtcSeconds> expires) {
   std::vector<ReleaseFile> files = release.files;
   const std::set<std::string> existing(release.existingFolders.begin(), release.existingFolders.end());
   std::set<std::string> foldersWithFiles = existing;
@@ -59,6 +62,10 @@ std::string WriteManifest(const Release& release, std::string_view url, const Si
                          folder + "/" + "; put a file in " + Parent(folder) + "/");
   if (release.version.empty() || release.version.find_first_of("\r\n") != std::string::npos)
     throw PublishError(std::string(kTargetFileName) + ": its FileVersion is empty or spans lines");
+  if (key && !ReadVersionNumbers(release.version))
+    throw PublishError(std::string(kTargetFileName) + ": its FileVersion " + NameFromServed(release.version) +
+                       " does not read as 1 to 4 numbers from 0 to 65535, separated by , or ., which an updater with "
+                       "a built-in key needs to refuse older releases");
   if (release.targetSize > INT32_MAX)
     throw PublishError(std::string(kTargetFileName) + ": larger than the updater can compare (2 GiB)");
   if (url.substr(0, 7) != "http://" || url.find_first_of(" \t\r\n") != std::string_view::npos)
@@ -75,8 +82,9 @@ std::string WriteManifest(const Release& release, std::string_view url, const Si
   std::string base(url);
   while (!base.empty() && base.back() == '/') base.pop_back();
   std::string manifest =
-      text::Format("update_version=%s\r\nupdate_filesize=%lld\r\nupdate_url=%s\r\nupdate_size=%zu\r\n",
-                   release.version.c_str(), static_cast<long long>(release.targetSize), base.c_str(), files.size());
+      text::Format("update_version=%s\r\nupdate_filesize=%lld\r\nupdate_url=%s\r\n%supdate_size=%zu\r\n",
+                   release.version.c_str(), static_cast<long long>(release.targetSize), base.c_str(),
+                   expires ? ExpiryLine(*expires).c_str() : "", files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     const ReleaseFile& file = files[i];
     const std::string from = file.folder.empty() ? "" : "/" + ServedPath(file.folder);

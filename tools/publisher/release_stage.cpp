@@ -17,6 +17,7 @@
 #include "release_scan.hpp"
 #include "text.hpp"
 #include "update_manifest.hpp"
+#include "version_numbers.hpp"
 
 namespace fs = std::filesystem;
 
@@ -55,6 +56,14 @@ std::string ServedVersion(const fs::path& manifest) {
 
 void CheckNotOlder(const std::string& served, const std::string& version) {
   if (served.empty() || served == version) return;
+  // As the updater with a built-in key reads them, when both read so.
+  if (const auto updaterBefore = ReadVersionNumbers(served), updaterNow = ReadVersionNumbers(version);
+      updaterBefore && updaterNow) {
+    if (*updaterNow > *updaterBefore) return;
+    throw PublishError(NameFromServed(version) + " is not newer than the served " + NameFromServed(served) +
+                       ": updaters never go back to an older target by themselves; give --allow-downgrade to "
+                       "stage it anyway");
+  }
   const auto before = VersionNumbers(served), now = VersionNumbers(version);
   if (!before || !now)
     throw PublishError("cannot tell whether " + NameFromServed(version) + " is newer than the served " +
@@ -113,6 +122,10 @@ fs::path CopyToStaging(const fs::path& webRoot, const fs::path& root, const std:
 }  // namespace
 
 void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& notes) {
+  if (request.allowDowngrade && request.key)
+    throw PublishError(
+        "--allow-downgrade with --key: an updater with a built-in key refuses a release older than the installed "
+        "one; publish the old code with a new FileVersion instead");
   std::error_code error;
   if (!fs::is_directory(request.webRoot, error)) throw PublishError(request.webRoot.string() + ": not a folder");
   const Release release = ScanRelease(request.release, request.hashes);
@@ -132,7 +145,7 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     listed = std::move(patch.release);
     removed = std::move(patch.removed);
   }
-  const std::string manifest = WriteManifest(listed, url, request.key);
+  const std::string manifest = WriteManifest(listed, url, request.key, request.expires);
 
   const fs::path versions = request.webRoot / "v";
   const fs::path folder = versions / release.version;

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <string>
 
+#include "utc_time.hpp"
+
 class SigningKey;
 
 struct StageRequest {
@@ -15,8 +17,9 @@ struct StageRequest {
   std::string urlBase;  // where webRoot is served
   std::optional<std::filesystem::path> since;
   bool allowDowngrade = false;
-  bool hashes = true;               // a hash line after every entry
-  const SigningKey* key = nullptr;  // signs the manifest
+  bool hashes = true;                                // a hash line after every entry
+  const SigningKey* key = nullptr;                   // signs the manifest
+  std::optional<UtcSeconds> expires = std::nullopt;  // the manifest's expiry line
 };
 
 // Validates everything and builds the manifest before the first write; reports what it did to

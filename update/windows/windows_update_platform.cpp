@@ -29,6 +29,14 @@ std::string WindowsUpdatePlatform::GetTargetVersion() { return ::GetTargetVersio
 std::int32_t WindowsUpdatePlatform::GetTargetFileSize() { return ::GetTargetFileSize(); }
 std::string WindowsUpdatePlatform::GetInstallDir() { return ::GetInstallDir(); }
 
+std::int64_t WindowsUpdatePlatform::GetUtcSeconds() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  // 100-nanosecond intervals since 1601-01-01; 11644473600 seconds lie between 1601 and 1970.
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<std::int64_t>(ticks / 10000000) - 11644473600;
+}
+
 bool WindowsUpdatePlatform::IsDirectory(const std::string& path) { return ::PathIsDirectoryA(path.c_str()) != FALSE; }
 
 bool WindowsUpdatePlatform::MakeDirectory(const std::string& path) {

@@ -20,6 +20,7 @@ class WindowsUpdatePlatform : public UpdatePlatform {
   std::string GetTargetVersion() override;
   std::int32_t GetTargetFileSize() override;
   std::string GetInstallDir() override;
+  std::int64_t GetUtcSeconds() override;
   bool IsDirectory(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   void ShowFetchFailure(const std::string& message) override;
