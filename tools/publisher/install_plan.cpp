@@ -30,6 +30,7 @@ class FolderPlatform : public UpdatePlatform {
     std::memcpy(buffer, manifest_.data(), std::min(capacity, manifest_.size()));
     return 1;
   }
+  int FetchExact(const std::string&, std::size_t, std::string&) override { return 0; }
   int DownloadToFile(const std::string&, const std::string&, const FileDigest*) override { return 1; }
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override {
     const auto file = Existing(localPath);
