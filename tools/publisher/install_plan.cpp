@@ -148,6 +148,9 @@ class PlanSteps : public RunReport {
       case RunEvent::kHeaderMissing: Add("stops: " + d + " is missing"); break;
       case RunEvent::kTargetCurrent: Add("the target is current: nothing is downloaded"); break;
       case RunEvent::kCountMissing: Add("stops: " + d + " is missing"); break;
+      case RunEvent::kIndexMalformed: Add("stops: the index line or the index's " + d + " is malformed"); break;
+      case RunEvent::kIndexFailed: Add("stops: the index " + d + " cannot be had with its size and SHA-256"); break;
+      case RunEvent::kIndexRead: Add("reads the entries from the index " + d); break;
       case RunEvent::kEntryMissing: Add(at + "stops: " + d + " is missing"); break;
       case RunEvent::kEntryUnsafe: Add(at + "stops: refused, " + d); break;
       case RunEvent::kHashMalformed: Add(at + "stops: its hash line is malformed"); break;
