@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,3 +14,20 @@ class SigningKey;
 // its hash line after its to line; given a key, the signature line closes the manifest.
 // Throws PublishError for whatever the updater cannot carry out.
 std::string WriteManifest(const Release& release, std::string_view url, const SigningKey* key = nullptr);
+
+// The release index's from: it is served at update_url followed directly by ".index".
+inline constexpr const char* kIndexFrom = ".index";
+
+enum class IndexUse { kWhenNeeded, kAlways, kNever };
+
+struct WrittenManifest {
+  std::string manifest;
+  std::optional<std::string> index;  // to be served at update_url + kIndexFrom
+};
+
+// As WriteManifest, with the entries in a release index when they do not fit in the manifest's
+// 5000 bytes (kWhenNeeded) or when asked to (kAlways). The manifest then names the index by its
+// SHA-256 and size, and its own list is a count of 1 with no entry: an updater that does not
+// read the index line finds entry 0 missing and stops before it touches anything. An index
+// needs a hash line for every file.
+WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view url, const SigningKey* key, IndexUse use);
