@@ -184,3 +184,30 @@ TEST(ManifestIndexLine, StandsDirectlyAfterTheCountAndIsReadFromTheRight) {
   ASSERT_TRUE(before.ReadHeader(m) && before.ReadFileCount(m));
   EXPECT_EQ(before.ReadIndexLine(index), ManifestReader::Line::kAbsent);
 }
+
+// Each search goes on from the previous match: an index of 100,000 entries with double-byte names
+// is read whole (a reader that searched from the start for every key would not end in a test's time).
+TEST(ManifestEntries, AHundredThousandEntryIndexIsReadInOnePass) {
+  constexpr int kCount = 100000;
+  std::string index = text::Format("update_size=%d\r\n", kCount);
+  index.reserve(static_cast<std::size_t>(kCount) * 160);
+  const std::string hash = std::string(64, 'c') + " 4096";
+  for (int i = 0; i < kCount; ++i)
+    index += text::Format("update_name%d=\xB5\xD8\xCD\xBC%d.dat\r\nupdate_from%d=/d%d\r\nupdate_to%d=\\d%d\r\n", i, i,
+                          i, i % 50, i, i % 50) +
+             text::Format("update_hash%d=%s\r\n", i, hash.c_str());
+  ManifestReader reader(index);
+  UpdateManifest m;
+  ASSERT_TRUE(reader.ReadIndexCount(m));
+  ASSERT_EQ(m.FileCount(), kCount);
+  ManifestFileEntry entry;
+  FileDigest digest;
+  int read = 0;
+  for (int i = 0; i < kCount && reader.ReadEntry(i, entry); ++i)
+    read += reader.ReadEntryHash(i, digest) == ManifestReader::Line::kPresent ? 1 : 0;
+  EXPECT_EQ(read, kCount);
+  EXPECT_EQ(entry.name,
+            "\xB5\xD8\xCD\xBC"
+            "99999.dat");
+  EXPECT_EQ(entry.to, "\\d49");
+}
