@@ -479,6 +479,21 @@ TEST_F(PublishCli, StagesABigReleaseWithAnIndexThatCheckAndPlanFollow) {
   EXPECT_EQ(since.err,
             "merovast-publish: --since and --index do not combine: a patch lists only what changed since one "
             "release\n");
+
+  // 5,000 files with Chinese names in three folder levels, in one command.
+  std::map<std::string, std::string> many;
+  for (int i = 0; i < 4999; ++i) {
+    const std::string folders[] = {"", "地图" + std::to_string(i % 7) + "/",
+                                   "地图" + std::to_string(i % 7) + "/北区 " + std::to_string(i % 5) + "/"};
+    many[folders[i % 3] + "文件" + std::to_string(i) + ".dat"] = std::to_string(i);
+  }
+  const fs::path large = Release("large", "target-zh.exe", many);
+  const Outcome stagedLarge = Run({"stage", large.string(), (dir_ / "www-large").string(), kBase});
+  EXPECT_EQ(stagedLarge.status, 0) << stagedLarge.err;
+  EXPECT_EQ(ReadFile(dir_ / "www-large/v/1,0,0,4.index").rfind("update_size=5000\r\n", 0), 0u);
+  const Outcome checkedLarge = Run({"check", (dir_ / "www-large/update_go/update.htm").string(), "--web-root",
+                                    (dir_ / "www-large").string(), "--release", large.string()});
+  EXPECT_EQ(checkedLarge.status, 0) << checkedLarge.err;
 }
 
 // A patch lists what differs from the base and the target; a folder counts as present when
