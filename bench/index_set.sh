@@ -86,13 +86,13 @@ say "Measuring the index set: $repetitions repetitions (load average before: $(c
 started=$SECONDS
 for rep in $(seq "$repetitions"); do
   take_port
+  serve many hash
+  out_of_date many && updater_run full.many.hash many hash
+  run_up_to_date many hash
   serve thousands hash
   run_index_full
   run_up_to_date thousands hash
   run_index_changed
-  serve many hash
-  out_of_date many && updater_run full.many.hash many hash
-  run_up_to_date many hash
   release_port
   echo "  repetition $rep of $repetitions done ($((SECONDS - started)) s)"
 done
