@@ -46,7 +46,7 @@ publish_set() {
   [ "$variant" = nohash ] && option=(--no-hashes)
   "$publish" stage "$(release_dir "$set")" "$root" "$url_base" "${option[@]}" >"$bench/stage.out" 2>&1 ||
     { cat "$bench/stage.out" >&2; fail "merovast-publish stage refused release set $set ($variant)"; }
-  "$publish" check "$root/update_go/update.htm" --release "$(release_dir "$set")" >"$bench/check.out" 2>&1 ||
+  "$publish" check "$root/update_go/update.htm" --release "$(release_dir "$set")" --web-root "$root" >"$bench/check.out" 2>&1 ||
     { cat "$bench/check.out" >&2; fail "merovast-publish check finds fault with the manifest of $set ($variant)"; }
   planned=$(mktemp)
   grep ' -> ' "$bench/check.out" | while IFS= read -r line; do
@@ -58,7 +58,7 @@ publish_set() {
   grep -qv "^$url_base/v/[^/]*/" "$planned" && fail "the manifest of $set ($variant) names files outside $url_base/v/<version>/"
   [ "$(wc -l <"$planned")" -eq "$(find "$(release_dir "$set")" -type f | wc -l)" ] ||
     fail "the manifest of $set ($variant) does not list every file of the release"
-  if [ "$variant" = nohash ]; then
+  if [ ! -e "$(plan "$set")" ]; then  # the first variant staged
     mv "$planned" "$(plan "$set")"
   else
     cmp -s "$planned" "$(plan "$set")" || fail "the manifests of $set plan different downloads"

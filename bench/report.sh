@@ -39,6 +39,9 @@ row() {
 }
 measured() { row "$1" "$(median "$2")" "$3" "$(peak "$2")" "$(best "$2")"; }  # measured LABEL NAME [BYTES]
 
+# The index set prints its own figures with the functions above.
+[ "${1:-}" = --functions-only ] && return 0
+
 say "Results: medians of $repetitions alternating repetitions"
 echo "machine: $(nproc) cores, $(grep -m1 '^model name' /proc/cpuinfo | sed 's/^[^:]*: //'), $(/usr/lib/wine/wine64 --version)," \
   "nginx $(nginx -v 2>&1 | sed 's|.*/||'), curl $(curl --version | awk 'NR == 1 { print $2 }')," \

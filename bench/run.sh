@@ -5,6 +5,8 @@
 # not end up as its release, a transfer that came short).
 #
 #   bench/run.sh [--repetitions N]     (default 5; medians of N alternating runs)
+#   bench/run.sh --index-set [--repetitions N]   (default 1: the 5,000-file set only, see
+#                                                 bench/index_set.sh; about 5 minutes a repetition)
 #
 # Release sets, each staged by `merovast-publish stage` into a web root of its own per manifest
 # kind (without hash lines and with them; the files under /v/<version>/) and served by nginx
@@ -32,13 +34,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 bench=$repo/build/bench
-repetitions=5
+repetitions=
+index_set=0
 
-usage() { echo "usage: $0 [--repetitions N]" >&2; exit 2; }
+usage() { echo "usage: $0 [--index-set] [--repetitions N]" >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case "$1" in
     -r | --repetitions) [ $# -ge 2 ] && [[ "$2" =~ ^[1-9][0-9]*$ ]] || usage; repetitions=$2; shift 2 ;;
-    -h | --help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --index-set) index_set=1; shift ;;
+    -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) usage ;;
   esac
 done
@@ -71,6 +75,13 @@ programs=$bench/win64/bench/bin
 echo "built: $publish, $updater, $phase_updater (phase log), $programs/bench-{ceiling,window,target}.exe"
 
 source "$repo/bench/lib.sh"
+if [ "$index_set" = 1 ]; then
+  repetitions=${repetitions:-1}
+  [ "$repetitions" -le 3 ] || fail "the index set runs 1 to 3 repetitions"
+  source "$repo/bench/index_set.sh"
+  exit 0
+fi
+repetitions=${repetitions:-5}
 
 # --- release sets --------------------------------------------------------------------------
 

@@ -47,6 +47,12 @@ int FuzzPlatform::FetchText(const std::string& url, char* buffer, std::size_t ca
   return 1;
 }
 
+int FuzzPlatform::FetchExact(const std::string& url, std::size_t size, std::string& body) {
+  indexFetches_.push_back(url);
+  body = index_.substr(0, size);
+  return index_.size() == size ? 1 : 0;
+}
+
 int FuzzPlatform::DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) {
   const WindowsPath path = Inside(localPath, "file written");
   const std::size_t index = downloads_.size();

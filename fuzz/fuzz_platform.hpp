@@ -25,6 +25,8 @@ class FuzzPlatform : public UpdatePlatform {
   // The body the server sends for a file address.
   static std::string BodyOf(const std::string& url) { return "<" + url + ">"; }
 
+  // The body the server sends for the index, whatever its address.
+  void ServeIndex(std::string index) { index_ = std::move(index); }
   // Download number `index` (from 0) fails as `failure`.
   void FailDownload(std::size_t index, Failure failure) { failAt_ = index, failure_ = failure; }
   void SetTarget(std::string version, std::int32_t size) { targetVersion_ = std::move(version), targetSize_ = size; }
@@ -34,6 +36,7 @@ class FuzzPlatform : public UpdatePlatform {
   // The bytes of the file at `path`, however it is spelt; nothing when there is no such file.
   std::optional<std::string> FileAt(const std::string& path) const;
   const std::vector<std::string>& fetches() const { return fetches_; }
+  const std::vector<std::string>& indexFetches() const { return indexFetches_; }
   const std::vector<std::string>& downloads() const { return downloads_; }
   // The index of the first download that failed (as asked, or for bytes that do not match their
   // hash line); SIZE_MAX when none did.
@@ -41,6 +44,7 @@ class FuzzPlatform : public UpdatePlatform {
   std::size_t foldersMade() const { return foldersMade_; }
 
   int FetchText(const std::string& url, char* buffer, std::size_t capacity) override;
+  int FetchExact(const std::string& url, std::size_t size, std::string& body) override;
   int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) override;
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override;
   bool VerifySignature(std::string_view, const Signature&, const PublicKey&) override { return signatureHolds_; }
@@ -60,6 +64,7 @@ class FuzzPlatform : public UpdatePlatform {
   std::string installDir_;
   WindowsPath install_;
   std::string manifest_;
+  std::string index_;
   std::string targetVersion_;
   std::int32_t targetSize_ = -1;
   std::size_t failAt_ = SIZE_MAX;
@@ -71,5 +76,6 @@ class FuzzPlatform : public UpdatePlatform {
   std::set<std::string> folders_;
   std::map<std::string, std::string> files_;
   std::vector<std::string> fetches_;
+  std::vector<std::string> indexFetches_;
   std::vector<std::string> downloads_;
 };

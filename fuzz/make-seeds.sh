@@ -48,6 +48,21 @@ setup sample disk-full-in-double-byte-folder '\x04\xc0'
 setup double-byte trail-5c-folder '\x08'
 setup release network-share '\x0c\x83'
 setup expiring keyed-signature-holds '\x30'
+# A manifest that names a release index; the bytes after the setup are the index, "@INDEX@" its
+# SHA-256 and size (see update_run_fuzz.cpp). Its files' hash lines hold what the fuzz server
+# sends for them, so the run can succeed.
+served_hash() {
+  local body="<http://updates.example:8081/release$1>"
+  printf '%s %s' "$(printf '%s' "$body" | sha256sum | cut -d' ' -f1)" "${#body}"
+}
+{
+  printf "$header"'update_size=1\r\nupdate_index=.index @INDEX@\r\n\0\0\0'
+  printf 'update_size=2\r\n'
+  entry 0 a.txt /data '\data'
+  printf 'update_hash0=%s\r\n' "$(served_hash /data/a.txt)"
+  entry 1 Ostravine.exe '' ''
+  printf 'update_hash1=%s\r\n' "$(served_hash /Ostravine.exe)"
+} >"$corpus/update_run/index-release"
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target pe_fixtures

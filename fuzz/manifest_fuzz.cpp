@@ -1,6 +1,8 @@
 // The manifest reader over arbitrary bytes, in the order the update run reads: the header, the
 // count, then the entries in index order until one is missing, each judged by IsSafeEntry and
 // with its hash line; and the signature line, which must give back the very text it was read from.
+// The same bytes read as a manifest and as a release index must give what the search from each
+// position, walking the text from its beginning every time, gives.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +12,7 @@
 
 #include "entry_safety.hpp"
 #include "manifest_signature.hpp"
+#include "search_from_position.hpp"
 #include "update_manifest.hpp"
 
 namespace {
@@ -21,6 +24,55 @@ void CheckValue(const std::string& value, const char* key) {
   if (padded || value.find('\0') != std::string::npos) {
     (void)std::fprintf(stderr, "value of %s is not a trimmed line: \"%s\"\n", key, value.c_str());
     std::abort();
+  }
+}
+
+[[noreturn]] void Differs(const char* what, int entry) {
+  (void)std::fprintf(stderr, "the reader and the search from each position differ: %s of entry %d\n", what, entry);
+  std::abort();
+}
+
+// Reads the count and the entries with their hash lines both ways, after the header for a
+// manifest, from the start for an index.
+void CompareWithSearchFromPosition(std::string_view input, bool index) {
+  ManifestReader reader(input);
+  SearchFromPosition oracle(input);
+  UpdateManifest m, o;
+  const bool header = !index && reader.ReadHeader(m);
+  if (!index && header != oracle.ReadHeader(o)) Differs("the header", -1);
+  if (!index && !header) return;
+  if (m.update_version != o.update_version || m.update_filesize != o.update_filesize || m.update_url != o.update_url)
+    Differs("the header's values", -1);
+  const bool counted = index ? reader.ReadIndexCount(m) : reader.ReadFileCount(m);
+  if (counted != (index ? oracle.ReadIndexCount(o) : oracle.ReadFileCount(o)) || m.update_size != o.update_size)
+    Differs("the count", -1);
+  if (!counted) return;
+  HelperFile line;
+  bool malformed = false;
+  const auto indexLine = reader.ReadIndexLine(line);
+  const auto expected = oracle.LineAfterCount("update_index=", malformed);
+  const auto parsed = expected ? ParseHelperFileValue(*expected) : std::nullopt;
+  const auto oracleLine = malformed || (expected && (!parsed || parsed->digest.size > kIndexSizeLimit))
+                              ? ManifestReader::Line::kMalformed
+                          : expected ? ManifestReader::Line::kPresent
+                                     : ManifestReader::Line::kAbsent;
+  if (indexLine != oracleLine || (parsed && oracleLine == ManifestReader::Line::kPresent &&
+                                  (line.from != parsed->from || !(line.digest == parsed->digest))))
+    Differs("the index line", -1);
+  for (std::int32_t i = 0; i < m.FileCount(); ++i) {
+    ManifestFileEntry entry, found;
+    const bool read = reader.ReadEntry(i, entry);
+    if (read != oracle.ReadEntry(i, found)) Differs("the keys", i);
+    if (!read) return;
+    if (entry.name != found.name || entry.from != found.from || entry.to != found.to) Differs("the values", i);
+    FileDigest digest;
+    const auto hash = reader.ReadEntryHash(i, digest);
+    const auto hashValue = oracle.LineAfterEntry(text::Format("update_hash%d=", i), malformed);
+    const auto hashParsed = hashValue ? ParseHashValue(*hashValue) : std::nullopt;
+    const auto oracleHash = malformed || (hashValue && !hashParsed) ? ManifestReader::Line::kMalformed
+                            : hashValue                             ? ManifestReader::Line::kPresent
+                                                                    : ManifestReader::Line::kAbsent;
+    if (hash != oracleHash || (hashParsed && !(digest == *hashParsed))) Differs("the hash line", i);
   }
 }
 
@@ -36,6 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         !(signedText.empty() || signedText.ends_with("\r\n")))
       std::abort();
   }
+  CompareWithSearchFromPosition(input, false);
+  CompareWithSearchFromPosition(input, true);
   UpdateManifest manifest;
   if (!reader.ReadHeader(manifest)) return 0;
   CheckValue(manifest.update_version, "update_version");

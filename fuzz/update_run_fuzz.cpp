@@ -3,6 +3,9 @@
 //   [0] bit 0: the target has the manifest's version, bit 1: its size; bits 2-3: which folder;
 //       bit 4: the updater has a public key built in; bit 5: a signature line, if any, holds
 //   [1] bit 7: one download fails, the one numbered by bits 0-5; bit 6: with a FileError
+//   [2...] the body served for a release index, at whatever address it is asked for. The text
+//       "@INDEX@" in the manifest stands for that body's "<sha256> <size>", which a fuzzer could
+//       not find by itself.
 // After each run, what the run asked for is held against the manifest as ManifestReader reads it
 // and against the steps the run reported.
 #include <algorithm>
@@ -10,11 +13,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "crypto.hpp"
 #include "entry_safety.hpp"
 #include "file_error.hpp"
 #include "fuzz_platform.hpp"
@@ -41,21 +46,50 @@ constexpr std::array<std::string_view, 4> kInstallDirs{
 // The manifest as the reader sees it: the entries it would hand out in order, as far as the
 // count goes, up to the first one it cannot read, that IsSafeEntry refuses, whose hash line is
 // malformed or, with a key, that has none.
+// With an index line, the index is fetched once it is well formed, and its entries replace the
+// manifest's only when it is the named bytes with a count of 1 or more; all of them are then
+// checked before anything is touched.
 struct ReaderView {
   bool header = false;
   UpdateManifest manifest;
   bool counted = false;
   std::vector<ManifestFileEntry> entries;
   bool refused = false;
+  std::optional<std::string> indexAddress;  // asked for
+  bool indexed = false;                     // its entries were read
+  bool indexLine = false;                   // well formed or not
 };
 
-ReaderView Read(std::string_view body, bool keyed) {
+bool IsNamedIndex(const std::string& body, const HelperFile& line) {
+  Sha256 hash;
+  hash.Add(body.data(), body.size());
+  return body.size() == static_cast<std::size_t>(line.digest.size) && hash.Finish() == line.digest.sha256;
+}
+
+ReaderView Read(std::string_view body, bool keyed, const std::string& index) {
   ReaderView view;
-  ManifestReader reader(body);
-  view.header = reader.ReadHeader(view.manifest);
+  ManifestReader manifestReader(body);
+  view.header = manifestReader.ReadHeader(view.manifest);
   if (!view.header) return view;
-  view.counted = reader.ReadFileCount(view.manifest);
+  view.counted = manifestReader.ReadFileCount(view.manifest);
   if (!view.counted) return view;
+  HelperFile line;
+  const auto indexLine = manifestReader.ReadIndexLine(line);
+  ManifestReader indexReader(index);
+  view.indexLine = indexLine != ManifestReader::Line::kAbsent;
+  if (indexLine == ManifestReader::Line::kMalformed) {
+    view.refused = true;
+    return view;
+  }
+  if (indexLine == ManifestReader::Line::kPresent) {
+    view.indexAddress = view.manifest.update_url + line.from;
+    view.indexed = true;
+    if (!IsNamedIndex(index, line) || !indexReader.ReadIndexCount(view.manifest) || view.manifest.FileCount() <= 0) {
+      view.refused = true;
+      return view;
+    }
+  }
+  ManifestReader& reader = view.indexed ? indexReader : manifestReader;
   for (std::int32_t i = 0; i < view.manifest.FileCount(); ++i) {
     ManifestFileEntry entry;
     FileDigest digest;
@@ -64,7 +98,8 @@ ReaderView Read(std::string_view body, bool keyed) {
       break;
     }
     const auto hash = reader.ReadEntryHash(i, digest);
-    if (hash == ManifestReader::HashLine::kMalformed || (keyed && hash == ManifestReader::HashLine::kAbsent)) {
+    if (hash == ManifestReader::HashLine::kMalformed ||
+        ((keyed || view.indexed) && hash == ManifestReader::HashLine::kAbsent)) {
       view.refused = true;
       break;
     }
@@ -99,11 +134,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view setup = nul == std::string_view::npos ? std::string_view() : input.substr(nul + 1);
   const auto setupByte = [&setup](std::size_t i) { return i < setup.size() ? static_cast<std::uint8_t>(setup[i]) : 0; };
 
-  const std::string_view text = served.substr(0, kManifestCapacity);
+  const std::string index(setup.size() > 2 ? setup.substr(2) : std::string_view());
+  std::string manifest(served);
+  if (const auto at = manifest.find("@INDEX@"); at != std::string::npos) {
+    Sha256 hash;
+    hash.Add(index.data(), index.size());
+    manifest.replace(at, 7, HashValue({*hash.Finish(), static_cast<std::int32_t>(index.size())}));
+  }
+  const std::string_view text = std::string_view(manifest).substr(0, kManifestCapacity);
   const bool keyed = setupByte(0) & 0x10;
-  const ReaderView view = Read(text, keyed);
+  const ReaderView view = Read(text, keyed, index);
   const std::string installDir(kInstallDirs[(setupByte(0) >> 2) % kInstallDirs.size()]);
-  FuzzPlatform platform(installDir, std::string(served));
+  FuzzPlatform platform(installDir, manifest);
+  platform.ServeIndex(index);
   platform.SetTarget(setupByte(0) & 1 ? view.manifest.update_version : "",
                      setupByte(0) & 2 ? view.manifest.FileSize() : -1);
   platform.SetSignatureHolds(setupByte(0) & 0x20);
@@ -136,15 +179,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool current = view.header && platform.GetTargetVersion() == view.manifest.update_version &&
                        platform.GetTargetFileSize() == view.manifest.FileSize();
   const std::size_t count = view.counted ? static_cast<std::size_t>(std::max(view.manifest.FileCount(), 0)) : 0;
+  const bool indexAsked = signedOk && !stale && !current && view.indexAddress;
+  if (platform.indexFetches() !=
+      (indexAsked ? std::vector<std::string>{*view.indexAddress} : std::vector<std::string>{}))
+    FailOracle("the index is not asked for exactly when a well-formed line names it");
   if (!signedOk || !view.header || stale || current) {
     if (!downloads.empty() || platform.foldersMade() > 0)
       FailOracle("a download or a folder without an out-of-date target");
     if (result != (signedOk && view.header && !stale ? 1 : 0)) FailOracle("wrong result without downloads");
     return 0;
   }
-  // With a key every entry is checked before the first folder or file.
-  if (keyed && view.counted && view.refused && (!downloads.empty() || platform.foldersMade() > 0 || result == 1))
-    FailOracle("a signed-only run touched the disk for a manifest it refuses");
+  // With a key, or an index line, every entry is checked before the first folder or file.
+  if ((keyed || view.indexLine) && view.counted && view.refused &&
+      (!downloads.empty() || platform.foldersMade() > 0 || result == 1))
+    FailOracle("a run touched the disk for a manifest or an index it refuses whole");
   if (downloads.size() > count) FailOracle("more downloads than entries");
   // The requests follow the reader's entries in order, less those reported current, and stop at
   // the first one it refuses.

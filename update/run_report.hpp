@@ -15,10 +15,13 @@ enum class RunEvent {
   kOlderRelease,       // key build: detail: the installed target's version, newer than the manifest's
   kTargetCurrent,      // the target matches: nothing to do
   kCountMissing,       // detail: the key not found
+  kIndexMalformed,     // the index line, or the index's count, is not of its form
+  kIndexFailed,        // detail: the index's address; not fetched whole, or another SHA-256
+  kIndexRead,          // detail: the index's address; its entries replace the manifest's
   kEntryMissing,       // entry: which; detail: the key not found
   kEntryUnsafe,        // detail: the rule it breaks
   kHashMalformed,      // a line starts with the entry's hash key but is no hash line
-  kHashMissing,        // a signed-only run meets an entry without a hash
+  kHashMissing,        // a signed-only run, or an index, meets an entry without a hash
   kFolderCreated,      // detail: the folder
   kFolderFailed,       // detail: the folder
   kFileCurrent,        // detail: the local path, left as it is

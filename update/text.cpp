@@ -22,6 +22,20 @@ Pos Find(std::string_view haystack, std::string_view what, Pos start) {
   return kNotFound;
 }
 
+Pos FindAtBoundary(std::string_view haystack, std::string_view what, Pos start) {
+  const Pos size = static_cast<Pos>(haystack.size());
+  if (start < 0 || start > size) return kNotFound;
+  const Pos needle = static_cast<Pos>(what.size());
+  for (Pos pos = start; pos <= size - needle;) {
+    const auto at = static_cast<std::size_t>(pos);
+    if ((what.empty() || haystack[at] == what[0]) && haystack.compare(at, what.size(), what) == 0) return pos;
+    const bool doubleByte =
+        IsLeadByte(static_cast<unsigned char>(haystack[at])) && pos + 1 < size && haystack[at + 1] != '\0';
+    pos += doubleByte ? 2 : 1;
+  }
+  return kNotFound;
+}
+
 Pos ReverseFind(std::string_view s, char c) {
   Pos last = kNotFound;
   for (std::size_t pos = 0; pos < s.size();) {

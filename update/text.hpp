@@ -21,6 +21,11 @@ bool IsLeadByte(unsigned char byte);
 // A start beyond the end, or a negative one, finds nothing.
 Pos Find(std::string_view haystack, std::string_view what, Pos start = 0);
 
+// Find for a `start` known to be a character boundary (0, or just past a match of ASCII text or
+// of a CR LF): the walk begins there, so a reader that searches on from each match reads its
+// text once instead of once per search.
+Pos FindAtBoundary(std::string_view haystack, std::string_view what, Pos start);
+
 // Last occurrence of the byte `c` that is a character of its own, never the trail byte
 // of a double-byte character.
 Pos ReverseFind(std::string_view s, char c);

@@ -1,22 +1,26 @@
 #include "update_manifest.hpp"
 
 std::optional<ManifestValue> ReadManifestValue(std::string_view manifest, std::string_view key, text::Pos start) {
-  const text::Pos keyAt = text::Find(manifest, key, start);
+  const text::Pos keyAt = text::FindAtBoundary(manifest, key, start);
   if (keyAt == text::kNotFound) return std::nullopt;
   const text::Pos valueAt = keyAt + static_cast<text::Pos>(key.size());
-  const text::Pos end = text::Find(manifest, "\r\n", valueAt);
+  const text::Pos end = text::FindAtBoundary(manifest, "\r\n", valueAt);
   if (end == text::kNotFound) return std::nullopt;
-  return ManifestValue{text::Trim(text::Mid(manifest, valueAt, end - valueAt), " "), end};
+  return ManifestValue{
+      text::Trim(manifest.substr(static_cast<std::size_t>(valueAt), static_cast<std::size_t>(end - valueAt)), " "), end,
+      keyAt};
 }
 
 ManifestReader::ManifestReader(std::string_view manifest) : text_(text::UntilNul(manifest)) {}
 
 std::optional<ManifestValue> ManifestReader::Next(std::string_view key, text::Pos& position) {
   auto found = ReadManifestValue(text_, key, position);
-  if (found)
+  if (found) {
+    lastKeyAt_ = found->keyAt;
     position = found->end;
-  else
+  } else {
     missingKey_ = key;
+  }
   return found;
 }
 
@@ -53,6 +57,16 @@ bool ManifestReader::ReadFileCount(UpdateManifest& manifest) {
   auto size = Next("update_size=", position);
   if (!size) return false;
   manifest.update_size = std::move(size->value);
+  sizeEnd_ = position;
+  return true;
+}
+
+bool ManifestReader::ReadIndexCount(UpdateManifest& manifest) {
+  text::Pos position = 0;
+  auto size = Next("update_size=", position);
+  if (!size) return false;
+  manifest.update_size = std::move(size->value);
+  sizeEnd_ = position;
   return true;
 }
 
@@ -60,22 +74,54 @@ bool ManifestReader::ReadEntry(int index, ManifestFileEntry& entry) {
   text::Pos position = index == 0 ? 0 : entryEnd_;
   auto name = Next(text::Format("update_name%d=", index), position);
   if (!name) return false;
+  const text::Pos nameAt = lastKeyAt_;
   auto from = Next(text::Format("update_from%d=", index), position);
   if (!from) return false;
   auto to = Next(text::Format("update_to%d=", index), position);
   if (!to) return false;
   entry = ManifestFileEntry{std::move(name->value), std::move(from->value), std::move(to->value)};
   entryEnd_ = position;
+  entryLineEnd_ = position;
+  lastKeyAt_ = nameAt;
   return true;
 }
 
-ManifestReader::HashLine ManifestReader::ReadEntryHash(int index, FileDigest& digest) const {
-  const std::string key = text::Format("update_hash%d=", index);
-  const auto lineAt = static_cast<std::size_t>(entryEnd_) + 2;
-  if (lineAt > text_.size() || text_.compare(lineAt, key.size(), key) != 0) return HashLine::kAbsent;
-  const auto value = ReadManifestValue(text_, key, static_cast<text::Pos>(lineAt));
-  const auto parsed = value ? ParseHashValue(value->value) : std::nullopt;
-  if (!parsed) return HashLine::kMalformed;
+ManifestReader::Line ManifestReader::LineAt(text::Pos lineAt, std::string_view key, std::string& value,
+                                            text::Pos& end) const {
+  const auto at = static_cast<std::size_t>(lineAt);
+  if (lineAt < 0 || at > text_.size() || text_.compare(at, key.size(), key) != 0) return Line::kAbsent;
+  auto found = ReadManifestValue(text_, key, lineAt);
+  if (!found) return Line::kMalformed;
+  value = std::move(found->value);
+  end = found->end;
+  return Line::kPresent;
+}
+
+ManifestReader::Line ManifestReader::ReadLineAfterEntry(std::string_view key, std::string& value) {
+  if (entryLineEnd_ == text::kNotFound) return Line::kAbsent;
+  text::Pos end = 0;
+  const Line line = LineAt(entryLineEnd_ + 2, key, value, end);
+  if (line == Line::kPresent) entryLineEnd_ = end;
+  return line;
+}
+
+ManifestReader::HashLine ManifestReader::ReadEntryHash(int index, FileDigest& digest) {
+  std::string value;
+  const Line line = ReadLineAfterEntry(text::Format("update_hash%d=", index), value);
+  if (line != Line::kPresent) return line;
+  const auto parsed = ParseHashValue(value);
+  if (!parsed) return Line::kMalformed;
   digest = *parsed;
-  return HashLine::kPresent;
+  return Line::kPresent;
+}
+
+ManifestReader::Line ManifestReader::ReadIndexLine(HelperFile& index) const {
+  std::string value;
+  text::Pos end = 0;
+  const Line line = sizeEnd_ == text::kNotFound ? Line::kAbsent : LineAt(sizeEnd_ + 2, "update_index=", value, end);
+  if (line != Line::kPresent) return line;
+  auto parsed = ParseHelperFileValue(value);
+  if (!parsed || parsed->digest.size > kIndexSizeLimit) return Line::kMalformed;
+  index = std::move(*parsed);
+  return Line::kPresent;
 }

@@ -17,6 +17,9 @@ class UpdatePlatform {
 
   // Fills `buffer` with at most `capacity` bytes of the body at `url`; 1 on success, 0 on failure.
   virtual int FetchText(const std::string& url, char* buffer, std::size_t capacity) = 0;
+  // Fetches the body at `url` into `body`; 1 when it is exactly `size` bytes, 0 otherwise. A body
+  // that grows past `size` ends the transfer at once.
+  virtual int FetchExact(const std::string& url, std::size_t size, std::string& body) = 0;
   // Stores the body at `url` as the file `localPath`; 1 on success, 0 on failure.
   // With `expected`, a body of another size or SHA-256 is a failure too. A failed write raises
   // FileError.

@@ -4,6 +4,7 @@
 
 #include "entry_safety.hpp"
 #include "manifest_freshness.hpp"
+#include "release_index.hpp"
 #include "run_report.hpp"
 #include "text.hpp"
 #include "update_manifest.hpp"
@@ -38,11 +39,16 @@ class Run {
   // Reads entry `index` with its hash line; false, reported, when the run must end there.
   bool ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry, std::optional<FileDigest>& digest);
   int InstallEntry(int index, const ManifestFileEntry& entry, const std::optional<FileDigest>& digest);
+  // Reads the index the manifest names, if any, into `body` and `index`; false, reported, when the
+  // run must end there.
+  bool FollowIndex(const ManifestReader& reader, std::string& body, std::optional<ManifestReader>& index,
+                   UpdateManifest& manifest);
 
   UpdatePlatform& platform_;
   const UpdateOptions& options_;
   std::string installDir_;
   std::string url_;
+  bool hashRequired_ = false;
 };
 
 bool Run::SignatureHolds(std::string_view manifest) {
@@ -68,8 +74,8 @@ bool Run::ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry,
     case ManifestReader::HashLine::kPresent: digest = found; break;
     case ManifestReader::HashLine::kAbsent:
       digest.reset();
-      // A signature covers the installed bytes only through their hashes.
-      if (options_.publicKey) return Fail(RunEvent::kHashMissing, index);
+      // A signature, or an index's hash, covers the installed bytes only through their hashes.
+      if (hashRequired_) return Fail(RunEvent::kHashMissing, index);
       break;
   }
   return true;
@@ -93,6 +99,24 @@ int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::opti
     return Fail(RunEvent::kDownloadFailed, index, remoteAddress);
   Report(RunEvent::kDownloaded, index, localPath);
   return 1;
+}
+
+bool Run::FollowIndex(const ManifestReader& reader, std::string& body, std::optional<ManifestReader>& index,
+                      UpdateManifest& manifest) {
+  HelperFile line;
+  switch (reader.ReadIndexLine(line)) {
+    case ManifestReader::Line::kAbsent: return true;
+    case ManifestReader::Line::kMalformed: return Fail(RunEvent::kIndexMalformed);
+    case ManifestReader::Line::kPresent: break;
+  }
+  const std::string address = url_ + line.from;
+  if (FetchReleaseIndex(platform_, url_, line, body) != IndexFetch::kFetched)
+    return Fail(RunEvent::kIndexFailed, -1, address);
+  Report(RunEvent::kIndexRead, -1, address);
+  index.emplace(body);
+  if (!index->ReadIndexCount(manifest)) return Fail(RunEvent::kCountMissing, -1, index->missingKey());
+  if (manifest.FileCount() <= 0) return Fail(RunEvent::kIndexMalformed, -1, "update_size=");
+  return true;
 }
 
 int Run::Carry() {
@@ -126,17 +150,22 @@ int Run::Carry() {
   }
 
   if (!reader.ReadFileCount(manifest)) return Fail(RunEvent::kCountMissing, -1, reader.missingKey());
+  std::string indexBody;
+  std::optional<ManifestReader> index;
+  if (!FollowIndex(reader, indexBody, index, manifest)) return 0;
+  ManifestReader& entries = index ? *index : reader;
+  hashRequired_ = options_.publicKey || index;
   const std::int32_t count = manifest.FileCount();
   ManifestFileEntry entry;
   std::optional<FileDigest> digest;
-  if (options_.publicKey) {
+  if (hashRequired_) {
     // Every entry is checked before the first folder or file is touched.
-    ManifestReader pass = reader;
+    ManifestReader pass = entries;
     for (std::int32_t i = 0; i < count; ++i)
       if (!ReadEntry(pass, i, entry, digest)) return 0;
   }
   for (std::int32_t i = 0; i < count; ++i) {
-    if (!ReadEntry(reader, i, entry, digest)) return 0;
+    if (!ReadEntry(entries, i, entry, digest)) return 0;
     if (!InstallEntry(i, entry, digest)) return 0;
   }
   Report(RunEvent::kInstalled);

@@ -85,7 +85,7 @@ requests() { sleep 0.1; tail -n +"$(($1 + 1))" "$state/access.log" | cut -f1 | s
 # the run succeeds; for rows whose served files are as published, it must be what happens.
 plan_says() {
   local out rc=0
-  out=$("$publish" plan "$manifest" "$install" ${public_key:+--public-key "$public_key"}) || rc=$?
+  out=$("$publish" plan "$manifest" "$install" --web-root "$www" ${public_key:+--public-key "$public_key"}) || rc=$?
   local paths served_at
   served_at=$(grep -a '^update_url=' "$manifest" | sed 's|^update_url=http://[^/]*||; s/\r$//')
   paths=$(sed -n 's/^entry [0-9]*: downloads <install>\\\(.*\)$/\1/p' <<<"$out" | tr '\\' / | sed "s|^|$served_at/|" | paste -sd' ')
@@ -230,6 +230,91 @@ else
   fresh_release && publish_release --key "$keys/test-private.pem"
   sed -i 's/^update_version=1,0,0,4/update_version=1.0.0.4/' "$manifest" && resign_manifest
   run_row "a newer dotted version, signed" installed "$all"
+fi
+
+# A release of 41 files, most with Chinese names, whose entries do not fit in the manifest: stage
+# puts them in the index /v/1,0,0,4.index, which the manifest names by its SHA-256 and size.
+I=/v/1,0,0,4.index index="$www/v/1,0,0,4.index"
+# plan names files in UTF-8 where nginx logs their GBK bytes: these rows are not planned.
+planned=0
+sign=()
+[ "$mode" = signed ] && sign=(--key "$keys/test-private.pem")
+index_release_files() {  # RELEASE_DIR SEED: the target and 40 files of 2 KiB
+  rm -rf "$1"
+  mkdir -p "$1/地图/北区"
+  cp "$new_target" "$1/Ostravine.exe"
+  for i in $(seq 1 20); do
+    python3 -c 'import sys; sys.stdout.buffer.write(bytes((int(sys.argv[1]) * 7 + n) % 251 for n in range(2048)))' "$2$i" >"$1/地图/图$i.dat"
+    python3 -c 'import sys; sys.stdout.buffer.write(bytes((int(sys.argv[1]) * 3 + n) % 241 for n in range(2048)))' "$2$i" >"$1/地图/北区/第$i区.map"
+  done
+}
+# The request paths nginx logs for release files (UTF-8 paths), in the manifest's order: folders
+# before subfolders, each folder's names by their bytes; GBK bytes as \xXX.
+served_paths() {
+  python3 - "$R" "$@" <<'PY'
+import sys
+base, paths = sys.argv[1], sys.argv[2:]
+def key(p):
+    folder, _, name = p.rpartition("/")
+    return (folder.count("/") + (1 if folder else 0), folder.encode(), name.encode())
+out = []
+for p in sorted(paths, key=key):
+    gbk = p.encode("gbk")
+    out.append(base + "/" + "".join("\\x%02X" % b if b >= 0x80 else chr(b) for b in gbk))
+print(" ".join(out))
+PY
+}
+# An installation of 1,0,0,3 two releases behind: ten files as an earlier release had them, one
+# missing.
+index_install_behind() {
+  rm -rf "${www:?}"/* "$install"
+  index_release_files "$release" 4
+  publish_release "${sign[@]}"
+  index_release_files "$install" 3
+  cp "$updater" "$install/Merovast.exe"
+  cp "$HARNESS_STANDIN_DIR/standin-zh.exe" "$install/Ostravine.exe"
+  for i in 6 7 8 9 10; do cp "$release/地图/图$i.dat" "$install/地图/"; done
+  for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
+    [ "$i" -le 6 ] || cp "$release/地图/北区/第$i区.map" "$install/地图/北区/"
+  done
+  rm "$install/地图/北区/第1区.map"
+}
+behind=(地图/图1.dat 地图/图2.dat 地图/图3.dat 地图/图4.dat 地图/图5.dat 地图/图11.dat 地图/图12.dat 地图/图13.dat
+  地图/图14.dat 地图/图15.dat 地图/图16.dat 地图/图17.dat 地图/图18.dat 地图/图19.dat 地图/图20.dat
+  地图/北区/第1区.map 地图/北区/第2区.map 地图/北区/第3区.map 地图/北区/第4区.map 地图/北区/第5区.map 地图/北区/第6区.map)
+
+index_install_behind
+check "the release is staged with an index" 1 "$(grep -ac '^update_index=.index ' "$manifest")"
+run_row "an index release over an installation two releases behind" installed \
+  "$M $I $(served_paths "${behind[@]}") $R/Ostravine.exe"
+
+rm -f "$install/Ostravine.exe.ran"
+run_row "an index release, the installation current" installed "$M"
+
+cp "$HARNESS_STANDIN_DIR/standin-zh.exe" "$install/Ostravine.exe" && rm -f "$install/Ostravine.exe.ran"
+printf 'old' >"$install/地图/北区/第7区.map"
+run_row "an index release, the target and one file changed" installed \
+  "$M $I $(served_paths 地图/北区/第7区.map) $R/Ostravine.exe"
+
+for fault in "one byte changed" longer shorter "another version's"; do
+  index_install_behind
+  case $fault in
+    "one byte changed") flip_byte "$index" 300 ;;
+    longer) printf 'x' >>"$index" ;;
+    shorter) truncate -s -1 "$index" ;;
+    "another version's")
+      index_release_files "$HARNESS_SCRATCH_DIR/other" 5
+      "$publish" manifest "$HARNESS_SCRATCH_DIR/other" http://127.0.0.1:8081/v/1,0,0,4 "$HARNESS_SCRATCH_DIR/other.htm" >/dev/null
+      cp "$HARNESS_SCRATCH_DIR/other.htm.index" "$index"
+      ;;
+  esac
+  run_row "an index served $fault" refused "$M $I"
+done
+
+if [ "$mode" = signed ]; then
+  index_install_behind
+  flip_byte "$manifest" "$(($(offset_after "update_index=.index ") + 10))"
+  run_row "one byte of the index line changed after signing" refused "$M"
 fi
 
 [ "$failures" -eq 0 ]

@@ -1,7 +1,10 @@
 // merovast-publish as a publisher runs it: release folders on disk with a real 32-bit target,
 // judged by the manifest bytes written, the exit status and the messages.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -464,6 +467,117 @@ TEST_F(PublishCli, ExpiringManifestsAreCheckedPlannedAndRenewed) {
     EXPECT_EQ(refused.err, message);
   }
   EXPECT_EQ(ReadFile(at + "m.htm"), good);
+
+  // A manifest that names a release index is renewed with its index line as it was.
+  ASSERT_EQ(Run({"manifest", release, kUrl, at + "i.htm", "--key", key, "--index"}).status, 0);
+  const std::string indexed = ReadFile(at + "i.htm");
+  const std::size_t indexLine = indexed.find("update_size=1\r\nupdate_index=");
+  ASSERT_NE(indexLine, std::string::npos) << indexed;
+  const Outcome renewedIndex = Run({"renew", at + "i.htm", "--key", key, "--expires-in", "30"});
+  EXPECT_EQ(renewedIndex.status, 0) << renewedIndex.err;
+  const std::string afterRenew = ReadFile(at + "i.htm");
+  EXPECT_NE(afterRenew.find("update_expires="), std::string::npos);
+  EXPECT_NE(afterRenew.find(indexed.substr(indexLine, indexed.find("update_signature=") - indexLine)), std::string::npos)
+      << "the index line and what follows it are kept byte for byte";
+}
+
+// A release whose entries do not fit in the manifest goes to an index beside its version folder,
+// which the manifest names by hash and which check and plan follow through the web root.
+TEST_F(PublishCli, StagesABigReleaseWithAnIndexThatCheckAndPlanFollow) {
+  std::map<std::string, std::string> files{{"readme.txt", "r"}};
+  for (int i = 0; i < 40; ++i)
+    files["地图/北区 " + std::to_string(i) + ".map"] = std::string(2048, static_cast<char>(i));
+  const fs::path release = Release("release", "target-zh.exe", files);
+  const fs::path www = dir_ / "www";  // not there yet: its parent is
+  const Outcome staged = Run({"stage", release.string(), www.string(), kBase});
+  ASSERT_EQ(staged.status, 0) << staged.err;
+  const std::string manifest = ReadFile(www / "update_go/update.htm");
+  const std::string index = ReadFile(www / "v/1,0,0,4.index");
+  EXPECT_EQ(manifest.rfind("update_version=1,0,0,4\r\nupdate_filesize=16384\r\nupdate_url=" + std::string(kBase) +
+                               "/v/1,0,0,4\r\nupdate_size=1\r\nupdate_index=.index ",
+                           0),
+            0u)
+      << manifest;
+  EXPECT_EQ(index.rfind("update_size=42\r\nupdate_name0=readme.txt\r\n", 0), 0u);
+  EXPECT_NE(staged.out.find("created the web root " + www.string() + "\n"), std::string::npos);
+  EXPECT_NE(staged.out.find("wrote " + (www / "v/1,0,0,4.index").string() + " (42 entries, " +
+                            std::to_string(index.size()) + " bytes)"),
+            std::string::npos)
+      << staged.out;
+  EXPECT_FALSE(fs::exists(www / ".stage.lock"));
+
+  const std::string served = (www / "update_go/update.htm").string();
+  const Outcome checked = Run({"check", served, "--web-root", www.string(), "--release", release.string()});
+  EXPECT_EQ(checked.status, 0) << checked.err;
+  EXPECT_NE(checked.out.find("update_size=1\nupdate_index=" + std::string(kBase) +
+                             "/v/1,0,0,4.index: " + std::to_string(index.size()) + " bytes, update_size=42\n"),
+            std::string::npos)
+      << checked.out;
+  EXPECT_NE(checked.out.find("/v/1,0,0,4/\xB5\xD8\xCD\xBC/\xB1\xB1\xC7\xF8 39.map -> <install>\\\xB5\xD8\xCD\xBC\\"),
+            std::string::npos);
+  const Outcome unchecked = Run({"check", served});
+  EXPECT_EQ(unchecked.status, 1);
+  EXPECT_NE(unchecked.err.find("is not checked: give --web-root"), std::string::npos);
+  const fs::path install = Release("install", "", {});
+  const Outcome planned = Run({"plan", served, install.string(), "--web-root", www.string()});
+  EXPECT_EQ(planned.status, 0) << planned.out;
+  EXPECT_NE(planned.out.find("entry 41: downloads <install>\\Ostravine.exe\n"), std::string::npos);
+
+  // Staged again: the same bytes. An index of other bytes, or a second stage at work, is refused.
+  const auto tree = Tree(www);
+  EXPECT_EQ(Run({"stage", release.string(), www.string(), kBase}).status, 0);
+  EXPECT_EQ(Tree(www), tree);
+  {
+    const int lock = ::open((www / ".stage.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    const Outcome busy = Run({"stage", release.string(), www.string(), kBase});
+    EXPECT_EQ(busy.status, 1);
+    EXPECT_EQ(busy.err, "merovast-publish: " + www.string() +
+                            ": another merovast-publish stage is staging into this web root; try again once it has "
+                            "finished\n");
+    ::close(lock);
+    fs::remove(www / ".stage.lock");
+  }
+  WriteFile(www / "v/1,0,0,4.index", index + "\r\n");
+  const Outcome changed = Run({"stage", release.string(), www.string(), kBase});
+  EXPECT_EQ(changed.status, 1);
+  EXPECT_NE(changed.err.find("1,0,0,4.index: already holds another index of this version"), std::string::npos);
+  const Outcome tampered = Run({"check", served, "--web-root", www.string()});
+  EXPECT_EQ(tampered.status, 1);
+  EXPECT_NE(tampered.err.find("its update_index= line says " + std::to_string(index.size())), std::string::npos);
+
+  // manifest writes the index next to OUTPUT and says where to serve it; a small release takes one
+  // with --index; --since does not combine with it.
+  const fs::path output = dir_ / "update.htm";
+  const Outcome written = Run({"manifest", release.string(), kUrl, output.string()});
+  EXPECT_EQ(written.status, 0) << written.err;
+  EXPECT_EQ(written.out, output.string() + ".index: serve it at " + kUrl + ".index\n");
+  EXPECT_EQ(ReadFile(output.string() + ".index"), index);
+  EXPECT_EQ(Run({"manifest", release.string(), kUrl}).status, 1) << "an index needs OUTPUT";
+  const Outcome small = Run({"manifest", Sample("small").string(), kUrl, output.string(), "--index"});
+  EXPECT_EQ(small.status, 0) << small.err;
+  EXPECT_NE(ReadFile(output).find("update_size=1\r\nupdate_index=.index "), std::string::npos);
+  const Outcome since =
+      Run({"manifest", release.string(), kUrl, output.string(), "--index", "--since", release.string()});
+  EXPECT_EQ(since.status, 1);
+  EXPECT_EQ(since.err,
+            "merovast-publish: --since and --index do not combine: a patch lists only what changed since one "
+            "release\n");
+
+  // 5,000 files with Chinese names in three folder levels, in one command.
+  std::map<std::string, std::string> many;
+  for (int i = 0; i < 4999; ++i) {
+    const std::string folders[] = {"", "地图" + std::to_string(i % 7) + "/",
+                                   "地图" + std::to_string(i % 7) + "/北区 " + std::to_string(i % 5) + "/"};
+    many[folders[i % 3] + "文件" + std::to_string(i) + ".dat"] = std::to_string(i);
+  }
+  const fs::path large = Release("large", "target-zh.exe", many);
+  const Outcome stagedLarge = Run({"stage", large.string(), (dir_ / "www-large").string(), kBase});
+  EXPECT_EQ(stagedLarge.status, 0) << stagedLarge.err;
+  EXPECT_EQ(ReadFile(dir_ / "www-large/v/1,0,0,4.index").rfind("update_size=5000\r\n", 0), 0u);
+  const Outcome checkedLarge = Run({"check", (dir_ / "www-large/update_go/update.htm").string(), "--web-root",
+                                    (dir_ / "www-large").string(), "--release", large.string()});
+  EXPECT_EQ(checkedLarge.status, 0) << checkedLarge.err;
 }
 
 // A patch lists what differs from the base and the target; a folder counts as present when

@@ -37,6 +37,14 @@ class FakePlatform : public UpdatePlatform {
     return 1;
   }
 
+  int FetchExact(const std::string& url, std::size_t size, std::string& body) override {
+    requests.push_back(url);
+    auto it = served.find(url);
+    if (it == served.end()) return 0;
+    body = it->second.substr(0, size);
+    return it->second.size() == size ? 1 : 0;
+  }
+
   int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) override {
     requests.push_back(url);
     const auto slash = localPath.rfind('\\');

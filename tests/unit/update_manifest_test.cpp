@@ -228,9 +228,87 @@ TEST(ManifestExpiry, OnlyTheLineRightAfterTheUrlLine) {
     }
   }
   // The count is still found after it.
-  ManifestReader reader(kHeader + line + "update_size=3\r\n");
+  const std::string manifest = kHeader + line + "update_size=3\r\n";
+  ManifestReader reader(manifest);
   UpdateManifest m;
   ASSERT_TRUE(reader.ReadHeader(m));
   ASSERT_TRUE(reader.ReadFileCount(m));
   EXPECT_EQ(m.FileCount(), 3);
+}
+
+TEST(ManifestIndexLine, StandsDirectlyAfterTheCountAndIsReadFromTheRight) {
+  const std::string hex(64, 'a');
+  struct Row {
+    std::string afterCount;  // the text right after the update_size line
+    ManifestReader::Line line;
+    std::string from;
+    std::int32_t size;
+  };
+  const std::vector<Row> rows{
+      {"update_index=.index " + hex + " 120\r\n", ManifestReader::Line::kPresent, ".index", 120},
+      {"update_index= my dir/1,0,0,4.index " + hex + " 0 \r\n", ManifestReader::Line::kPresent, "my dir/1,0,0,4.index",
+       0},
+      {"update_index=a  " + hex + " 7\r\n", ManifestReader::Line::kPresent, "a ", 7},
+      {"update_index=.index " + hex + " 67108864\r\n", ManifestReader::Line::kPresent, ".index", 64 << 20},
+      // Malformed: beyond the size an updater fetches, no from, a short hash, upper case, a leading
+      // zero, no size, no CR LF.
+      {"update_index=.index " + hex + " 67108865\r\n", ManifestReader::Line::kMalformed, "", 0},
+      {"update_index=" + hex + " 12\r\n", ManifestReader::Line::kMalformed, "", 0},
+      {"update_index=.index " + hex.substr(1) + " 12\r\n", ManifestReader::Line::kMalformed, "", 0},
+      {"update_index=.index " + std::string(64, 'A') + " 12\r\n", ManifestReader::Line::kMalformed, "", 0},
+      {"update_index=.index " + hex + " 012\r\n", ManifestReader::Line::kMalformed, "", 0},
+      {"update_index=.index " + hex + "\r\n", ManifestReader::Line::kMalformed, "", 0},
+      {"update_index=.index " + hex + " 12", ManifestReader::Line::kMalformed, "", 0},
+      // The key standing anywhere else is no index line.
+      {"\r\nupdate_index=.index " + hex + " 12\r\n", ManifestReader::Line::kAbsent, "", 0},
+      {"x update_index=.index " + hex + " 12\r\n", ManifestReader::Line::kAbsent, "", 0},
+  };
+  for (const Row& row : rows) {
+    const std::string manifest = kHeader + "update_size=1\r\n" + row.afterCount;
+    ManifestReader reader(manifest);
+    UpdateManifest m;
+    ASSERT_TRUE(reader.ReadHeader(m));
+    HelperFile index;
+    EXPECT_EQ(reader.ReadIndexLine(index), ManifestReader::Line::kAbsent) << "read only after the count";
+    ASSERT_TRUE(reader.ReadFileCount(m));
+    EXPECT_EQ(reader.ReadIndexLine(index), row.line) << row.afterCount;
+    if (row.line != ManifestReader::Line::kPresent) continue;
+    EXPECT_EQ(index.from, row.from);
+    EXPECT_EQ(index.digest.size, row.size);
+    EXPECT_EQ(HexOf(index.digest.sha256), hex);
+  }
+  // Before the count, or ahead of the header, it is no index line either.
+  const std::string manifest = "update_index=.index " + hex + " 1\r\n" + kHeader + "update_size=1\r\n";
+  ManifestReader before(manifest);
+  UpdateManifest m;
+  HelperFile index;
+  ASSERT_TRUE(before.ReadHeader(m) && before.ReadFileCount(m));
+  EXPECT_EQ(before.ReadIndexLine(index), ManifestReader::Line::kAbsent);
+}
+
+// Each search goes on from the previous match: an index of 100,000 entries with double-byte names
+// is read whole (a reader that searched from the start for every key would not end in a test's time).
+TEST(ManifestEntries, AHundredThousandEntryIndexIsReadInOnePass) {
+  constexpr int kCount = 100000;
+  std::string index = text::Format("update_size=%d\r\n", kCount);
+  index.reserve(static_cast<std::size_t>(kCount) * 160);
+  const std::string hash = std::string(64, 'c') + " 4096";
+  for (int i = 0; i < kCount; ++i)
+    index += text::Format("update_name%d=\xB5\xD8\xCD\xBC%d.dat\r\nupdate_from%d=/d%d\r\nupdate_to%d=\\d%d\r\n", i, i,
+                          i, i % 50, i, i % 50) +
+             text::Format("update_hash%d=%s\r\n", i, hash.c_str());
+  ManifestReader reader(index);
+  UpdateManifest m;
+  ASSERT_TRUE(reader.ReadIndexCount(m));
+  ASSERT_EQ(m.FileCount(), kCount);
+  ManifestFileEntry entry;
+  FileDigest digest;
+  int read = 0;
+  for (int i = 0; i < kCount && reader.ReadEntry(i, entry); ++i)
+    read += reader.ReadEntryHash(i, digest) == ManifestReader::Line::kPresent ? 1 : 0;
+  EXPECT_EQ(read, kCount);
+  EXPECT_EQ(entry.name,
+            "\xB5\xD8\xCD\xBC"
+            "99999.dat");
+  EXPECT_EQ(entry.to, "\\d49");
 }

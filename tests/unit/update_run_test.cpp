@@ -301,3 +301,129 @@ TEST_F(SignedUpdateRunTest, AnExpiredOrOlderManifestIsRefusedBeforeTheTargetCoun
   Publish(Manifest("1,0,0,3", "5", "update_expires=junk\r\n" + entries));
   EXPECT_EQ(UpdateRun(fake), 1) << "current";
 }
+
+namespace {
+
+// A manifest whose entries are in an index served at kFiles + ".index", by the index's hash.
+std::string IndexLine(const std::string& index) {
+  return "update_index=.index " + HashValue(FakePlatform::DigestOf(index)) + "\r\n";
+}
+
+}  // namespace
+
+TEST_F(UpdateRunTest, AnIndexNamedByItsHashReplacesTheManifestsEntries) {
+  Serve("/a", "new a");
+  Serve("/sub/b", "new b");
+  Serve("/Ostravine.exe", "new exe");
+  const std::string index = "update_size=3\r\n" + Entry(0, "a", "", "") + Hash(0, "new a") +
+                            Entry(1, "b", "/sub", "\\sub") + Hash(1, "new b") + Entry(2, "Ostravine.exe", "", "") +
+                            Hash(2, "new exe");
+  // The manifest's own list makes an updater that does not know the index line fail.
+  const std::string manifest = Manifest("2", "5", "update_size=1\r\n" + IndexLine(index));
+  const std::string otherVersion = text::ReplaceAll(index, Hash(0, "new a"), Hash(0, "old a"));
+  std::string flipped = index;
+  flipped[40] ^= 1;
+  struct Row {
+    const char* what;
+    std::string served;  // the index as served; "" when it is not served at all
+    int result;
+    std::vector<std::string> requests;
+  };
+  const std::string indexAddress = kFiles + ".index";
+  const std::vector<Row> rows{
+      {"the index as named",
+       index,
+       1,
+       {ManifestUrl(), indexAddress, kFiles + "/a", kFiles + "/sub/b", kFiles + "/Ostravine.exe"}},
+      {"one byte changed", flipped, 0, {ManifestUrl(), indexAddress}},
+      {"longer", index + "\r\n", 0, {ManifestUrl(), indexAddress}},
+      {"shorter", index.substr(0, index.size() - 1), 0, {ManifestUrl(), indexAddress}},
+      {"another version's", otherVersion, 0, {ManifestUrl(), indexAddress}},
+      {"not served", "", 0, {ManifestUrl(), indexAddress}},
+  };
+  for (const Row& row : rows) {
+    fake = FakePlatform();
+    fake.files["D:\\app\\Ostravine.exe"] = "old exe";
+    Serve("/a", "new a");
+    Serve("/sub/b", "new b");
+    Serve("/Ostravine.exe", "new exe");
+    if (!row.served.empty()) fake.served[indexAddress] = row.served;
+    Publish(manifest);
+    EXPECT_EQ(UpdateRun(fake), row.result) << row.what;
+    EXPECT_EQ(fake.requests, row.requests) << row.what;
+    if (row.result == 0) {
+      EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"D:\\app\\Ostravine.exe", "old exe"}})) << row.what;
+      EXPECT_EQ(fake.folders, std::set<std::string>{"D:\\app"}) << row.what;
+    } else {
+      EXPECT_EQ(fake.files["D:\\app\\sub\\b"], "new b");
+      EXPECT_EQ(fake.files["D:\\app\\Ostravine.exe"], "new exe");
+    }
+  }
+
+  // A current installation never asks for the index.
+  fake = FakePlatform();
+  fake.targetVersion = "2";
+  fake.targetSize = 5;
+  Publish(manifest);
+  EXPECT_EQ(UpdateRun(fake), 1);
+  EXPECT_EQ(fake.requests, std::vector<std::string>{ManifestUrl()});
+}
+
+TEST_F(UpdateRunTest, AnIndexIsRefusedWholeBeforeAnythingIsTouched) {
+  Serve("/a", "a");
+  Serve("/b", "b");
+  const std::string hashed = Entry(0, "a", "", "\\x") + Hash(0, "a");
+  struct Row {
+    const char* what;
+    std::string tail;  // the manifest after its header
+    std::string index;
+    std::vector<std::string> requests;
+  };
+  const std::string indexAddress = kFiles + ".index";
+  const std::string big = "update_index=.index " + std::string(64, 'a') + " 67108865\r\n";
+  const std::vector<Row> rows{
+      {"a malformed index line", "update_size=1\r\nupdate_index=.index 12\r\n", "", {ManifestUrl()}},
+      {"a size beyond 64 MiB", "update_size=1\r\n" + big, "", {ManifestUrl()}},
+      {"a count of 0 in the index", "", "update_size=0\r\n" + hashed, {ManifestUrl(), indexAddress}},
+      {"no count in the index", "", hashed, {ManifestUrl(), indexAddress}},
+      {"an entry without a hash line",
+       "",
+       "update_size=2\r\n" + hashed + Entry(1, "b", "", ""),
+       {ManifestUrl(), indexAddress}},
+      {"an unsafe entry",
+       "",
+       "update_size=2\r\n" + hashed + Entry(1, "..\\b", "", "") + Hash(1, "b"),
+       {ManifestUrl(), indexAddress}},
+      {"a missing entry",
+       "",
+       "update_size=3\r\n" + hashed + Entry(1, "b", "", "") + Hash(1, "b"),
+       {ManifestUrl(), indexAddress}},
+  };
+  for (const Row& row : rows) {
+    fake.requests.clear();
+    fake.served[indexAddress] = row.index;
+    Publish(Manifest("2", "5", row.tail.empty() ? "update_size=1\r\n" + IndexLine(row.index) : row.tail));
+    EXPECT_EQ(UpdateRun(fake), 0) << row.what;
+    EXPECT_EQ(fake.requests, row.requests) << row.what;
+    EXPECT_TRUE(fake.files.empty()) << row.what;
+    EXPECT_EQ(fake.folders, std::set<std::string>{"D:\\app"}) << row.what;
+  }
+}
+
+TEST_F(SignedUpdateRunTest, TheSignatureCoversTheIndexLineAndTheLineTheIndex) {
+  Serve("/a", "a");
+  const std::string index = "update_size=1\r\n" + Entry(0, "a", "", "") + Hash(0, "a");
+  fake.served[kFiles + ".index"] = index;
+  fake.signatureValid = true;
+  const std::string manifest = Manifest("3", "5", "update_size=1\r\n" + IndexLine(index));
+  Publish(Signed(manifest));
+  EXPECT_EQ(UpdateRun(fake, options), 1);
+  EXPECT_EQ(fake.signedTexts.back(), manifest);
+  EXPECT_EQ(fake.files["D:\\app\\a"], "a");
+  // The old updater's view: the manifest's own count names an entry that is not there.
+  fake = FakePlatform();
+  fake.signatureValid = true;
+  Publish(Signed(text::ReplaceAll(manifest, "update_index=", "update_other=")));
+  EXPECT_EQ(UpdateRun(fake, options), 0);
+  EXPECT_EQ(fake.requests, std::vector<std::string>{ManifestUrl()});
+}

@@ -245,3 +245,24 @@ TEST_F(TransferTest, AFileIsCurrentOnlyWithExactlyTheExpectedBytes) {
   ASSERT_TRUE(harness::WaitForFile(ready, 10000));
   EXPECT_FALSE(IsFileCurrent(Ansi(dest_), old)) << "a file held without sharing cannot be read";
 }
+
+TEST_F(TransferTest, AnExactFetchKeepsOnlyABodyOfExactlyTheStatedSize) {
+  const std::string body = harness::PatternBytes(23456);
+  harness::ServeFaults();
+  harness::SetReply("/index", Reply{.body = body});
+  harness::SetReply("/missing", Reply{.status = 404, .body = body});
+  harness::SetReply("/short", Reply{.body = body.substr(0, 4000), .contentLength = 23456});
+  // A body longer than stated ends the transfer as soon as it shows, not when the server stops.
+  harness::SetReply("/endless", Reply{.body = body + body, .contentLength = 2000000000, .stallSeconds = 60});
+  std::string got;
+  EXPECT_EQ(FetchExact(kBase + "/index", body.size(), got), 1);
+  EXPECT_TRUE(got == body);
+  for (const auto& [path, size] :
+       {std::pair{"/index", body.size() - 1}, std::pair{"/index", body.size() + 1}, std::pair{"/index", std::size_t{0}},
+        std::pair{"/missing", body.size()}, std::pair{"/short", body.size()}}) {
+    EXPECT_EQ(FetchExact(kBase + path, size, got), 0) << path << " " << size;
+  }
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(FetchExact(kBase + "/endless", body.size(), got), 0);
+  EXPECT_LT(GetTickCount() - start, 30000u);
+}

@@ -11,6 +11,7 @@
 #include "install_paths.hpp"
 #include "release_names.hpp"
 #include "run_report.hpp"
+#include "served_file.hpp"
 #include "text.hpp"
 #include "update_platform.hpp"
 #include "update_run.hpp"
@@ -25,11 +26,18 @@ constexpr const char* kInstall = "<install>";
 // noted, transfers are assumed to succeed, and what is already on disk is read for real.
 class FolderPlatform : public UpdatePlatform {
  public:
-  FolderPlatform(std::string manifest, fs::path root) : manifest_(std::move(manifest)), root_(std::move(root)) {}
+  FolderPlatform(std::string manifest, fs::path root, std::optional<fs::path> webRoot)
+      : manifest_(std::move(manifest)), root_(std::move(root)), webRoot_(std::move(webRoot)) {}
 
   int FetchText(const std::string&, char* buffer, std::size_t capacity) override {
     std::memcpy(buffer, manifest_.data(), std::min(capacity, manifest_.size()));
     return 1;
+  }
+  int FetchExact(const std::string& url, std::size_t size, std::string& body) override {
+    auto served = webRoot_ ? ReadServedFile(*webRoot_, url) : std::nullopt;
+    if (!served) return 0;
+    body = std::move(*served);
+    return body.size() == size ? 1 : 0;
   }
   int DownloadToFile(const std::string&, const std::string&, const FileDigest*) override { return 1; }
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override {
@@ -134,13 +142,14 @@ class FolderPlatform : public UpdatePlatform {
 
   std::string manifest_;
   fs::path root_;
+  std::optional<fs::path> webRoot_;
   std::set<std::u32string> created_;
 };
 
 // Each step of the run as one line.
 class PlanSteps : public RunReport {
  public:
-  explicit PlanSteps(std::vector<std::string>& steps) : steps_(steps) {}
+  PlanSteps(std::vector<std::string>& steps, bool webRoot) : steps_(steps), webRoot_(webRoot) {}
 
   void Report(RunEvent event, int entry, std::string_view detail) override {
     const std::string d(NameFromServed(detail).empty() ? detail : NameFromServed(detail));
@@ -156,6 +165,12 @@ class PlanSteps : public RunReport {
       case RunEvent::kOlderRelease: Add("stops: the release is older than the installed " + d); break;
       case RunEvent::kTargetCurrent: Add("the target is current: nothing is downloaded"); break;
       case RunEvent::kCountMissing: Add("stops: " + d + " is missing"); break;
+      case RunEvent::kIndexMalformed: Add("stops: the index line or the index's " + d + " is malformed"); break;
+      case RunEvent::kIndexFailed:
+        Add("stops: the index " + d + " cannot be had with its size and SHA-256" +
+            (webRoot_ ? "" : " (no --web-root)"));
+        break;
+      case RunEvent::kIndexRead: Add("reads the entries from the index " + d); break;
       case RunEvent::kEntryMissing: Add(at + "stops: " + d + " is missing"); break;
       case RunEvent::kEntryUnsafe: Add(at + "stops: refused, " + d); break;
       case RunEvent::kHashMalformed: Add(at + "stops: its hash line is malformed"); break;
@@ -172,15 +187,16 @@ class PlanSteps : public RunReport {
  private:
   void Add(std::string line) { steps_.push_back(std::move(line)); }
   std::vector<std::string>& steps_;
+  bool webRoot_;
 };
 
 }  // namespace
 
 InstallPlan PlanInstall(const std::string& manifest, const fs::path& installDir,
-                        const std::optional<PublicKey>& publicKey) {
+                        const std::optional<PublicKey>& publicKey, const std::optional<fs::path>& webRoot) {
   InstallPlan plan;
-  FolderPlatform platform(manifest, installDir);
-  PlanSteps steps(plan.steps);
+  FolderPlatform platform(manifest, installDir, webRoot);
+  PlanSteps steps(plan.steps, webRoot.has_value());
   plan.steps.push_back(text::Format("the installed target: version \"%s\", %d bytes",
                                     NameFromServed(platform.GetTargetVersion()).c_str(), platform.GetTargetFileSize()));
   UpdateOptions options{publicKey, &steps};

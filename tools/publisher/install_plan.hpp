@@ -16,5 +16,7 @@ struct InstallPlan {
 
 // The installation in `installDir` is named "<install>" in the steps. The target's version is
 // read with the project's PE reader, as the updater's probe reads it.
+// A release index the manifest names is read from below `webRoot`, as the server would serve it.
 InstallPlan PlanInstall(const std::string& manifest, const std::filesystem::path& installDir,
-                        const std::optional<PublicKey>& publicKey);
+                        const std::optional<PublicKey>& publicKey,
+                        const std::optional<std::filesystem::path>& webRoot = std::nullopt);

@@ -27,13 +27,13 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT]\n"
-    "         [--key PRIVATE_KEY_FILE] [--since BASE_DIR] [--no-hashes] [EXPIRY]\n"
+    "         [--key PRIVATE_KEY_FILE] [--since BASE_DIR] [--no-hashes] [--index] [EXPIRY]\n"
     "       merovast-publish stage RELEASE_DIR WEB_ROOT URL_BASE [--key PRIVATE_KEY_FILE]\n"
-    "         [--since BASE_DIR] [--allow-downgrade] [--no-hashes] [EXPIRY]\n"
+    "         [--since BASE_DIR] [--allow-downgrade] [--no-hashes] [--index] [EXPIRY]\n"
     "       merovast-publish renew MANIFEST --key PRIVATE_KEY_FILE EXPIRY\n"
     "       merovast-publish keygen PRIVATE_KEY_FILE\n"
-    "       merovast-publish check MANIFEST [--public-key KEY] [--release RELEASE_DIR]\n"
-    "       merovast-publish plan MANIFEST INSTALL_DIR [--public-key KEY]\n"
+    "       merovast-publish check MANIFEST [--public-key KEY] [--release RELEASE_DIR] [--web-root DIR]\n"
+    "       merovast-publish plan MANIFEST INSTALL_DIR [--public-key KEY] [--web-root DIR]\n"
     "\n"
     "stage     copies the release to WEB_ROOT/v/VERSION under the names the server must hold, then\n"
     "          points WEB_ROOT/update_go/update.htm at URL_BASE/v/VERSION (URL_BASE: where WEB_ROOT\n"
@@ -60,6 +60,11 @@ constexpr const char* kUsage =
     "                        BASE_DIR, and the target: BASE_DIR must be the only older version still\n"
     "                        installed.\n"
     "--no-hashes             no hash line (SHA-256 and size) after each entry.\n"
+    "--index                 the entries go to a release index that the manifest names by its SHA-256\n"
+    "                        (stage: WEB_ROOT/v/VERSION.index; manifest: OUTPUT.index), as they do\n"
+    "                        anyway when they do not fit in the manifest's 5000 bytes.\n"
+    "--web-root DIR          the folder served at update_url's host: where check and plan find the\n"
+    "                        release index that a manifest names.\n"
     "EXPIRY: --expires-in DAYS or --expires-at YYYY-MM-DDTHH:MM:SSZ (UTC): an updater with a built-in\n"
     "                        key refuses the manifest from then on; renew it before. Default: none.\n"
     "Options may stand anywhere after the command.\n"
@@ -89,11 +94,12 @@ struct CommandSpec {
 const std::map<std::string, CommandSpec>& Commands() {
   static const std::map<std::string, CommandSpec> commands{
       {"keygen", {1, 1, {}, {}}},
-      {"manifest", {2, 3, {"--key", "--since", "--expires-in", "--expires-at"}, {"--no-hashes"}}},
-      {"stage", {3, 3, {"--key", "--since", "--expires-in", "--expires-at"}, {"--allow-downgrade", "--no-hashes"}}},
+      {"manifest", {2, 3, {"--key", "--since", "--expires-in", "--expires-at"}, {"--no-hashes", "--index"}}},
+      {"stage",
+       {3, 3, {"--key", "--since", "--expires-in", "--expires-at"}, {"--allow-downgrade", "--no-hashes", "--index"}}},
       {"renew", {1, 1, {"--key", "--expires-in", "--expires-at"}, {}}},
-      {"check", {1, 1, {"--public-key", "--release"}, {}}},
-      {"plan", {2, 2, {"--public-key"}, {}}},
+      {"check", {1, 1, {"--public-key", "--release", "--web-root"}, {}}},
+      {"plan", {2, 2, {"--public-key", "--web-root"}, {}}},
   };
   return commands;
 }
@@ -141,6 +147,20 @@ std::optional<UtcSeconds> ExpiresOption(const CommandLine& line) {
   return ExpiryOption(line.Option("--expires-in"), line.Option("--expires-at"), UtcNow(), std::cerr);
 }
 
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  out.close();
+  if (!out) throw PublishError(path + ": cannot be written");
+}
+
+std::optional<std::filesystem::path> WebRootOption(const CommandLine& line) {
+  const auto dir = line.Option("--web-root");
+  if (!dir) return std::nullopt;
+  if (!std::filesystem::is_directory(*dir)) throw PublishError(*dir + ": not a folder");
+  return std::filesystem::path(*dir);
+}
+
 std::string ReadManifestFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw PublishError(path + ": cannot be read");
@@ -170,15 +190,22 @@ int Publish(const CommandLine& line) {
     patch = PatchSince(release, root, ScanRelease(*base, false), *base);
     release = patch->release;
   }
-  const std::string manifest = WriteManifest(release, line.operands[1], key ? &*key : nullptr, ExpiresOption(line));
+  if (patch && line.Flag("--index"))
+    throw PublishError("--since and --index do not combine: a patch lists only what changed since one release");
+  const IndexUse use = line.Flag("--index") ? IndexUse::kAlways : patch ? IndexUse::kNever : IndexUse::kWhenNeeded;
+  const WrittenManifest written =
+      WriteManifestOrIndex(release, line.operands[1], key ? &*key : nullptr, use, ExpiresOption(line));
   if (line.operands.size() == 2) {
-    std::cout << manifest;
+    if (written.index) throw PublishError("the entries go to a release index, written next to OUTPUT: give OUTPUT");
+    std::cout << written.manifest;
   } else {
     const std::string& output = line.operands[2];
-    std::ofstream out(output, std::ios::binary | std::ios::trunc);
-    out << manifest;
-    out.close();
-    if (!out) throw PublishError(output + ": cannot be written");
+    // The index first: a manifest is never there without the index it names.
+    if (written.index) WriteFile(output + ".index", *written.index);
+    WriteFile(output, written.manifest);
+    std::string url = line.operands[1];
+    while (!url.empty() && url.back() == '/') url.pop_back();
+    if (written.index) std::cout << output << ".index: serve it at " << url << kIndexFrom << "\n";
   }
   if (patch) ReportRemoved(*patch, *line.Option("--since"));
   return 0;
@@ -191,6 +218,7 @@ int Stage(const CommandLine& line) {
       !line.Flag("--no-hashes"), key ? &*key : nullptr};
   if (const auto base = line.Option("--since")) request.since = *base;
   request.expires = ExpiresOption(line);
+  request.index = line.Flag("--index");
   StageRelease(request, std::cout, std::cerr);
   return 0;
 }
@@ -213,7 +241,8 @@ int Check(const CommandLine& line) {
   const auto release = line.Option("--release");
   if (release && !std::filesystem::is_directory(*release)) throw PublishError(*release + ": not a folder");
   const std::string bytes = ReadManifestFile(path);
-  ManifestCheck check = CheckManifest(bytes, key);
+  const std::optional<std::filesystem::path> webRoot = WebRootOption(line);
+  ManifestCheck check = CheckManifest(bytes, key, webRoot);
   if (release) CheckReleaseFolder(*release, check);
   if (check.headerRead) {
     std::cout << "update_version=" << check.header.update_version << "\n"
@@ -222,9 +251,12 @@ int Check(const CommandLine& line) {
     ReportExpiry(check, key.has_value(), UtcNow(), std::cout);
   }
   if (check.countRead) std::cout << "update_size=" << check.header.FileCount() << "\n";
+  if (check.indexRead)
+    std::cout << "update_index=" << check.indexAddress << ": " << check.index->digest.size
+              << " bytes, update_size=" << check.indexCount.FileCount() << "\n";
   for (const PlannedDownload& download : check.downloads)
     std::cout << download.remoteAddress << " -> " << download.localPath << "\n";
-  if (check.entriesRead) std::cout << bytes.size() << " of " << kManifestLimit << " bytes used\n";
+  if (check.entriesRead || check.index) std::cout << bytes.size() << " of " << kManifestLimit << " bytes used\n";
   for (const std::string& problem : check.problems) std::cerr << path << ": " << problem << "\n";
   return check.problems.empty() ? 0 : 1;
 }
@@ -232,7 +264,8 @@ int Check(const CommandLine& line) {
 int Plan(const CommandLine& line) {
   const std::string& installDir = line.operands[1];
   if (!std::filesystem::is_directory(installDir)) throw PublishError(installDir + ": not a folder");
-  const InstallPlan plan = PlanInstall(ReadManifestFile(line.operands[0]), installDir, PublicKeyOption(line));
+  const InstallPlan plan =
+      PlanInstall(ReadManifestFile(line.operands[0]), installDir, PublicKeyOption(line), WebRootOption(line));
   std::cout << "<install> is " << installDir << "\n";
   for (const std::string& step : plan.steps) std::cout << step << "\n";
   std::cout << (plan.result ? "the update would succeed and start the target\n"

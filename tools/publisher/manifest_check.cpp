@@ -4,6 +4,7 @@
 
 #include "crypto.hpp"
 #include "entry_safety.hpp"
+#include "served_file.hpp"
 #include "text.hpp"
 #include "version_numbers.hpp"
 
@@ -11,15 +12,16 @@ namespace {
 
 class Problems {
  public:
-  Problems(std::string_view bytes, std::vector<std::string>& out) : bytes_(bytes), out_(out) {}
+  Problems(std::string_view bytes, std::vector<std::string>& out, std::string prefix = {})
+      : bytes_(bytes), out_(out), prefix_(std::move(prefix)) {}
 
   int LineOf(text::Pos pos) const {
     return 1 + static_cast<int>(std::count(bytes_.begin(), bytes_.begin() + std::max<text::Pos>(pos, 0), '\n'));
   }
   void At(text::Pos pos, const std::string& what) {
-    out_.push_back(text::Format("line %d: %s", LineOf(pos), what.c_str()));
+    out_.push_back(prefix_ + text::Format("line %d: %s", LineOf(pos), what.c_str()));
   }
-  void Add(const std::string& what) { out_.push_back(what); }
+  void Add(const std::string& what) { out_.push_back(prefix_ + what); }
 
   // Says why a key the reader needed was not found where it looked.
   void Missing(const std::string& key) {
@@ -39,17 +41,98 @@ class Problems {
  private:
   std::string_view bytes_;
   std::vector<std::string>& out_;
+  std::string prefix_;
 };
 
+// The entry names update_name0= on that the text holds, each searched on from the previous one
+// first, so that a long index is counted in one pass.
 int CountNameKeys(std::string_view text) {
   int names = 0;
-  while (text::Find(text, text::Format("update_name%d=", names), 0) != text::kNotFound) ++names;
-  return names;
+  for (text::Pos from = 0;; ++names) {
+    const std::string key = text::Format("update_name%d=", names);
+    text::Pos at = text::FindAtBoundary(text, key, from);
+    if (at == text::kNotFound) at = text::Find(text, key, 0);
+    if (at == text::kNotFound) return names;
+    from = at;
+  }
+}
+
+// Reads `count` entries as the updater does, noting each planned download and every problem.
+void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, const char* hashRequiredBy,
+                  Problems& problems, ManifestCheck& check, const std::string& url) {
+  const std::string installDir = "<install>";
+  for (int i = 0; i < count; ++i) {
+    ManifestFileEntry entry;
+    if (!reader.ReadEntry(i, entry)) {
+      problems.Missing(reader.missingKey());
+      break;
+    }
+    const text::Pos nameAt = reader.lastKeyAt();
+    const std::string nameKey = text::Format("update_name%d=", i);
+    for (const auto& [key, value] :
+         {std::pair{nameKey, entry.name}, std::pair{text::Format("update_from%d=", i), entry.from},
+          std::pair{text::Format("update_to%d=", i), entry.to}})
+      problems.Tabs(key, value);
+    if (const std::string reason = UnsafeEntryReason(entry); !reason.empty())
+      problems.At(nameAt, text::Format("entry %d is refused by the updater: %s", i, reason.c_str()));
+    FileDigest digest;
+    const auto hash = reader.ReadEntryHash(i, digest);
+    const std::string hashKey = text::Format("update_hash%d=", i);
+    if (hash == ManifestReader::HashLine::kMalformed)
+      problems.At(text::Find(bytes, hashKey, nameAt),
+                  hashKey +
+                      " is malformed, so the updater stops before this entry: it takes 64 digits of [0-9a-f], one "
+                      "space and the size (0 to 2147483647, no leading zero)");
+    else if (hash == ManifestReader::HashLine::kAbsent && hashRequiredBy)
+      problems.At(nameAt, text::Format("entry %d has no hash line, which %s refuses", i, hashRequiredBy));
+    const std::string remoteDir = url + entry.from;
+    const std::string localDir = installDir + entry.to;
+    check.downloads.push_back({entry, remoteDir + "/" + entry.name, localDir + "\\" + entry.name,
+                               hash == ManifestReader::HashLine::kPresent ? std::optional(digest) : std::nullopt});
+  }
+  check.entriesRead = static_cast<int>(check.downloads.size()) == count;
+  const int names = CountNameKeys(reader.text());
+  if (names != count)
+    problems.Add(text::Format("update_size says %d entries, but the %s has %d (update_name0= to update_name%d=)", count,
+                              check.index ? "index" : "manifest", names, names - 1));
+}
+
+// Checks the index the manifest names, as served, as the updater would.
+void CheckIndex(ManifestCheck& check, Problems& problems, const std::string& index) {
+  const HelperFile& line = *check.index;
+  if (index.size() != static_cast<std::size_t>(line.digest.size)) {
+    problems.Add(
+        text::Format("the release index %s is %zu bytes, its update_index= line says %d, so the updater "
+                     "refuses it",
+                     check.indexAddress.c_str(), index.size(), line.digest.size));
+    return;
+  }
+  Sha256 hash;
+  hash.Add(index.data(), index.size());
+  if (hash.Finish() != line.digest.sha256) {
+    problems.Add("the release index " + check.indexAddress +
+                 " does not have the SHA-256 its update_index= line states, so the updater refuses it");
+    return;
+  }
+  check.indexRead = true;
+  Problems indexProblems(index, check.problems, "index ");
+  ManifestReader reader(index);
+  if (!reader.ReadIndexCount(check.indexCount)) {
+    indexProblems.Missing(reader.missingKey());
+    return;
+  }
+  if (check.indexCount.FileCount() <= 0) {
+    indexProblems.Add("update_size= of an index must be 1 or more, or the updater refuses it");
+    return;
+  }
+  CheckEntries(reader, index, check.indexCount.FileCount(), "every updater, for an entry of an index,", indexProblems,
+               check, check.header.update_url);
 }
 
 }  // namespace
 
-ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKey>& publicKey) {
+ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKey>& publicKey,
+                            const std::optional<std::filesystem::path>& webRoot) {
   ManifestCheck check;
   Problems problems(bytes, check.problems);
   if (bytes.size() > kManifestLimit)
@@ -75,7 +158,8 @@ ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKe
       problems.At(static_cast<text::Pos>(signature->signedText.size()), "the signature does not match the public key");
   }
 
-  ManifestReader reader(bytes.substr(0, kManifestLimit));
+  const std::string_view read = bytes.substr(0, kManifestLimit);
+  ManifestReader reader(read);
   check.headerRead = reader.ReadHeader(check.header);
   if (!check.headerRead) {
     problems.Missing(reader.missingKey());
@@ -100,42 +184,36 @@ ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKe
   }
   problems.Tabs("update_size=", check.header.update_size);
 
-  const int count = check.header.FileCount();
-  const std::string installDir = "<install>";
-  for (int i = 0; i < count; ++i) {
-    ManifestFileEntry entry;
-    if (!reader.ReadEntry(i, entry)) {
-      problems.Missing(reader.missingKey());
-      break;
-    }
-    const std::string nameKey = text::Format("update_name%d=", i);
-    for (const auto& [key, value] :
-         {std::pair{nameKey, entry.name}, std::pair{text::Format("update_from%d=", i), entry.from},
-          std::pair{text::Format("update_to%d=", i), entry.to}})
-      problems.Tabs(key, value);
-    if (const std::string reason = UnsafeEntryReason(entry); !reason.empty())
-      problems.At(text::Find(bytes, nameKey, 0),
-                  text::Format("entry %d is refused by the updater: %s", i, reason.c_str()));
-    FileDigest digest;
-    const auto hash = reader.ReadEntryHash(i, digest);
-    const std::string hashKey = text::Format("update_hash%d=", i);
-    if (hash == ManifestReader::HashLine::kMalformed)
-      problems.At(text::Find(bytes, hashKey, text::Find(bytes, nameKey, 0)),
-                  hashKey +
-                      " is malformed, so the updater stops before this entry: it takes 64 digits of [0-9a-f], one "
-                      "space and the size (0 to 2147483647, no leading zero)");
-    else if (hash == ManifestReader::HashLine::kAbsent && publicKey)
-      problems.At(text::Find(bytes, nameKey, 0),
-                  text::Format("entry %d has no hash line, which an updater with a built-in key refuses", i));
-    const std::string remoteDir = check.header.update_url + entry.from;
-    const std::string localDir = installDir + entry.to;
-    check.downloads.push_back({entry, remoteDir + "/" + entry.name, localDir + "\\" + entry.name,
-                               hash == ManifestReader::HashLine::kPresent ? std::optional(digest) : std::nullopt});
+  HelperFile index;
+  switch (reader.ReadIndexLine(index)) {
+    case ManifestReader::Line::kAbsent:
+      CheckEntries(reader, read, check.header.FileCount(), publicKey ? "an updater with a built-in key" : nullptr,
+                   problems, check, check.header.update_url);
+      return check;
+    case ManifestReader::Line::kMalformed:
+      problems.At(text::Find(read, "update_index=", reader.lastKeyAt()),
+                  text::Format("update_index= is malformed, so the updater stops before it asks for the index: it "
+                               "takes the address after update_url, 64 digits of [0-9a-f] and the size (0 to %d, no "
+                               "leading zero), each after one space",
+                               kIndexSizeLimit));
+      return check;
+    case ManifestReader::Line::kPresent: break;
   }
-  check.entriesRead = static_cast<int>(check.downloads.size()) == count;
-  const int names = CountNameKeys(reader.text());
-  if (names != count)
-    problems.Add(text::Format("update_size says %d entries, but the manifest has %d (update_name0= to update_name%d=)",
-                              count, names, names - 1));
+  // The manifest's own entries are not read: they are what an updater that predates the index sees.
+  check.index = index;
+  check.indexAddress = check.header.update_url + index.from;
+  if (!webRoot) {
+    check.indexUnchecked = true;
+    problems.Add("the release index " + check.indexAddress +
+                 " is not checked: give --web-root, the folder served at update_url's host");
+    return check;
+  }
+  const auto served = ReadServedFile(*webRoot, check.indexAddress);
+  if (!served) {
+    problems.Add("the release index " + check.indexAddress + " is not a file below " + webRoot->string() +
+                 ", so the updater cannot fetch it");
+    return check;
+  }
+  CheckIndex(check, problems, *served);
   return check;
 }

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "file_digest.hpp"
+#include "helper_file.hpp"
 #include "manifest_signature.hpp"
 #include "update_manifest.hpp"
 
@@ -25,6 +27,11 @@ struct ManifestCheck {
   UpdateManifest header;
   ManifestReader::ExpiryLine expiry = ManifestReader::ExpiryLine::kAbsent;
   UtcSeconds expires = 0;  // when the expiry line is present
+  std::optional<HelperFile> index;  // the release index the manifest names
+  std::string indexAddress;
+  bool indexRead = false;       // found below the web root with its size and SHA-256
+  bool indexUnchecked = false;  // named, but no web root was given to find it: the last problem says so
+  UpdateManifest indexCount;
   std::vector<PlannedDownload> downloads;
   std::vector<std::string> problems;  // each starts with "line N: " where a line is to blame
 };
@@ -35,4 +42,8 @@ inline constexpr std::size_t kManifestLimit = 5000;
 // Given the public key of a key build, also what that build refuses: a manifest without a
 // valid signature, a malformed expiry line, a version that does not read as numbers and an
 // entry without a hash line. Whether the expiry has passed depends on the day: not judged here.
-ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKey>& publicKey = std::nullopt);
+// Given the web root that update_url's host serves, also the release index the manifest names,
+// with every entry in it; without one, that index is a problem of its own, since nothing about it
+// can be said.
+ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKey>& publicKey = std::nullopt,
+                            const std::optional<std::filesystem::path>& webRoot = std::nullopt);

@@ -5,6 +5,7 @@
 #include <set>
 #include <tuple>
 
+#include "crypto.hpp"
 #include "entry_safety.hpp"
 #include "file_digest.hpp"
 #include "install_paths.hpp"
@@ -13,6 +14,7 @@
 #include "signing_key.hpp"
 #include "manifest_expiry.hpp"
 #include "text.hpp"
+#include "update_manifest.hpp"
 #include "version_numbers.hpp"
 
 namespace {
@@ -34,6 +36,11 @@ std::string Parent(const std::string& folder) {
 
 std::string WriteManifest(const Release& release, std::string_view url, const SigningKey* key,
                           std::optional<UtcSeconds> expires) {
+  return WriteManifestOrIndex(release, url, key, IndexUse::kNever, expires).manifest;
+}
+
+WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view url, const SigningKey* key,
+                                     IndexUse use, std::optional<UtcSeconds> expires) {
   std::vector<ReleaseFile> files = release.files;
   const std::set<std::string> existing(release.existingFolders.begin(), release.existingFolders.end());
   std::set<std::string> foldersWithFiles = existing;
@@ -81,23 +88,45 @@ std::string WriteManifest(const Release& release, std::string_view url, const Si
 
   std::string base(url);
   while (!base.empty() && base.back() == '/') base.pop_back();
-  std::string manifest =
-      text::Format("update_version=%s\r\nupdate_filesize=%lld\r\nupdate_url=%s\r\n%supdate_size=%zu\r\n",
-                   release.version.c_str(), static_cast<long long>(release.targetSize), base.c_str(),
-                   expires ? ExpiryLine(*expires).c_str() : "", files.size());
+  const std::string header =
+      text::Format("update_version=%s\r\nupdate_filesize=%lld\r\nupdate_url=%s\r\n%s", release.version.c_str(),
+                   static_cast<long long>(release.targetSize), base.c_str(),
+                   expires ? ExpiryLine(*expires).c_str() : "");
+  std::string entries = text::Format("update_size=%zu\r\n", files.size());
+  bool everyHash = true;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const ReleaseFile& file = files[i];
     const std::string from = file.folder.empty() ? "" : "/" + ServedPath(file.folder);
     const std::string to = text::ReplaceAll(from, "/", "\\");
-    manifest += text::Format("update_name%zu=%s\r\nupdate_from%zu=%s\r\nupdate_to%zu=%s\r\n", i,
-                             ServedPath(file.name).c_str(), i, from.c_str(), i, to.c_str());
-    if (file.digest) manifest += text::Format("update_hash%zu=%s\r\n", i, HashValue(*file.digest).c_str());
+    entries += text::Format("update_name%zu=%s\r\nupdate_from%zu=%s\r\nupdate_to%zu=%s\r\n", i,
+                            ServedPath(file.name).c_str(), i, from.c_str(), i, to.c_str());
+    if (file.digest) entries += text::Format("update_hash%zu=%s\r\n", i, HashValue(*file.digest).c_str());
+    everyHash = everyHash && file.digest.has_value();
   }
   // The signature line counts towards the bytes the updater reads, and is as long for every signature.
-  const std::size_t total = manifest.size() + (key ? SignatureLine(Signature{}).size() : 0);
+  const std::size_t signatureSize = key ? SignatureLine(Signature{}).size() : 0;
+  const bool fits = header.size() + entries.size() + signatureSize <= kManifestLimit;
+  WrittenManifest written;
+  std::string manifest = header;
+  if (use == IndexUse::kAlways || (use == IndexUse::kWhenNeeded && !fits && everyHash)) {
+    if (!everyHash) throw PublishError("a release index needs a hash line for every file: leave out --no-hashes");
+    Sha256 hash;
+    hash.Add(entries.data(), entries.size());
+    const auto digest = hash.Finish();
+    if (!digest || entries.size() > static_cast<std::size_t>(kIndexSizeLimit))
+      throw PublishError(text::Format("the release index would be %zu bytes; the updater fetches at most %d",
+                                      entries.size(), kIndexSizeLimit));
+    manifest += text::Format("update_size=1\r\nupdate_index=%s %s\r\n", kIndexFrom,
+                             HashValue({*digest, static_cast<std::int32_t>(entries.size())}).c_str());
+    written.index = std::move(entries);
+  } else {
+    manifest += entries;
+  }
+  const std::size_t total = manifest.size() + signatureSize;
   if (total > kManifestLimit)
     throw PublishError(
         text::Format("the manifest would be %zu bytes; the updater reads at most %zu", total, kManifestLimit));
   if (key) manifest += SignatureLine(key->Sign(manifest));
-  return manifest;
+  written.manifest = std::move(manifest);
+  return written;
 }

@@ -17,3 +17,21 @@ class SigningKey;
 // Throws PublishError for whatever the updater cannot carry out.
 std::string WriteManifest(const Release& release, std::string_view url, const SigningKey* key = nullptr,
                           std::optional<UtcSeconds> expires = std::nullopt);
+
+// The release index's from: it is served at update_url followed directly by ".index".
+inline constexpr const char* kIndexFrom = ".index";
+
+enum class IndexUse { kWhenNeeded, kAlways, kNever };
+
+struct WrittenManifest {
+  std::string manifest;
+  std::optional<std::string> index;  // to be served at update_url + kIndexFrom
+};
+
+// As WriteManifest, with the entries in a release index when they do not fit in the manifest's
+// 5000 bytes (kWhenNeeded) or when asked to (kAlways). The manifest then names the index by its
+// SHA-256 and size, and its own list is a count of 1 with no entry: an updater that does not
+// read the index line finds entry 0 missing and stops before it touches anything. An index
+// needs a hash line for every file.
+WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view url, const SigningKey* key, IndexUse use,
+                                     std::optional<UtcSeconds> expires = std::nullopt);

@@ -4,12 +4,16 @@
 
 #include "disk_digest.hpp"
 #include "release.hpp"
+#include "release_names.hpp"
 #include "text.hpp"
 
 void CheckReleaseFolder(const std::filesystem::path& dir, ManifestCheck& check) {
   for (std::size_t i = 0; i < check.downloads.size(); ++i) {
     const PlannedDownload& download = check.downloads[i];
-    const std::string path = dir.string() + download.entry.from + "/" + download.entry.name;
+    // The manifest holds the served (code page 936) names; the release folder the publisher's own.
+    const std::string served = download.entry.from + "/" + download.entry.name;
+    const std::string name = NameFromServed(served);
+    const std::string path = dir.string() + (name.empty() ? served : name);
     const std::string entry = text::Format("entry %zu: ", i) + path;
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) {

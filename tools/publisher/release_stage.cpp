@@ -18,6 +18,7 @@
 #include "text.hpp"
 #include "update_manifest.hpp"
 #include "version_numbers.hpp"
+#include "web_root_lock.hpp"
 
 namespace fs = std::filesystem;
 
@@ -44,11 +45,15 @@ std::optional<std::vector<std::uint64_t>> VersionNumbers(const std::string& vers
   return numbers;
 }
 
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 // The version the web root's manifest offers now; empty when there is none.
 std::string ServedVersion(const fs::path& manifest) {
-  std::ifstream in(manifest, std::ios::binary);
-  if (!in) return {};
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!fs::exists(manifest)) return {};
+  const std::string bytes = ReadAll(manifest);
   ManifestReader reader(bytes);
   UpdateManifest header;
   return reader.ReadHeader(header) ? header.update_version : std::string();
@@ -127,7 +132,13 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
         "--allow-downgrade with --key: an updater with a built-in key refuses a release older than the installed "
         "one; publish the old code with a new FileVersion instead");
   std::error_code error;
-  if (!fs::is_directory(request.webRoot, error)) throw PublishError(request.webRoot.string() + ": not a folder");
+  const bool webRootExists = fs::is_directory(request.webRoot, error);
+  const fs::path webRootParent = request.webRoot.has_parent_path() ? request.webRoot.parent_path() : fs::path(".");
+  if (!webRootExists &&
+      (fs::exists(fs::symlink_status(request.webRoot, error)) || !fs::is_directory(webRootParent, error)))
+    throw PublishError(request.webRoot.string() + ": not a folder");
+  if (request.since && request.index)
+    throw PublishError("--since and --index do not combine: a patch lists only what changed since one release");
   const Release release = ScanRelease(request.release, request.hashes);
   std::vector<std::string> served;
   for (const ReleaseFile& file : release.files) served.push_back(ServedPath(PathOf(file)));
@@ -145,14 +156,34 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     listed = std::move(patch.release);
     removed = std::move(patch.removed);
   }
-  const std::string manifest = WriteManifest(listed, url, request.key, request.expires);
+  const WrittenManifest written = WriteManifestOrIndex(listed, url, request.key,
+                                                       request.since   ? IndexUse::kNever
+                                                       : request.index ? IndexUse::kAlways
+                                                                       : IndexUse::kWhenNeeded,
+                                                       request.expires);
+  const std::string& manifest = written.manifest;
 
   const fs::path versions = request.webRoot / "v";
   const fs::path folder = versions / release.version;
   const fs::path manifestPath = request.webRoot / kManifestPath;
+  const fs::path indexPath = versions / (release.version + ".index");
   const std::string shownFolder = (request.webRoot / "v" / versionName).string();
+  const std::string shownIndex = (request.webRoot / "v" / (versionName + ".index")).string();
+
+  // The web root's first change; nothing of a refused release is written into an existing one.
+  if (!webRootExists) {
+    MakeFolder(request.webRoot);
+    SyncFolder(webRootParent);
+    out << "created the web root " << request.webRoot.string() << "\n";
+  }
+  const WebRootLock lock(request.webRoot);
   if (!request.allowDowngrade) CheckNotOlder(ServedVersion(manifestPath), release.version);
   const bool staged = AlreadyStaged(folder, request.release, release.files, served, shownFolder);
+  const bool indexStaged = written.index && fs::exists(fs::symlink_status(indexPath, error));
+  if (indexStaged && ReadAll(indexPath) != *written.index)
+    throw PublishError(shownIndex +
+                       ": already holds another index of this version; a version never changes, so give the release "
+                       "a new FileVersion");
 
   // The first write: everything above only read.
   for (const fs::directory_entry& entry : fs::directory_iterator(request.webRoot)) {
@@ -178,6 +209,14 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     out << "copied " << release.files.size() << " files (" << bytes << " bytes) of " << versionName << " to "
         << shownFolder << "\n";
   }
+  if (written.index && !indexStaged) {
+    if (!fs::exists(versions)) MakeFolder(versions);
+    ReplaceDurably(indexPath, *written.index);
+  }
+  if (written.index)
+    out << (indexStaged ? shownIndex + " already holds this index byte for byte" : "wrote " + shownIndex) << " ("
+        << listed.files.size() << " entries, " << written.index->size()
+        << " bytes): the manifest names it by its SHA-256\n";
   if (!fs::exists(manifestPath.parent_path())) {
     MakeFolder(manifestPath.parent_path());
     SyncFolder(request.webRoot);

@@ -20,9 +20,11 @@ struct StageRequest {
   bool hashes = true;                                // a hash line after every entry
   const SigningKey* key = nullptr;                   // signs the manifest
   std::optional<UtcSeconds> expires = std::nullopt;  // the manifest's expiry line
+  bool index = false;                                // a release index even when the entries fit in the manifest
 };
 
 // Validates everything and builds the manifest before the first write; reports what it did to
 // `out` and the files removed since the base to `notes`. Throws PublishError when refused,
-// leaving the web root as it was.
+// leaving the web root as it was. A web root that does not exist is created when its parent
+// does. One stage at a time holds the web root.
 void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& notes);

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "bounded_buffer_sink.hpp"
+#include "exact_size_sink.hpp"
 #include "phase_log.hpp"
 #include "replacing_file_sink.hpp"
 #include "win_handle.hpp"
@@ -87,6 +88,11 @@ int Transfer(const std::string& url, TransferSink& sink) {
 
 int FetchText(const std::string& url, char* buffer, std::size_t capacity) {
   BoundedBufferSink sink(buffer, capacity);
+  return Transfer(url, sink);
+}
+
+int FetchExact(const std::string& url, std::size_t size, std::string& body) {
+  ExactSizeSink sink(body, size);
   return Transfer(url, sink);
 }
 

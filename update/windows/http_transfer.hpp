@@ -1,4 +1,4 @@
-// The updater's two downloads over WinINet. Each call opens and closes its own session.
+// The updater's downloads over WinINet. Each call opens and closes its own session.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,10 @@
 // Stores at most `capacity` bytes of the body in `buffer`, always a prefix of the body.
 // 1 on success, 0 on failure (no connection, a status other than 2xx, a failed or short read).
 int FetchText(const std::string& url, char* buffer, std::size_t capacity);
+
+// Stores the body in `body`; 1 when it is exactly `size` bytes, 0 otherwise or on any failure of
+// FetchText. A body longer than `size` ends the transfer as soon as it shows.
+int FetchExact(const std::string& url, std::size_t size, std::string& body);
 
 // Replaces the file at `localPath` with the body, only once the whole body has arrived.
 // 1 on success, 0 on failure with the file as it was. With `expected`, a body of another size

@@ -11,6 +11,10 @@ int WindowsUpdatePlatform::FetchText(const std::string& url, char* buffer, std::
   return ::FetchText(url, buffer, capacity);
 }
 
+int WindowsUpdatePlatform::FetchExact(const std::string& url, std::size_t size, std::string& body) {
+  return ::FetchExact(url, size, body);
+}
+
 int WindowsUpdatePlatform::DownloadToFile(const std::string& url, const std::string& localPath,
                                           const FileDigest* expected) {
   return ::DownloadToFile(url, localPath, expected);
