@@ -39,8 +39,8 @@ std::string WriteManifest(const Release& release, std::string_view url, const Si
   return WriteManifestOrIndex(release, url, key, IndexUse::kNever, expires).manifest;
 }
 
-WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view url, const SigningKey* key,
-                                     IndexUse use, std::optional<UtcSeconds> expires) {
+WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view url, const SigningKey* key, IndexUse use,
+                                     std::optional<UtcSeconds> expires) {
   std::vector<ReleaseFile> files = release.files;
   const std::set<std::string> existing(release.existingFolders.begin(), release.existingFolders.end());
   std::set<std::string> foldersWithFiles = existing;
@@ -88,10 +88,9 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
 
   std::string base(url);
   while (!base.empty() && base.back() == '/') base.pop_back();
-  const std::string header =
-      text::Format("update_version=%s\r\nupdate_filesize=%lld\r\nupdate_url=%s\r\n%s", release.version.c_str(),
-                   static_cast<long long>(release.targetSize), base.c_str(),
-                   expires ? ExpiryLine(*expires).c_str() : "");
+  const std::string header = text::Format("update_version=%s\r\nupdate_filesize=%lld\r\nupdate_url=%s\r\n%s",
+                                          release.version.c_str(), static_cast<long long>(release.targetSize),
+                                          base.c_str(), expires ? ExpiryLine(*expires).c_str() : "");
   std::string entries = text::Format("update_size=%zu\r\n", files.size());
   bool everyHash = true;
   for (std::size_t i = 0; i < files.size(); ++i) {
