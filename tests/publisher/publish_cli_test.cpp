@@ -477,7 +477,8 @@ TEST_F(PublishCli, ExpiringManifestsAreCheckedPlannedAndRenewed) {
   EXPECT_EQ(renewedIndex.status, 0) << renewedIndex.err;
   const std::string afterRenew = ReadFile(at + "i.htm");
   EXPECT_NE(afterRenew.find("update_expires="), std::string::npos);
-  EXPECT_NE(afterRenew.find(indexed.substr(indexLine, indexed.find("update_signature=") - indexLine)), std::string::npos)
+  EXPECT_NE(afterRenew.find(indexed.substr(indexLine, indexed.find("update_signature=") - indexLine)),
+            std::string::npos)
       << "the index line and what follows it are kept byte for byte";
 }
 

@@ -26,7 +26,7 @@ struct ManifestCheck {
   bool entriesRead = false;  // every entry the count announces
   UpdateManifest header;
   ManifestReader::ExpiryLine expiry = ManifestReader::ExpiryLine::kAbsent;
-  UtcSeconds expires = 0;  // when the expiry line is present
+  UtcSeconds expires = 0;           // when the expiry line is present
   std::optional<HelperFile> index;  // the release index the manifest names
   std::string indexAddress;
   bool indexRead = false;       // found below the web root with its size and SHA-256
