@@ -101,5 +101,13 @@ window_wait() {
 }
 
 # window_press ID KEY: gives the window the keyboard and presses KEY, as a person would
-# (Return answers a message box).
-window_press() { xdotool windowfocus --sync "$1" key "$2"; }
+# (Return answers a message box). A window that is found but not yet mapped refuses the focus
+# (BadMatch, and xdotool ends before the key): on a busy machine that happens, so try again.
+window_press() {
+  local try
+  for try in 1 2 3 4 5 6 7 8 9; do
+    xdotool windowfocus --sync "$1" key "$2" 2>/dev/null && return 0
+    sleep 0.3
+  done
+  xdotool windowfocus --sync "$1" key "$2"
+}
