@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           setupByte(1) & 0x40 ? FuzzPlatform::Failure::kFileError : FuzzPlatform::Failure::kNotServed);
 
   UpdateOptions options;
-  if (keyed) options.publicKey = PublicKey{};
+  if (keyed) options.publicKeys = {PublicKey{}};
   CurrentEntries report;
   options.report = &report;
   int result = -1;

@@ -9,10 +9,12 @@ class RunReport;
 class UpdatePlatform;
 
 struct UpdateOptions {
-  // With a key, only a manifest that carries the key's signature and a hash for every entry is
-  // carried out.
-  std::optional<PublicKey> publicKey;
+  // With keys, only a manifest that carries the signature of one of them and a hash for every
+  // entry is carried out, and the updater's own entry replaces it.
+  PublicKeys publicKeys;
   RunReport* report = nullptr;
+  // The manifest's address; empty for ManifestUrl().
+  std::string manifestUrl;
 };
 
 // The manifest address: the update server's base address joined with "update.htm".

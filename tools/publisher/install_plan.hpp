@@ -17,4 +17,4 @@ struct InstallPlan {
 // The installation in `installDir` is named "<install>" in the steps. The target's version is
 // read with the project's PE reader, as the updater's probe reads it.
 InstallPlan PlanInstall(const std::string& manifest, const std::filesystem::path& installDir,
-                        const std::optional<PublicKey>& publicKey);
+                        const PublicKeys& publicKeys);

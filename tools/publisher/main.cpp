@@ -48,6 +48,8 @@ constexpr const char* kUsage =
     "plan      says what the updater would do with MANIFEST in the installation INSTALL_DIR: whether\n"
     "          the target is current, which files it downloads or leaves, which folders it creates\n"
     "          and where it would stop. KEY: the public key an updater built with one checks.\n"
+    "KEY may list several keys, separated by commas, as UPDATE_PUBLIC_KEY does: a manifest signed by\n"
+    "any of them holds.\n"
     "\n"
     "--key PRIVATE_KEY_FILE  signs the manifest with the private key that keygen wrote.\n"
     "--since BASE_DIR        the manifest lists only the files that differ from the release in\n"
@@ -119,12 +121,15 @@ std::optional<SigningKey> KeyOption(const CommandLine& line) {
   return path ? std::optional<SigningKey>(SigningKey::Load(*path)) : std::nullopt;
 }
 
-std::optional<PublicKey> PublicKeyOption(const CommandLine& line) {
+PublicKeys PublicKeyOption(const CommandLine& line) {
   const auto text = line.Option("--public-key");
-  if (!text) return std::nullopt;
-  const auto key = ParsePublicKey(*text);
-  if (!key) throw PublishError(*text + ": not a public key (128 hexadecimal digits, as keygen prints)");
-  return key;
+  if (!text) return {};
+  const auto keys = ParsePublicKeys(*text);
+  if (!keys || keys->empty())
+    throw PublishError(*text +
+                       ": not a list of public keys (128 hexadecimal digits each, as keygen prints, separated by "
+                       "commas, none twice)");
+  return *keys;
 }
 
 std::string ReadManifestFile(const std::string& path) {
@@ -182,11 +187,11 @@ int Stage(const CommandLine& line) {
 
 int Check(const CommandLine& line) {
   const std::string& path = line.operands[0];
-  const std::optional<PublicKey> key = PublicKeyOption(line);
+  const PublicKeys keys = PublicKeyOption(line);
   const auto release = line.Option("--release");
   if (release && !std::filesystem::is_directory(*release)) throw PublishError(*release + ": not a folder");
   const std::string bytes = ReadManifestFile(path);
-  ManifestCheck check = CheckManifest(bytes, key);
+  ManifestCheck check = CheckManifest(bytes, keys);
   if (release) CheckReleaseFolder(*release, check);
   if (check.headerRead) {
     std::cout << "update_version=" << check.header.update_version << "\n"
@@ -196,6 +201,9 @@ int Check(const CommandLine& line) {
   if (check.countRead) std::cout << "update_size=" << check.header.FileCount() << "\n";
   for (const PlannedDownload& download : check.downloads)
     std::cout << download.remoteAddress << " -> " << download.localPath << "\n";
+  if (check.updaterEntry >= 0)
+    std::cout << "entry " << check.updaterEntry
+              << " replaces the updater; an installation runs the new one from the next run on\n";
   if (check.entriesRead) std::cout << bytes.size() << " of " << kManifestLimit << " bytes used\n";
   for (const std::string& problem : check.problems) std::cerr << path << ": " << problem << "\n";
   return check.problems.empty() ? 0 : 1;

@@ -4,6 +4,8 @@
 
 #include "crypto.hpp"
 #include "entry_safety.hpp"
+#include "install_paths.hpp"
+#include "path_identity.hpp"
 #include "text.hpp"
 
 namespace {
@@ -48,7 +50,7 @@ int CountNameKeys(std::string_view text) {
 
 }  // namespace
 
-ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKey>& publicKey) {
+ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys) {
   ManifestCheck check;
   Problems problems(bytes, check.problems);
   if (bytes.size() > kManifestLimit)
@@ -61,7 +63,7 @@ ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKe
   if (!bytes.empty() && bytes.back() != '\n')
     problems.At(static_cast<text::Pos>(bytes.size()), "the last line does not end with CR LF");
 
-  if (publicKey) {
+  if (!publicKeys.empty()) {
     const auto signature = FindManifestSignature(bytes.substr(0, kManifestLimit));
     const text::Pos keyAt = text::Find(bytes, kSignatureKey, 0);
     if (!signature && keyAt == text::kNotFound)
@@ -70,8 +72,12 @@ ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKe
       problems.At(keyAt,
                   "not signed: update_signature= must be the last line, 88 base64 characters and CR LF, with nothing "
                   "after it");
-    else if (!VerifyP256Signature(signature->signedText, signature->signature, *publicKey))
-      problems.At(static_cast<text::Pos>(signature->signedText.size()), "the signature does not match the public key");
+    else if (std::none_of(publicKeys.begin(), publicKeys.end(), [&](const PublicKey& key) {
+               return VerifyP256Signature(signature->signedText, signature->signature, key);
+             }))
+      problems.At(static_cast<text::Pos>(signature->signedText.size()),
+                  publicKeys.size() == 1 ? "the signature does not match the public key"
+                                         : "the signature matches none of the public keys");
   }
 
   ManifestReader reader(bytes.substr(0, kManifestLimit));
@@ -114,11 +120,20 @@ ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKe
                   hashKey +
                       " is malformed, so the updater stops before this entry: it takes 64 digits of [0-9a-f], one "
                       "space and the size (0 to 2147483647, no leading zero)");
-    else if (hash == ManifestReader::HashLine::kAbsent && publicKey)
+    else if (hash == ManifestReader::HashLine::kAbsent && !publicKeys.empty())
       problems.At(text::Find(bytes, nameKey, 0),
                   text::Format("entry %d has no hash line, which an updater with a built-in key refuses", i));
     const std::string remoteDir = check.header.update_url + entry.from;
     const std::string localDir = installDir + entry.to;
+    if (SamePath(localDir + "\\" + entry.name, installDir + "\\" + kUpdaterFileName)) {
+      if (publicKeys.empty())
+        problems.At(text::Find(bytes, nameKey, 0),
+                    text::Format("entry %d is the updater's own file, which only an updater with a built-in key "
+                                 "replaces; one without refuses it",
+                                 i));
+      else if (check.updaterEntry < 0)
+        check.updaterEntry = i;
+    }
     check.downloads.push_back({entry, remoteDir + "/" + entry.name, localDir + "\\" + entry.name,
                                hash == ManifestReader::HashLine::kPresent ? std::optional(digest) : std::nullopt});
   }

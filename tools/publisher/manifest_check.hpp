@@ -25,11 +25,13 @@ struct ManifestCheck {
   UpdateManifest header;
   std::vector<PlannedDownload> downloads;
   std::vector<std::string> problems;  // each starts with "line N: " where a line is to blame
+  int updaterEntry = -1;              // the entry that replaces the updater in a key build
 };
 
 // The updater reads at most this many bytes of the manifest.
 inline constexpr std::size_t kManifestLimit = 5000;
 
-// Given the public key of a key build, also what that build refuses: a manifest without a
-// valid signature and an entry without a hash line.
-ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKey>& publicKey = std::nullopt);
+// Given the public keys of a key build, also what that build refuses: a manifest without the
+// valid signature of one of them and an entry without a hash line. Without, the updater's own
+// entry is refused as a build without a key refuses it.
+ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys = {});
