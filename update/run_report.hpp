@@ -5,25 +5,25 @@
 #include <string_view>
 
 enum class RunEvent {
-  kNoInstallFolder,     // the updater's folder is unknown: nothing is asked for
-  kFetchFailed,         // the manifest could not be fetched
-  kSignatureRejected,   // detail: why
-  kHeaderMissing,       // detail: the key not found
-  kTargetCurrent,       // the target matches: nothing to do
-  kCountMissing,        // detail: the key not found
-  kEntryMissing,        // entry: which; detail: the key not found
-  kEntryUnsafe,         // detail: the rule it breaks
-  kHashMalformed,       // a line starts with the entry's hash key but is no hash line
-  kHashMissing,         // a signed-only run meets an entry without a hash
-  kFolderCreated,       // detail: the folder
-  kFolderFailed,        // detail: the folder
-  kFileCurrent,         // detail: the local path, left as it is
-  kDownloaded,          // detail: the local path
-  kDownloadFailed,      // detail: the remote address
-  kInstalled,           // every entry is in place (or the count was zero or less)
-  kOwnEntryRefused,     // a build without a key meets the updater's own entry
-  kUpdaterReplaced,     // detail: the module path, which now holds the entry's file
-  kUpdaterNotReplaced,  // detail: the step that failed; the running file is where it was, unless it says otherwise
+  kNoInstallFolder,    // the updater's folder is unknown: nothing is asked for
+  kFetchFailed,        // the manifest could not be fetched
+  kSignatureRejected,  // detail: why
+  kHeaderMissing,      // detail: the key not found
+  kTargetCurrent,      // the target matches: nothing to do
+  kCountMissing,       // detail: the key not found
+  kEntryMissing,       // entry: which; detail: the key not found
+  kEntryUnsafe,        // detail: the rule it breaks
+  kHashMalformed,      // a line starts with the entry's hash key but is no hash line
+  kHashMissing,        // a signed-only run meets an entry without a hash
+  kFolderCreated,      // detail: the folder
+  kFolderFailed,       // detail: the folder
+  kFileCurrent,        // detail: the local path, left as it is
+  kDownloaded,         // detail: the local path
+  kDownloadFailed,     // detail: the remote address
+  kInstalled,          // every entry is in place (or the count was zero or less)
+  kOwnEntryRefused,    // a build without a key meets the updater's own entry; detail: its path
+  kUpdaterReplaced,    // detail: the module path, which now holds the entry's file
+  kReplaceFailed,      // detail: the step that failed; the running file stays where it was unless it says so
 };
 
 class RunReport {

@@ -18,8 +18,6 @@ namespace {
 
 constexpr std::size_t kManifestCapacity = 5000;
 
-std::string ManifestBase() { return "http://" UPDATE_SERVER_HOST ":8081/update_go"; }
-
 class Run {
  public:
   Run(UpdatePlatform& platform, const UpdateOptions& options) : platform_(platform), options_(options) {}
@@ -121,12 +119,12 @@ int Run::ReplaceUpdater(int index, const std::string& remoteAddress, const FileD
     failed = "the running file cannot be renamed aside";
   } else if (!platform_.RenameFile(temporary, modulePath_)) {
     if (!platform_.RenameFile(aside_, modulePath_))
-      return Fail(RunEvent::kUpdaterNotReplaced, index, "the new file cannot be put in place, nor the old one back");
+      return Fail(RunEvent::kReplaceFailed, index, "the new file cannot be put in place, nor the old one back");
     failed = "the new file cannot be put in place; the old one is back";
   }
   if (failed) {
     platform_.RemoveFile(temporary);
-    return Fail(RunEvent::kUpdaterNotReplaced, index, failed);
+    return Fail(RunEvent::kReplaceFailed, index, failed);
   }
   Report(RunEvent::kUpdaterReplaced, index, modulePath_);
   return 1;
@@ -185,6 +183,11 @@ int Run::Carry() {
 
 }  // namespace
 
-std::string ManifestUrl() { return text::Format("%s/%s", ManifestBase().c_str(), "update.htm"); }
+std::string ManifestUrlOf(const std::string& host) {
+  const std::string base = "http://" + host + ":8081/update_go";
+  return text::Format("%s/%s", base.c_str(), "update.htm");
+}
+
+std::string ManifestUrl() { return ManifestUrlOf(UPDATE_SERVER_HOST); }
 
 int UpdateRun(UpdatePlatform& platform, const UpdateOptions& options) { return Run(platform, options).Carry(); }

@@ -18,6 +18,8 @@ struct UpdateOptions {
 };
 
 // The manifest address: the update server's base address joined with "update.htm".
+std::string ManifestUrlOf(const std::string& host);
+// The same for the host the engine was configured with.
 std::string ManifestUrl();
 
 // Fetches the manifest, decides whether the target is current and, when it is not,

@@ -169,7 +169,7 @@ class PlanSteps : public RunReport {
         Add(at + "downloads " + d);
         Add(at + "replaces the updater: the new one runs from the next run on");
         break;
-      case RunEvent::kUpdaterNotReplaced: Add(at + "stops: the updater is not replaced: " + d); break;
+      case RunEvent::kReplaceFailed: Add(at + "stops: the updater is not replaced: " + d); break;
     }
   }
 

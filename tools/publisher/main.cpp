@@ -18,6 +18,7 @@
 #include "release_check.hpp"
 #include "release_patch.hpp"
 #include "release_scan.hpp"
+#include "release_updater.hpp"
 #include "release_stage.hpp"
 #include "signing_key.hpp"
 
@@ -162,6 +163,9 @@ int Publish(const CommandLine& line) {
     release = patch->release;
   }
   const std::string manifest = WriteManifest(release, line.operands[1], key ? &*key : nullptr);
+  if (key)
+    if (const auto said = CheckReleaseUpdater(root, release, key->Public()))
+      std::cerr << "merovast-publish: " << *said << "\n";
   if (line.operands.size() == 2) {
     std::cout << manifest;
   } else {
@@ -193,6 +197,7 @@ int Check(const CommandLine& line) {
   const std::string bytes = ReadManifestFile(path);
   ManifestCheck check = CheckManifest(bytes, keys);
   if (release) CheckReleaseFolder(*release, check);
+  if (release && check.updaterEntry >= 0) CheckReleaseFolderUpdater(*release, bytes, keys, check);
   if (check.headerRead) {
     std::cout << "update_version=" << check.header.update_version << "\n"
               << "update_filesize=" << check.header.FileSize() << "\n"

@@ -90,6 +90,8 @@ int FetchText(const std::string& url, char* buffer, std::size_t capacity) {
   return Transfer(url, sink);
 }
 
+int DownloadToSink(const std::string& url, TransferSink& sink) { return Transfer(url, sink); }
+
 int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) {
   ReplacingFileSink sink(localPath, expected);
   return Transfer(url, sink);
