@@ -54,9 +54,9 @@ void CheckReleaseFolderUpdater(const std::filesystem::path& dir, std::string_vie
     const UpdaterTrust trust = ReadUpdaterTrust(path);
     std::cout << path.string() << ": looks for its manifest at " << trust.host << "\n";
     const bool carries = signature && std::any_of(trust.keys.begin(), trust.keys.end(), [&](const PublicKey& key) {
-      return std::find(keys.begin(), keys.end(), key) != keys.end() &&
-             VerifyP256Signature(signature->signedText, signature->signature, key);
-    });
+                           return std::find(keys.begin(), keys.end(), key) != keys.end() &&
+                                  VerifyP256Signature(signature->signedText, signature->signature, key);
+                         });
     if (!carries)
       check.problems.push_back(path.string() +
                                ": does not carry the key that signs the manifest, so it would refuse every "
