@@ -37,9 +37,14 @@ constexpr std::array<std::string_view, 4> kInstallDirs{
     "\\\\server\\share\\app",
 };
 
+std::string LocalPath(const std::string& installDir, const ManifestFileEntry& entry) {
+  return installDir + entry.to + "\\" + entry.name;
+}
+
 // The manifest as the reader sees it: the entries it would hand out in order, as far as the
 // count goes, up to the first one it cannot read, that IsSafeEntry refuses, whose hash line is
-// malformed or, with a key, that has none.
+// malformed or, with a key, that has none, or, without a key, that is the updater's own file as
+// Windows resolves paths.
 struct ReaderView {
   bool header = false;
   UpdateManifest manifest;
@@ -48,7 +53,9 @@ struct ReaderView {
   bool refused = false;
 };
 
-ReaderView Read(std::string_view body, bool keyed) {
+ReaderView Read(std::string_view body, bool keyed, const std::string& installDir) {
+  const std::string module = NormaliseWindowsPath(installDir + "\\Merovast.exe").Key();
+  const std::string aside = NormaliseWindowsPath(installDir + "\\Merovast.exe.old").Key();
   ReaderView view;
   ManifestReader reader(body);
   view.header = reader.ReadHeader(view.manifest);
@@ -62,8 +69,12 @@ ReaderView Read(std::string_view body, bool keyed) {
       view.refused = true;
       break;
     }
+    const std::string path = NormaliseWindowsPath(LocalPath(installDir, entry)).Key();
+    if (path == aside)
+      FailOracle("an entry at the updater's aside file passes as safe: " + entry.to + "|" + entry.name);
     const auto hash = reader.ReadEntryHash(i, digest);
-    if (hash == ManifestReader::HashLine::kMalformed || (keyed && hash == ManifestReader::HashLine::kAbsent)) {
+    if (hash == ManifestReader::HashLine::kMalformed || (keyed && hash == ManifestReader::HashLine::kAbsent) ||
+        (!keyed && path == module)) {
       view.refused = true;
       break;
     }
@@ -85,10 +96,6 @@ std::string RemoteAddress(const std::string& url, const ManifestFileEntry& entry
   return url + entry.from + "/" + entry.name;
 }
 
-std::string LocalPath(const std::string& installDir, const ManifestFileEntry& entry) {
-  return installDir + entry.to + "\\" + entry.name;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -100,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string_view text = served.substr(0, kManifestCapacity);
   const bool keyed = setupByte(0) & 0x10;
-  const ReaderView view = Read(text, keyed);
   const std::string installDir(kInstallDirs[(setupByte(0) >> 2) % kInstallDirs.size()]);
+  const ReaderView view = Read(text, keyed, installDir);
   FuzzPlatform platform(installDir, std::string(served));
   platform.SetTarget(setupByte(0) & 1 ? view.manifest.update_version : "",
                      setupByte(0) & 2 ? view.manifest.FileSize() : -1);
@@ -123,6 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   if (platform.fetches() != std::vector<std::string>{ManifestUrl()}) FailOracle("the manifest is not fetched once");
+  if (!platform.FileAt(installDir + "\\Merovast.exe")) FailOracle("the run left no updater at the module path");
   const std::vector<std::string>& downloads = platform.downloads();
   // With a key, only a signed manifest is read at all.
   const bool signedOk = !keyed || (FindManifestSignature(text) && (setupByte(0) & 0x20));
