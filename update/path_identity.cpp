@@ -44,7 +44,8 @@ std::string PathIdentity(std::string_view path) {
     component += c;
   }
   AddComponent(components, component);
+  // Joined by a byte no name holds: a component may end in a trail byte 0x5C.
   std::string identity;
-  for (const std::string& part : components) identity += "\\" + part;
+  for (const std::string& part : components) identity += '\0' + part;
   return identity;
 }
