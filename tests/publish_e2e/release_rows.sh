@@ -252,6 +252,15 @@ else
   check "the publisher refuses an updater without the signing key, saying which host it has" "1 yes yes" \
     "$rc $(grep -q 'does not carry the signing key' <<<"$said" && echo yes) $(grep -q 127.0.0.1 <<<"$said" && echo yes)"
   check "the publisher stages nothing then" "" "$(ls -A "$www")"
+
+  # check --release holds a release's updater against the key that signed the manifest.
+  with_updater "$new_updater" "$keys/test-private.pem"
+  said=$("$publish" check "$manifest" --public-key "$public_key" --release "$served")
+  check "check says the release replaces the updater" yes "$(grep -q '^entry 0 replaces the updater' <<<"$said" && echo yes)"
+  cp "$second_key" "$served/Merovast.exe"
+  rc=0 && said=$("$publish" check "$manifest" --public-key "$public_key" --release "$served" 2>&1) || rc=$?
+  check "check --release refuses an updater without the signing key" "1 yes" \
+    "$rc $(grep -q 'does not carry the key that signs the manifest' <<<"$said" && echo yes)"
 fi
 
 [ "$failures" -eq 0 ]
