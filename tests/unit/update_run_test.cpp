@@ -271,6 +271,10 @@ class OwnEntryTest : public SignedUpdateRunTest {
                            "update_size=3\r\n" + Entry(0, "a", "", "") + Hash(0, "a") + Entry(1, name, "", to) +
                                Hash(1, hashed) + Entry(2, "z", "", "") + Hash(2, "z")));
   }
+  // A rename as the fake records it.
+  static std::string Renamed(const std::string& from, const std::string& to) {
+    return text::Format("%s -> %s", from.c_str(), to.c_str());
+  }
   static inline const std::string kModule = "D:\\app\\Merovast.exe";
   static inline const std::string kAside = "D:\\app\\Merovast.exe.old";
   static inline const std::string kTemporary = "D:\\app\\Merovast.exe.download";
@@ -287,7 +291,7 @@ TEST_F(OwnEntryTest, AKeyBuildRenamesItselfAsideAndGoesOnWithTheEntriesAfterIt) 
     EXPECT_EQ(UpdateRun(fake, options), 1) << name;
     EXPECT_EQ(fake.files[kModule], "new updater") << name;
     EXPECT_EQ(fake.files[kAside], "old updater") << "the running image keeps its bytes";
-    EXPECT_EQ(fake.renames, (std::vector<std::string>{kModule + " -> " + kAside, kTemporary + " -> " + kModule}));
+    EXPECT_EQ(fake.renames, (std::vector<std::string>{Renamed(kModule, kAside), Renamed(kTemporary, kModule)}));
     EXPECT_EQ(fake.files["D:\\app\\z"], "z") << "the run goes on after the updater";
     EXPECT_FALSE(fake.files.contains(kTemporary));
   }
@@ -312,7 +316,7 @@ TEST_F(OwnEntryTest, AFailedStepLeavesTheRunningUpdaterInItsPlace) {
     std::set<std::string> held;
     std::vector<std::string> renames;
   };
-  const std::string aside = kModule + " -> " + kAside, back = kAside + " -> " + kModule;
+  const std::string aside = Renamed(kModule, kAside), back = Renamed(kAside, kModule);
   const std::vector<Row> rows{
       {"the body fails its hash", "other", {}, {}},
       {"the aside file is held", "new updater", {kAside}, {}},

@@ -11,7 +11,7 @@ std::string UpdaterModulePath() {
   char buffer[kMaxPathBytes + 1] = {};
   const DWORD length = ::GetModuleFileNameA(::GetModuleHandleA(nullptr), buffer, kMaxPathBytes);
   if (length == 0 || length >= kMaxPathBytes) return {};
-  const std::string module = LongPath(std::string(buffer, length));
+  std::string module = LongPath(std::string(buffer, length));
   // The name as typed may differ in case from the name on disk, which a rename back must keep.
   WIN32_FIND_DATAA found{};
   const HANDLE search = ::FindFirstFileA(module.c_str(), &found);
