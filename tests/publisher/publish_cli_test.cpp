@@ -278,6 +278,9 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
        {{"merovast.EXE", "MZ"}},
        "merovast.EXE: the updater cannot replace its own running file without --key: only an updater "
        "built with a key replaces itself"},
+      {"target-zh.exe",
+       {{"MEROVAST.exe.old", "x"}},
+       "MEROVAST.exe.old: the updater refuses this entry: names the updater's aside file"},
   };
   const fs::path output = dir_ / "update.htm";
   const std::string served = "update_version=1,0,0,3\r\n";
