@@ -5,6 +5,7 @@
 #include <string>
 
 #include "about_dialog.hpp"
+#include "built_in_trust.hpp"
 #include "windows/install_probe.hpp"
 #include "resource.h"
 #include "system_menu.hpp"
@@ -94,8 +95,9 @@ INT_PTR ProgressDialog::OnSysCommand(WPARAM command, LPARAM) {
 int ProgressDialog::RunUpdateAndLaunch() {
   WindowsUpdatePlatform platform(Window(), Caption());
   UpdateOptions options;
-  // Empty in a build without a key; a malformed key is refused when the build is configured.
-  options.publicKey = ParsePublicKey(UPDATE_PUBLIC_KEY);
+  // No key in a build without one; malformed keys are refused when the build is configured.
+  options.publicKeys = BuiltInTrust().keys;
+  options.manifestUrl = ManifestUrlOf(BuiltInTrust().host);
   if (!UpdateRun(platform, options)) {
     MessageBoxA(Window(), kFailureText, kFailureCaption, MB_OK | MB_ICONEXCLAMATION);
     OnCancel();

@@ -23,7 +23,14 @@ void FailOracle(const std::string& what) {
 }
 
 FuzzPlatform::FuzzPlatform(std::string installDir, std::string manifest)
-    : installDir_(std::move(installDir)), install_(NormaliseWindowsPath(installDir_)), manifest_(std::move(manifest)) {
+    : installDir_(std::move(installDir)),
+      install_(NormaliseWindowsPath(installDir_)),
+      manifest_(std::move(manifest)),
+      module_(NormaliseWindowsPath(installDir_ + "\\Merovast.exe")),
+      aside_(NormaliseWindowsPath(installDir_ + "\\Merovast.exe.old")),
+      temporary_(NormaliseWindowsPath(installDir_ + "\\Merovast.exe.download")),
+      runningKey_(module_.Key()) {
+  files_[runningKey_] = OldUpdater();
   // The installation folder and every folder above it exist.
   for (WindowsPath folder = install_; !folder.segments.empty(); folder = folder.Parent()) folders_.insert(folder.Key());
   folders_.insert(WindowsPath{install_.root, {}}.Key());
@@ -53,22 +60,75 @@ int FuzzPlatform::FetchExact(const std::string& url, std::size_t size, std::stri
   return index_.size() == size ? 1 : 0;
 }
 
+bool FuzzPlatform::DownloadFails(std::size_t index, const std::string& url, const FileDigest* expected,
+                                 const std::string& path) {
+  if (index != failAt_ && (!expected || Matches(BodyOf(url), *expected))) return false;
+  firstFailure_ = std::min(firstFailure_, index);
+  if (index == failAt_ && failure_ == Failure::kFileError) throw FileError(FileError::kDiskFull, path);
+  return true;
+}
+
 int FuzzPlatform::DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) {
   const WindowsPath path = Inside(localPath, "file written");
   const std::size_t index = downloads_.size();
   downloads_.push_back(url);
-  if (index == failAt_ || (expected && !Matches(BodyOf(url), *expected))) {
-    firstFailure_ = std::min(firstFailure_, index);
-    if (index == failAt_ && failure_ == Failure::kFileError) throw FileError(FileError::kDiskFull, localPath);
-    return 0;
-  }
-  // A file needs its folder, and a folder cannot be overwritten by a file.
-  if (!folders_.contains(path.Parent().Key()) || folders_.contains(path.Key())) {
+  if (DownloadFails(index, url, expected, localPath)) return 0;
+  // A file needs its folder, and a folder cannot be overwritten by a file; a running image
+  // cannot be written at all.
+  if (!folders_.contains(path.Parent().Key()) || folders_.contains(path.Key()) || path.Key() == runningKey_) {
     firstFailure_ = std::min(firstFailure_, index);
     return 0;
   }
   files_[path.Key()] = BodyOf(url);
+  CheckUpdater();
   return 1;
+}
+
+int FuzzPlatform::DownloadToTemporary(const std::string& url, const std::string& temporaryPath,
+                                      const FileDigest& expected) {
+  const WindowsPath path = Inside(temporaryPath, "temporary file written");
+  if (path.Key() != temporary_.Key()) FailOracle("the updater's new file is not its temporary file: " + temporaryPath);
+  const std::size_t index = downloads_.size();
+  downloads_.push_back(url);
+  if (DownloadFails(index, url, &expected, temporaryPath)) return 0;
+  files_[path.Key()] = BodyOf(url);
+  checkedBodies_.insert(BodyOf(url));
+  CheckUpdater();
+  return 1;
+}
+
+bool FuzzPlatform::RenameFile(const std::string& from, const std::string& to) {
+  const std::string source = Inside(from, "file renamed").Key(), target = Inside(to, "file renamed to").Key();
+  const std::string module = module_.Key(), aside = aside_.Key(), temporary = temporary_.Key();
+  if (!((source == module && target == aside) || (source == temporary && target == module) ||
+        (source == aside && target == module)))
+    FailOracle("a rename the replacement of the updater never makes: " + from + " -> " + to);
+  if (!files_.contains(source) || files_.contains(target) || folders_.contains(target)) return false;
+  files_[target] = files_[source];
+  files_.erase(source);
+  if (source == runningKey_) runningKey_ = target;
+  moduleAside_ = source == module;
+  CheckUpdater();
+  return true;
+}
+
+bool FuzzPlatform::RemoveFile(const std::string& path) {
+  const std::string key = Inside(path, "file removed").Key();
+  if (key == runningKey_) return false;
+  files_.erase(key);
+  CheckUpdater();
+  return true;
+}
+
+void FuzzPlatform::CheckUpdater() const {
+  const auto running = files_.find(runningKey_);
+  if (running == files_.end() || running->second != OldUpdater()) FailOracle("the running image changed");
+  const auto module = files_.find(module_.Key());
+  if (module == files_.end()) {
+    if (!moduleAside_) FailOracle("the module path is empty outside the rename window");
+  } else if (module->second != OldUpdater() && !checkedBodies_.contains(module->second)) {
+    FailOracle("the module path holds bytes that did not pass a hash check");
+  }
 }
 
 bool FuzzPlatform::IsFileCurrent(const std::string& localPath, const FileDigest& expected) {

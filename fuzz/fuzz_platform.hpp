@@ -2,6 +2,8 @@
 // of its own and a disk that names files as Windows does, so that two spellings of one path
 // are one file. Every folder made and every file written is first checked to lie within the
 // installation folder; a path outside ends the process, which libFuzzer keeps as a crash.
+// The updater's own file starts out running: it cannot be written or removed, only renamed,
+// and every step is held against what a replacement of it may do.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +39,11 @@ class FuzzPlatform : public UpdatePlatform {
   std::optional<std::string> FileAt(const std::string& path) const;
   const std::vector<std::string>& fetches() const { return fetches_; }
   const std::vector<std::string>& indexFetches() const { return indexFetches_; }
+  // The updater's running file, its aside name and its temporary file, as their keys.
+  std::string moduleKey() const { return module_.Key(); }
+  std::string asideKey() const { return aside_.Key(); }
+  // The bytes of the updater that runs.
+  static std::string OldUpdater() { return "<the running updater>"; }
   const std::vector<std::string>& downloads() const { return downloads_; }
   // The index of the first download that failed (as asked, or for bytes that do not match their
   // hash line); SIZE_MAX when none did.
@@ -56,10 +63,20 @@ class FuzzPlatform : public UpdatePlatform {
   bool IsDirectory(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   void ShowFetchFailure(const std::string& message) override;
+  std::string GetModulePath() override { return installDir_ + "\\Merovast.exe"; }
+  int DownloadToTemporary(const std::string& url, const std::string& temporaryPath,
+                          const FileDigest& expected) override;
+  bool RenameFile(const std::string& from, const std::string& to) override;
+  bool RemoveFile(const std::string& path) override;
 
  private:
   // The normalised path, after checking that it lies within the installation folder.
   WindowsPath Inside(const std::string& path, const char* operation) const;
+  // After every step: the module path holds the old updater or a new one that passed its hash
+  // check (or nothing, between the rename aside and the next), and the running image is intact.
+  void CheckUpdater() const;
+  // A download numbered `index` fails as asked, or for bytes that do not match.
+  bool DownloadFails(std::size_t index, const std::string& url, const FileDigest* expected, const std::string& path);
 
   std::string installDir_;
   WindowsPath install_;
@@ -72,6 +89,13 @@ class FuzzPlatform : public UpdatePlatform {
   bool signatureHolds_ = false;
   std::size_t firstFailure_ = SIZE_MAX;
   std::size_t foldersMade_ = 0;
+
+  WindowsPath module_;
+  WindowsPath aside_;
+  WindowsPath temporary_;
+  std::string runningKey_;               // where the running image's file is now
+  std::set<std::string> checkedBodies_;  // bodies that passed their hash check
+  bool moduleAside_ = false;             // the last rename took the module aside
 
   std::set<std::string> folders_;
   std::map<std::string, std::string> files_;

@@ -33,12 +33,21 @@ expiring() {
   entry 0 a.txt '' ''
   printf 'update_hash0=%064d 1\r\nupdate_signature=%s==\r\n' 0 "$(printf 'A%.0s' $(seq 86))"
 }
+# The updater's own file, spelt as Windows takes it, with the hash of what the fuzz server sends.
+own_file() {
+  entry 0 merovast.EXE. '' '\.'
+  printf 'update_hash0=%s 51\r\n' "$(printf '<http://updates.example:8081/release/merovast.EXE.>' | sha256sum | cut -c1-64)"
+}
+own_entry() { printf 'update_size=3\r\n'; own_file; entry 1 Merovast.exe.old '' ''; entry 2 Merovast.exe '' '\sub'; }
+own_entry_signed() { printf 'update_size=1\r\n'; own_file; printf 'update_signature=%s==\r\n' "$(printf 'A%.0s' {1..86})"; }
 variant double-byte.htm double_byte
 variant refused.htm refused
 variant missing.htm missing
 variant lead-byte-line.htm lead_byte_line
 variant zero-byte.htm zero_byte
 variant expiring.htm expiring
+variant own-entry.htm own_entry
+variant own-entry-signed.htm own_entry_signed
 
 # The update run: a few setups of these manifests and the golden ones.
 setup() { { cat "$corpus/manifest/$1.htm" 2>/dev/null || cat "tests/publisher/golden/$1.htm"; printf "\0$3"; } >"$corpus/update_run/$1-$2"; }
@@ -63,6 +72,8 @@ served_hash() {
   entry 1 Ostravine.exe '' ''
   printf 'update_hash1=%s\r\n' "$(served_hash /Ostravine.exe)"
 } >"$corpus/update_run/index-release"
+setup own-entry-signed keyed '\x30'
+setup own-entry unkeyed '\x00'
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target pe_fixtures

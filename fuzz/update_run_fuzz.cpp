@@ -43,9 +43,14 @@ constexpr std::array<std::string_view, 4> kInstallDirs{
     "\\\\server\\share\\app",
 };
 
+std::string LocalPath(const std::string& installDir, const ManifestFileEntry& entry) {
+  return installDir + entry.to + "\\" + entry.name;
+}
+
 // The manifest as the reader sees it: the entries it would hand out in order, as far as the
 // count goes, up to the first one it cannot read, that IsSafeEntry refuses, whose hash line is
-// malformed or, with a key, that has none.
+// malformed or, with a key, that has none, or, without a key, that is the updater's own file as
+// Windows resolves paths.
 // With an index line, the index is fetched once it is well formed, and its entries replace the
 // manifest's only when it is the named bytes with a count of 1 or more; all of them are then
 // checked before anything is touched.
@@ -66,7 +71,9 @@ bool IsNamedIndex(const std::string& body, const HelperFile& line) {
   return body.size() == static_cast<std::size_t>(line.digest.size) && hash.Finish() == line.digest.sha256;
 }
 
-ReaderView Read(std::string_view body, bool keyed, const std::string& index) {
+ReaderView Read(std::string_view body, bool keyed, const std::string& index, const std::string& installDir) {
+  const std::string module = NormaliseWindowsPath(installDir + "\\Merovast.exe").Key();
+  const std::string aside = NormaliseWindowsPath(installDir + "\\Merovast.exe.old").Key();
   ReaderView view;
   ManifestReader manifestReader(body);
   view.header = manifestReader.ReadHeader(view.manifest);
@@ -97,9 +104,12 @@ ReaderView Read(std::string_view body, bool keyed, const std::string& index) {
       view.refused = true;
       break;
     }
+    const std::string path = NormaliseWindowsPath(LocalPath(installDir, entry)).Key();
+    if (path == aside)
+      FailOracle("an entry at the updater's aside file passes as safe: " + entry.to + "|" + entry.name);
     const auto hash = reader.ReadEntryHash(i, digest);
     if (hash == ManifestReader::HashLine::kMalformed ||
-        ((keyed || view.indexed) && hash == ManifestReader::HashLine::kAbsent)) {
+        ((keyed || view.indexed) && hash == ManifestReader::HashLine::kAbsent) || (!keyed && path == module)) {
       view.refused = true;
       break;
     }
@@ -121,10 +131,6 @@ std::string RemoteAddress(const std::string& url, const ManifestFileEntry& entry
   return url + entry.from + "/" + entry.name;
 }
 
-std::string LocalPath(const std::string& installDir, const ManifestFileEntry& entry) {
-  return installDir + entry.to + "\\" + entry.name;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -143,8 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string_view text = std::string_view(manifest).substr(0, kManifestCapacity);
   const bool keyed = setupByte(0) & 0x10;
-  const ReaderView view = Read(text, keyed, index);
   const std::string installDir(kInstallDirs[(setupByte(0) >> 2) % kInstallDirs.size()]);
+  const ReaderView view = Read(text, keyed, index, installDir);
   FuzzPlatform platform(installDir, manifest);
   platform.ServeIndex(index);
   platform.SetTarget(setupByte(0) & 1 ? view.manifest.update_version : "",
@@ -156,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           setupByte(1) & 0x40 ? FuzzPlatform::Failure::kFileError : FuzzPlatform::Failure::kNotServed);
 
   UpdateOptions options;
-  if (keyed) options.publicKey = PublicKey{};
+  if (keyed) options.publicKeys = {PublicKey{}};
   CurrentEntries report;
   options.report = &report;
   int result = -1;
@@ -167,6 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   if (platform.fetches() != std::vector<std::string>{ManifestUrl()}) FailOracle("the manifest is not fetched once");
+  if (!platform.FileAt(installDir + "\\Merovast.exe")) FailOracle("the run left no updater at the module path");
   const std::vector<std::string>& downloads = platform.downloads();
   // With a key, only a signed manifest is read at all.
   const bool signedOk = !keyed || (FindManifestSignature(text) && (setupByte(0) & 0x20));

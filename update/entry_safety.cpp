@@ -3,6 +3,9 @@
 #include <array>
 #include <string_view>
 
+#include "install_paths.hpp"
+#include "path_identity.hpp"
+
 namespace {
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -49,5 +52,8 @@ std::string UnsafeEntryReason(const ManifestFileEntry& entry) {
   if (!entry.to.empty() && entry.to.front() != '\\' && entry.to.front() != '/')
     return "to does not start with a backslash or a slash";
   if (const char* reason = PathReason(entry.to)) return std::string("to ") + reason;
+  // The updater's renamed running file, which every run removes.
+  if (SamePath(entry.to + "\\" + entry.name, std::string("\\") + kUpdaterAsideName))
+    return std::string("names the updater's aside file ") + kUpdaterAsideName;
   return {};
 }

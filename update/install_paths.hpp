@@ -9,8 +9,9 @@
 // Module and target paths pass through buffers of 260 bytes: at most 259 bytes and a terminator.
 inline constexpr std::size_t kMaxPathBytes = 259;
 inline constexpr const char* kTargetFileName = "Ostravine.exe";
-// The updater itself, which cannot replace its own running file.
+// The updater itself. A key build replaces its running file by renaming it aside first.
 inline constexpr const char* kUpdaterFileName = UPDATER_FILE_NAME;
+inline constexpr const char* kUpdaterAsideName = UPDATER_FILE_NAME ".old";
 
 // The module path up to, not including, its last backslash; the whole path when it has none.
 std::string InstallDirFromModulePath(std::string_view modulePath);

@@ -14,6 +14,26 @@ std::optional<PublicKey> ParsePublicKey(std::string_view hex) {
 
 std::string PublicKeyHex(const PublicKey& key) { return HexEncode(key.data(), key.size()); }
 
+std::optional<PublicKeys> ParsePublicKeys(std::string_view commaSeparated) {
+  PublicKeys keys;
+  if (commaSeparated.empty()) return keys;
+  for (std::size_t start = 0;;) {
+    const std::size_t comma = commaSeparated.find(',', start);
+    const auto key =
+        ParsePublicKey(commaSeparated.substr(start, comma == std::string_view::npos ? comma : comma - start));
+    if (!key || std::find(keys.begin(), keys.end(), *key) != keys.end()) return std::nullopt;
+    keys.push_back(*key);
+    if (comma == std::string_view::npos) return keys;
+    start = comma + 1;
+  }
+}
+
+std::string PublicKeysHex(const PublicKeys& keys) {
+  std::string list;
+  for (const PublicKey& key : keys) list += (list.empty() ? "" : ",") + PublicKeyHex(key);
+  return list;
+}
+
 // 64 bytes in base64, the last group padded with "=".
 constexpr std::size_t kEncodedLength = 88;
 

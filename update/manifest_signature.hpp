@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The point X‖Y, 32 bytes each.
 using PublicKey = std::array<std::uint8_t, 64>;
@@ -18,6 +19,13 @@ inline constexpr std::string_view kSignatureKey = "update_signature=";
 // 128 hexadecimal digits (either case), the form the publisher's keygen prints.
 std::optional<PublicKey> ParsePublicKey(std::string_view hex);
 std::string PublicKeyHex(const PublicKey& key);
+
+// The keys an updater trusts: a manifest signed by any of them holds. Empty without a key.
+using PublicKeys = std::vector<PublicKey>;
+// One or more keys of 128 digits separated by commas, none twice; empty text is no key.
+// Nothing for any other text.
+std::optional<PublicKeys> ParsePublicKeys(std::string_view commaSeparated);
+std::string PublicKeysHex(const PublicKeys& keys);
 
 struct ManifestSignature {
   std::string_view signedText;  // everything before the signature line

@@ -28,6 +28,9 @@ enum class RunEvent {
   kDownloaded,         // detail: the local path
   kDownloadFailed,     // detail: the remote address
   kInstalled,          // every entry is in place (or the count was zero or less)
+  kOwnEntryRefused,    // a build without a key meets the updater's own entry; detail: its path
+  kUpdaterReplaced,    // detail: the module path, which now holds the entry's file
+  kReplaceFailed,      // detail: the step that failed; the running file stays where it was unless it says so
 };
 
 class RunReport {

@@ -46,4 +46,19 @@ class UpdatePlatform {
 
   // The message box shown when the manifest cannot be fetched; returns once it is dismissed.
   virtual void ShowFetchFailure(const std::string& message) = 0;
+
+  // For the updater's own entry. A platform without them knows no module, so no entry is the
+  // updater's own and nothing is renamed.
+  // The updater's running file, its last component spelt as it is on disk; empty when unknown.
+  virtual std::string GetModulePath() { return {}; }
+  // `path` with short components made long, when the file exists; otherwise `path`.
+  virtual std::string LongPath(const std::string& path) { return path; }
+  // Stores the body at `url` in `temporaryPath` only: checked against `expected` and flushed,
+  // without opening any other file. 1 on success; 0 with no file left. A failed write raises
+  // FileError.
+  virtual int DownloadToTemporary(const std::string&, const std::string&, const FileDigest&) { return 0; }
+  // Renames a file, also the running updater, never over an existing one.
+  virtual bool RenameFile(const std::string&, const std::string&) { return false; }
+  // True when no file is left at `path`, also when there was none.
+  virtual bool RemoveFile(const std::string&) { return false; }
 };

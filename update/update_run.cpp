@@ -5,6 +5,8 @@
 #include "entry_safety.hpp"
 #include "manifest_freshness.hpp"
 #include "release_index.hpp"
+#include "install_paths.hpp"
+#include "path_identity.hpp"
 #include "run_report.hpp"
 #include "text.hpp"
 #include "update_manifest.hpp"
@@ -17,8 +19,6 @@
 namespace {
 
 constexpr std::size_t kManifestCapacity = 5000;
-
-std::string ManifestBase() { return "http://" UPDATE_SERVER_HOST ":8081/update_go"; }
 
 class Run {
  public:
@@ -35,7 +35,15 @@ class Run {
   void Report(RunEvent event, int entry = -1, std::string_view detail = {}) {
     if (options_.report) options_.report->Report(event, entry, detail);
   }
+  bool Keyed() const { return !options_.publicKeys.empty(); }
   bool SignatureHolds(std::string_view manifest);
+  std::string LocalPath(const ManifestFileEntry& entry) const {
+    return text::Format("%s%s\\%s", installDir_.c_str(), entry.to.c_str(), entry.name.c_str());
+  }
+  bool IsOwnEntry(const ManifestFileEntry& entry) {
+    return !modulePath_.empty() && SamePath(platform_.LongPath(LocalPath(entry)), modulePath_);
+  }
+  int ReplaceUpdater(int index, const std::string& remoteAddress, const FileDigest& digest);
   // Reads entry `index` with its hash line; false, reported, when the run must end there.
   bool ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry, std::optional<FileDigest>& digest);
   int InstallEntry(int index, const ManifestFileEntry& entry, const std::optional<FileDigest>& digest);
@@ -47,6 +55,8 @@ class Run {
   UpdatePlatform& platform_;
   const UpdateOptions& options_;
   std::string installDir_;
+  std::string modulePath_;
+  std::string aside_;
   std::string url_;
   bool hashRequired_ = false;
 };
@@ -57,11 +67,10 @@ bool Run::SignatureHolds(std::string_view manifest) {
     Report(RunEvent::kSignatureRejected, -1, "the manifest does not end with a signature line");
     return false;
   }
-  if (!platform_.VerifySignature(signature->signedText, signature->signature, *options_.publicKey)) {
-    Report(RunEvent::kSignatureRejected, -1, "the signature does not match the manifest and the key");
-    return false;
-  }
-  return true;
+  for (const PublicKey& key : options_.publicKeys)
+    if (platform_.VerifySignature(signature->signedText, signature->signature, key)) return true;
+  Report(RunEvent::kSignatureRejected, -1, "the signature does not match the manifest and any of the keys");
+  return false;
 }
 
 bool Run::ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry, std::optional<FileDigest>& digest) {
@@ -78,6 +87,8 @@ bool Run::ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry,
       if (hashRequired_) return Fail(RunEvent::kHashMissing, index);
       break;
   }
+  // Without a key anyone on the path could hand out an updater that stays for good.
+  if (!Keyed() && IsOwnEntry(entry)) return Fail(RunEvent::kOwnEntryRefused, index, LocalPath(entry));
   return true;
 }
 
@@ -85,7 +96,7 @@ bool Run::ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry,
 int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::optional<FileDigest>& digest) {
   const std::string remoteDir = text::Format("%s%s", url_.c_str(), entry.from.c_str());
   const std::string localDir = text::Format("%s%s", installDir_.c_str(), entry.to.c_str());
-  const std::string localPath = text::Format("%s\\%s", localDir.c_str(), entry.name.c_str());
+  const std::string localPath = LocalPath(entry);
   const std::string remoteAddress = text::Format("%s/%s", remoteDir.c_str(), entry.name.c_str());
   if (!platform_.IsDirectory(localDir)) {
     if (!platform_.MakeDirectory(localDir)) return Fail(RunEvent::kFolderFailed, index, localDir);
@@ -95,6 +106,7 @@ int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::opti
     Report(RunEvent::kFileCurrent, index, localPath);
     return 1;
   }
+  if (digest && Keyed() && IsOwnEntry(entry)) return ReplaceUpdater(index, remoteAddress, *digest);
   if (!platform_.DownloadToFile(remoteAddress, localPath, digest ? &*digest : nullptr))
     return Fail(RunEvent::kDownloadFailed, index, remoteAddress);
   Report(RunEvent::kDownloaded, index, localPath);
@@ -119,20 +131,50 @@ bool Run::FollowIndex(const ManifestReader& reader, std::string& body, std::opti
   return true;
 }
 
+// The running file cannot be written or removed, but it can be renamed: aside first, then the
+// checked new file to its name. The code already running carries on with the entries after it.
+int Run::ReplaceUpdater(int index, const std::string& remoteAddress, const FileDigest& digest) {
+  const std::string temporary = modulePath_ + ".download";
+  if (!platform_.DownloadToTemporary(remoteAddress, temporary, digest))
+    return Fail(RunEvent::kDownloadFailed, index, remoteAddress);
+  const char* failed = nullptr;
+  if (!platform_.RemoveFile(aside_)) {
+    failed = "an earlier aside file cannot be removed";
+  } else if (!platform_.RenameFile(modulePath_, aside_)) {
+    failed = "the running file cannot be renamed aside";
+  } else if (!platform_.RenameFile(temporary, modulePath_)) {
+    if (!platform_.RenameFile(aside_, modulePath_))
+      return Fail(RunEvent::kReplaceFailed, index, "the new file cannot be put in place, nor the old one back");
+    failed = "the new file cannot be put in place; the old one is back";
+  }
+  if (failed) {
+    platform_.RemoveFile(temporary);
+    return Fail(RunEvent::kReplaceFailed, index, failed);
+  }
+  Report(RunEvent::kUpdaterReplaced, index, modulePath_);
+  return 1;
+}
+
 int Run::Carry() {
   // Without a known folder every path below would be relative to the working directory.
   installDir_ = platform_.GetInstallDir();
   if (installDir_.empty()) return Fail(RunEvent::kNoInstallFolder);
+  modulePath_ = platform_.GetModulePath();
+  aside_ = text::Format("%s\\%s", installDir_.c_str(), kUpdaterAsideName);
+  // The one change a run makes before the manifest: what an earlier replacement left. Should it
+  // still be held, the next run tries again.
+  if (!modulePath_.empty()) platform_.RemoveFile(aside_);
 
   // One byte more than the capacity keeps a full body terminated.
   std::vector<char> buffer(kManifestCapacity + 1, '\0');
-  if (!platform_.FetchText(ManifestUrl(), buffer.data(), kManifestCapacity)) {
+  const std::string manifestUrl = options_.manifestUrl.empty() ? ManifestUrl() : options_.manifestUrl;
+  if (!platform_.FetchText(manifestUrl, buffer.data(), kManifestCapacity)) {
     Report(RunEvent::kFetchFailed);
     platform_.ShowFetchFailure(std::string(text::UntilNul({buffer.data(), buffer.size()})));
     return 0;
   }
   const std::string_view manifestText = text::UntilNul({buffer.data(), buffer.size()});
-  if (options_.publicKey && !SignatureHolds(manifestText)) return 0;
+  if (Keyed() && !SignatureHolds(manifestText)) return 0;
 
   ManifestReader reader(manifestText);
   UpdateManifest manifest;
@@ -140,7 +182,7 @@ int Run::Carry() {
   url_ = manifest.update_url;
 
   const std::string version = platform_.GetTargetVersion();
-  if (options_.publicKey)
+  if (Keyed())
     if (const auto refusal = StaleManifestRefusal(reader, manifest.update_version, version, platform_.GetUtcSeconds()))
       return Fail(refusal->event, -1, refusal->detail);
   const std::int32_t size = platform_.GetTargetFileSize();
@@ -154,7 +196,7 @@ int Run::Carry() {
   std::optional<ManifestReader> index;
   if (!FollowIndex(reader, indexBody, index, manifest)) return 0;
   ManifestReader& entries = index ? *index : reader;
-  hashRequired_ = options_.publicKey || index;
+  hashRequired_ = Keyed() || index;
   const std::int32_t count = manifest.FileCount();
   ManifestFileEntry entry;
   std::optional<FileDigest> digest;
@@ -174,6 +216,11 @@ int Run::Carry() {
 
 }  // namespace
 
-std::string ManifestUrl() { return text::Format("%s/%s", ManifestBase().c_str(), "update.htm"); }
+std::string ManifestUrlOf(const std::string& host) {
+  const std::string base = "http://" + host + ":8081/update_go";
+  return text::Format("%s/%s", base.c_str(), "update.htm");
+}
+
+std::string ManifestUrl() { return ManifestUrlOf(UPDATE_SERVER_HOST); }
 
 int UpdateRun(UpdatePlatform& platform, const UpdateOptions& options) { return Run(platform, options).Carry(); }

@@ -3,6 +3,7 @@
 # public key, signed), changed in one way per row, served by nginx with the sample
 # configuration and met by the updater under Wine in an installation of the older target.
 #   release_rows.sh hashes|signed MEROVAST_PUBLISH MEROVAST_EXE NEW_TARGET_EXE
+#                   [LATER_TARGET_EXE UPDATER_WITH_BOTH_KEYS UPDATER_WITH_SECOND_KEY]
 # Each row says whether the release is installed or refused. Installed: the updater ends by
 # itself, the new target starts, the installation holds the release byte for byte, and nginx
 # saw the requests the row names. Refused: the user sees the failure box alone, the target does
@@ -11,7 +12,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../wine/wine-env.sh"
-mode=$1 publish=$2 updater=$3 new_target=$4
+mode=$1 publish=$2 updater=$3 new_target=$4 later_target=${5:-} both_keys=${6:-} second_key=${7:-}
 keys="$here/../keys"
 serve="$here/../../deploy/nginx/serve.sh"
 
@@ -92,6 +93,18 @@ plan_says() {
   echo "$M${paths:+ $paths} exit $rc"
 }
 
+# What an installed release leaves: the release, the target's marker, the updater when the
+# release has none, and the updater renamed aside when a row sets `aside` to the old one's file.
+expected_tree() {
+  local shipped=${installs:-$release}
+  {
+    tree_sums "$shipped"
+    (cd "$install" && sha256sum Ostravine.exe.ran | awk '{ print $2, $1 }')
+    [ -e "$shipped/Merovast.exe" ] || (cd "$install" && sha256sum Merovast.exe | awk '{ print $2, $1 }')
+    [ -z "${aside:-}" ] || echo "Merovast.exe.old $(sha256sum <"$aside" | cut -d' ' -f1)"
+  } | LC_ALL=C sort
+}
+
 # run_row NAME installed|refused "REQUESTED PATHS" [FILE-CHANGED...]; with planned=1 set, the
 # plan must agree.
 run_row() {
@@ -107,9 +120,7 @@ run_row() {
     check "$name: the updater ends by itself" 0 "$rc"
     wait_for_file 15 "$install/Ostravine.exe.ran" || true
     check "$name: the new target was started" 1 "$(cat "$install/Ostravine.exe.ran" 2>/dev/null | wc -l)"
-    check "$name: the installation holds the release byte for byte" \
-      "$({ tree_sums "${installs:-$release}"; cd "$install" && sha256sum Merovast.exe Ostravine.exe.ran | awk '{ print $2, $1 }'; } | LC_ALL=C sort)" \
-      "$(tree_sums "$install")"
+    check "$name: the installation holds the release byte for byte" "$(expected_tree)" "$(tree_sums "$install")"
   else
     if box=$(window_wait 20 failed); then
       check "$name: no other box came before the failure box" "" "$(xdotool search --name '^Merovast$' 2>/dev/null)"
@@ -151,6 +162,15 @@ if [ "$mode" = hashes ]; then
   cp "$release/readme.txt" "$install/readme.txt"
   mkdir -p "$install/data/maps" && cp "$release/data/maps/east.map" "$install/data/maps/east.map"
   planned=1 run_row "two of three files already current" installed "$M $R/data/items.dat $R/Ostravine.exe"
+
+  # Entry 0 renamed, its bytes served under the new name: the updater's own file, which only a
+  # key build replaces, and the name a replaced updater is renamed to.
+  for name in Merovast.exe Merovast.exe.old; do
+    fresh_release && publish_release
+    sed -i "s/^update_name0=readme.txt\r\$/update_name0=$name\r/" "$manifest"
+    cp "$served/readme.txt" "$served/$name"
+    planned=1 run_row "entry 0 is $name" refused "$M"
+  done
 else
   public_key=$(cat "$keys/test-public.txt")
   planned=1
@@ -230,6 +250,64 @@ else
   fresh_release && publish_release --key "$keys/test-private.pem"
   sed -i 's/^update_version=1,0,0,4/update_version=1.0.0.4/' "$manifest" && resign_manifest
   run_row "a newer dotted version, signed" installed "$all"
+
+  # The updater replaces itself, as entry 0: here with the same program and a few more bytes.
+  old_updater="$HARNESS_SCRATCH_DIR/Merovast-old.exe" new_updater="$HARNESS_SCRATCH_DIR/Merovast-new.exe"
+  cp "$updater" "$old_updater"
+  { cat "$updater" && printf 'a newer updater'; } >"$new_updater"
+  U=$R/Merovast.exe
+  with_updater() { fresh_release && cp "$1" "$release/Merovast.exe" && publish_release --key "$2"; }
+  with_updater "$new_updater" "$keys/test-private.pem"
+  aside=$old_updater run_row "a release with a new updater replaces it" installed "$M $U ${all#"$M "}"
+  rm -f "$install/Ostravine.exe.ran"
+  run_row "the new updater's first run removes the old one and finds the installation current" installed "$M"
+
+  with_updater "$new_updater" "$keys/test-private.pem"
+  flip_byte "$served/Merovast.exe" 1000
+  planned=0 run_row "a new updater whose body fails its hash" refused "$M $U"
+
+  with_updater "$new_updater" "$keys/test-private.pem"
+  cp "$updater" "$install/Merovast.exe.old"
+  holding="$HARNESS_SCRATCH_DIR/holding" let_go="$HARNESS_SCRATCH_DIR/let-go"
+  rm -f "$holding" "$let_go"
+  wine_start 90 "$HARNESS_STANDIN_DIR/holdfile.exe" "$(windows_path "$install/Merovast.exe.old")" --seconds 80 \
+    --until "$(windows_path "$let_go")" --ready "$(windows_path "$holding")"
+  holder=$WINE_STARTED_PID
+  wait_for_file 20 "$holding" || failures=$((failures + 1))
+  planned=0 run_row "the aside file of an earlier run held open elsewhere" refused "$M $U"
+  touch "$let_go" && wait "$holder"
+
+  # Key rotation: an updater with the old and a second key takes over; the next release, signed
+  # with the second key, installs; an updater with the second key alone refuses the old key.
+  with_updater "$both_keys" "$keys/test-private.pem"
+  aside=$old_updater run_row "an updater with a second key takes over" installed "$M $U ${all#"$M "}"
+  rm -f "$install/Ostravine.exe.ran"
+  later="$HARNESS_SCRATCH_DIR/release-1005" L=/v/1,0,0,5
+  rm -rf "$later" && cp -a "$release" "$later" && rm "$later/Merovast.exe"
+  cp "$later_target" "$later/Ostravine.exe" && printf 'Ostravine 1.0.0.5\r\n' >"$later/readme.txt"
+  "$publish" stage "$later" "$www" http://127.0.0.1:8081 --key "$keys/second-private.pem" >/dev/null ||
+    failures=$((failures + 1))
+  public_key="$public_key,$(cat "$keys/second-public.txt")" installs=$later \
+    run_row "the next release, signed with the second key" installed "$M $L/readme.txt $L/Ostravine.exe"
+
+  fresh_release && publish_release --key "$keys/test-private.pem"
+  cp "$second_key" "$install/Merovast.exe"
+  public_key=$(cat "$keys/second-public.txt") run_row "an updater with the second key alone" refused "$M"
+
+  fresh_release && cp "$second_key" "$release/Merovast.exe"
+  rc=0 && said=$("$publish" stage "$release" "$www" http://127.0.0.1:8081 --key "$keys/test-private.pem" 2>&1) || rc=$?
+  check "the publisher refuses an updater without the signing key, saying which host it has" "1 yes yes" \
+    "$rc $(grep -q 'does not carry the signing key' <<<"$said" && echo yes) $(grep -q 127.0.0.1 <<<"$said" && echo yes)"
+  check "the publisher stages nothing then" "" "$(ls -A "$www")"
+
+  # check --release holds a release's updater against the key that signed the manifest.
+  with_updater "$new_updater" "$keys/test-private.pem"
+  said=$("$publish" check "$manifest" --public-key "$public_key" --release "$served")
+  check "check says the release replaces the updater" yes "$(grep -q '^entry 0 replaces the updater' <<<"$said" && echo yes)"
+  cp "$second_key" "$served/Merovast.exe"
+  rc=0 && said=$("$publish" check "$manifest" --public-key "$public_key" --release "$served" 2>&1) || rc=$?
+  check "check --release refuses an updater without the signing key" "1 yes" \
+    "$rc $(grep -q 'does not carry the key that signs the manifest' <<<"$said" && echo yes)"
 fi
 
 # A release of 41 files, most with Chinese names, whose entries do not fit in the manifest: stage

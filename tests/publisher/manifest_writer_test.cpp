@@ -140,7 +140,7 @@ TEST(ManifestExpiry, ItsLineFollowsTheUrlLineAndARenewalChangesNothingElse) {
   std::string expected = body(plain);
   expected.insert(expected.find("update_size="), "update_expires=2099-01-01T00:00:00Z\r\n");
   EXPECT_EQ(body(expiring), expected);
-  const ManifestCheck check = CheckManifest(expiring, key.Public());
+  const ManifestCheck check = CheckManifest(expiring, PublicKeys{key.Public()});
   EXPECT_TRUE(check.problems.empty()) << check.problems.front();
   EXPECT_EQ(check.expiry, ManifestReader::ExpiryLine::kPresent);
   EXPECT_EQ(check.expires, k2099);

@@ -277,7 +277,13 @@ TEST_F(PublishCli, RefusesAReleaseTheUpdaterCannotInstallAndKeepsTheServedManife
       {"",
        {{"Ostravine.exe", "not a program"}},
        "Ostravine.exe: has no FileVersion in a Chinese (PRC) Unicode version table"},
-      {"target-zh.exe", {{"merovast.EXE", "MZ"}}, "merovast.EXE: the updater cannot replace its own running file"},
+      {"target-zh.exe",
+       {{"merovast.EXE", "MZ"}},
+       "merovast.EXE: the updater cannot replace its own running file without --key: only an updater "
+       "built with a key replaces itself"},
+      {"target-zh.exe",
+       {{"MEROVAST.exe.old", "x"}},
+       "MEROVAST.exe.old: the updater refuses this entry: names the updater's aside file"},
   };
   const fs::path output = dir_ / "update.htm";
   const std::string served = "update_version=1,0,0,3\r\n";

@@ -1,5 +1,10 @@
 #include "entry_safety.hpp"
 
+#include <string>
+#include <vector>
+
+#include "path_identity.hpp"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -37,4 +42,27 @@ TEST(EntrySafety, KeepsWhatWorksToday) {
   for (const char* near : {"CONSOLE.txt", "COM0", "COM10", "LPT", "nully", "aux_", "con-fig"})
     EXPECT_TRUE(Safe(near, "")) << near;
   EXPECT_TRUE(IsSafeEntry({"x.dll", "/../odd:from", ""})) << "from only shapes the address";
+}
+
+// The updater finds its own entry by this comparison; Windows' own rules are fuzzed against it.
+TEST(PathIdentity, PathsAreTheSameFileAsWindowsResolvesThem) {
+  struct Row {
+    std::string a, b;
+    bool same;
+  };
+  const std::vector<Row> rows{
+      {"D:\\app\\Merovast.exe", "d:/APP//./merovast.EXE. .", true},
+      {"D:\\app\\Merovast.exe", "D:\\app\\sub\\..\\Merovast.exe", true},
+      {"D:\\app\\Merovast.exe", "D:\\app\\sub\\Merovast.exe", false},
+      // A trail byte is no letter to fold and no separator.
+      {"D:\\\x81"
+       "a\\x",
+       "D:\\\x81"
+       "A\\x",
+       false},
+      {"D:\\\x95\\x", "D:\\\x95/x", false},
+      // A lead byte before a byte that cannot trail stands alone.
+      {"D:\\\x81.", "D:\\\x81", true},
+  };
+  for (const Row& row : rows) EXPECT_EQ(SamePath(row.a, row.b), row.same) << row.a << " | " << row.b;
 }

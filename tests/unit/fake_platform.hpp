@@ -48,7 +48,7 @@ class FakePlatform : public UpdatePlatform {
   int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) override {
     requests.push_back(url);
     const auto slash = localPath.rfind('\\');
-    if (!folders.contains(localPath.substr(0, slash))) return 0;
+    if (!folders.contains(localPath.substr(0, slash)) || localPath == running) return 0;
     if (localPath == diskFullAt) throw FileError(FileError::kDiskFull, localPath);
     auto it = served.find(url);
     if (it == served.end() || (expected && !Matches(it->second, *expected))) return 0;
@@ -63,11 +63,12 @@ class FakePlatform : public UpdatePlatform {
 
   // Real signatures are checked against the publisher's signing elsewhere; here the run's use of
   // the answer counts, and which text it asked about.
-  bool VerifySignature(std::string_view message, const Signature&, const PublicKey&) override {
+  bool VerifySignature(std::string_view message, const Signature&, const PublicKey& key) override {
     signedTexts.emplace_back(message);
-    return signatureValid;
+    return signatureValid && (signingKey.empty() || key == signingKey.front());
   }
   bool signatureValid = false;
+  std::vector<PublicKey> signingKey;  // when set, the one key the signature holds for
   std::vector<std::string> signedTexts;
 
   static FileDigest DigestOf(const std::string& bytes) {
@@ -92,4 +93,32 @@ class FakePlatform : public UpdatePlatform {
   }
 
   void ShowFetchFailure(const std::string& message) override { boxes.push_back(message); }
+
+  // The running updater (empty: none known): it cannot be written or removed, only renamed.
+  std::string running;
+  // Files another process holds open: neither removed nor renamed.
+  std::set<std::string> held;
+  std::vector<std::string> renames;
+
+  std::string GetModulePath() override { return running.empty() ? "" : "D:\\app\\Merovast.exe"; }
+  int DownloadToTemporary(const std::string& url, const std::string& path, const FileDigest& expected) override {
+    requests.push_back(url);
+    auto it = served.find(url);
+    if (it == served.end() || !Matches(it->second, expected) || path == running) return 0;
+    files[path] = it->second;
+    return 1;
+  }
+  bool RenameFile(const std::string& from, const std::string& to) override {
+    if (!files.contains(from) || files.contains(to) || held.contains(from)) return false;
+    files[to] = files[from];
+    files.erase(from);
+    if (from == running) running = to;
+    renames.push_back(from + " -> " + to);
+    return true;
+  }
+  bool RemoveFile(const std::string& path) override {
+    if (files.contains(path) && (path == running || held.contains(path))) return false;
+    files.erase(path);
+    return true;
+  }
 };

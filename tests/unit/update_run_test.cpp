@@ -208,7 +208,7 @@ TEST_F(UpdateRunTest, AWrongOrMalformedHashLineEndsTheRun) {
 
 class SignedUpdateRunTest : public UpdateRunTest {
  protected:
-  SignedUpdateRunTest() { options.publicKey = PublicKey{}; }
+  SignedUpdateRunTest() { options.publicKeys = {PublicKey{}}; }
   static std::string Signed(const std::string& manifest) {
     return manifest + "update_signature=" + std::string(86, 'A') + "==\r\n";
   }
@@ -426,4 +426,138 @@ TEST_F(SignedUpdateRunTest, TheSignatureCoversTheIndexLineAndTheLineTheIndex) {
   Publish(Signed(text::ReplaceAll(manifest, "update_index=", "update_other=")));
   EXPECT_EQ(UpdateRun(fake, options), 0);
   EXPECT_EQ(fake.requests, std::vector<std::string>{ManifestUrl()});
+}
+
+// The updater's own entry: a key build renames itself aside and puts the checked new file in its
+// place; a build without a key refuses the entry.
+class OwnEntryTest : public SignedUpdateRunTest {
+ protected:
+  OwnEntryTest() {
+    fake.running = kModule;
+    fake.files[kModule] = "old updater";
+    fake.signatureValid = true;
+    fake.targetVersion = "2";
+    fake.targetSize = 5;
+    Serve("/a", "a");
+    Serve("/Merovast.exe", "new updater");
+    Serve("/z", "z");
+  }
+  // Entries a, then the updater as `name` in `to`, then z; the updater's hash line is of `hashed`.
+  std::string Release(const std::string& name, const std::string& to = "", const std::string& hashed = "new updater") {
+    return Signed(Manifest("3", "5",
+                           "update_size=3\r\n" + Entry(0, "a", "", "") + Hash(0, "a") + Entry(1, name, "", to) +
+                               Hash(1, hashed) + Entry(2, "z", "", "") + Hash(2, "z")));
+  }
+  // A rename as the fake records it.
+  static std::string Renamed(const std::string& from, const std::string& to) {
+    return text::Format("%s -> %s", from.c_str(), to.c_str());
+  }
+  static inline const std::string kModule = "D:\\app\\Merovast.exe";
+  static inline const std::string kAside = "D:\\app\\Merovast.exe.old";
+  static inline const std::string kTemporary = "D:\\app\\Merovast.exe.download";
+};
+
+TEST_F(OwnEntryTest, AKeyBuildRenamesItselfAsideAndGoesOnWithTheEntriesAfterIt) {
+  // Spellings Windows takes for the same file.
+  for (const std::string name : {"Merovast.exe", "MEROVAST.EXE", "merovast.exe..", "./Merovast.exe"}) {
+    fake.files = {{kModule, "old updater"}};
+    fake.running = kModule;
+    fake.renames.clear();
+    Serve("/" + name, "new updater");
+    Publish(Release(name));
+    EXPECT_EQ(UpdateRun(fake, options), 1) << name;
+    EXPECT_EQ(fake.files[kModule], "new updater") << name;
+    EXPECT_EQ(fake.files[kAside], "old updater") << "the running image keeps its bytes";
+    EXPECT_EQ(fake.renames, (std::vector<std::string>{Renamed(kModule, kAside), Renamed(kTemporary, kModule)}));
+    EXPECT_EQ(fake.files["D:\\app\\z"], "z") << "the run goes on after the updater";
+    EXPECT_FALSE(fake.files.contains(kTemporary));
+  }
+  // The next run removes the aside file first, and finds its own entry current.
+  fake.running = kModule;
+  fake.renames.clear();
+  fake.requests.clear();
+  fake.signatureValid = false;
+  Publish(Release("Merovast.exe"));
+  EXPECT_EQ(UpdateRun(fake, options), 0);
+  EXPECT_FALSE(fake.files.contains(kAside)) << "removed even by a run that is refused";
+  fake.signatureValid = true;
+  fake.files.erase("D:\\app\\z");
+  EXPECT_EQ(UpdateRun(fake, options), 1);
+  EXPECT_TRUE(fake.renames.empty()) << "the updater is current";
+}
+
+TEST_F(OwnEntryTest, AFailedStepLeavesTheRunningUpdaterInItsPlace) {
+  struct Row {
+    const char* what;
+    std::string hashed;
+    std::set<std::string> held;
+    std::vector<std::string> renames;
+  };
+  const std::string aside = Renamed(kModule, kAside), back = Renamed(kAside, kModule);
+  const std::vector<Row> rows{
+      {"the body fails its hash", "other", {}, {}},
+      {"the aside file is held", "new updater", {kAside}, {}},
+      {"the new file cannot be put in place", "new updater", {kTemporary}, {aside, back}},
+  };
+  for (const Row& row : rows) {
+    fake.files = {{kModule, "old updater"}, {kAside, "older"}};
+    fake.running = kModule;
+    fake.renames.clear();
+    fake.held.clear();
+    Publish(Release("Merovast.exe", "", row.hashed));
+    // The aside file left by an earlier run is held from the start.
+    fake.held = row.held;
+    if (!row.held.contains(kAside)) fake.files.erase(kAside);
+    EXPECT_EQ(UpdateRun(fake, options), 0) << row.what;
+    EXPECT_EQ(fake.files[kModule], "old updater") << row.what;
+    EXPECT_EQ(fake.running, kModule) << row.what;
+    EXPECT_EQ(fake.renames, row.renames) << row.what;
+    EXPECT_FALSE(fake.files.contains("D:\\app\\z")) << row.what << ": nothing after the failed entry";
+    EXPECT_EQ(fake.files["D:\\app\\a"], "a") << row.what << ": the entries before it stay";
+  }
+}
+
+TEST_F(OwnEntryTest, ABuildWithoutAKeyRefusesItsOwnEntryBeforeItsFolderOrRequest) {
+  UpdateOptions unkeyed;
+  for (const auto& [name, to] : std::vector<std::pair<std::string, std::string>>{
+           {"Merovast.exe", ""}, {"mErOvAsT.ExE", ""}, {"Merovast.exe", "\\."}, {"Merovast.exe", "//"}}) {
+    fake.files = {{kModule, "old updater"}};
+    fake.requests.clear();
+    Publish(Release(name, to));
+    EXPECT_EQ(UpdateRun(fake, unkeyed), 0) << name << to;
+    EXPECT_EQ(Downloads(), std::vector<std::string>{kFiles + "/a"}) << name << to;
+    EXPECT_EQ(fake.files[kModule], "old updater");
+  }
+  // A file of that name in a subfolder is some other file.
+  fake.folders.insert("D:\\app\\sub");
+  Publish(Release("Merovast.exe", "\\sub"));
+  EXPECT_EQ(UpdateRun(fake, unkeyed), 1);
+  EXPECT_EQ(fake.files["D:\\app\\sub\\Merovast.exe"], "new updater");
+  EXPECT_TRUE(fake.renames.empty());
+}
+
+TEST_F(OwnEntryTest, AnEntryNamedLikeTheAsideFileIsUnsafeInEveryBuild) {
+  Serve("/Merovast.exe.old", "x");
+  for (const std::string name : {"Merovast.exe.old", "MEROVAST.EXE.OLD.", "sub\\..\\merovast.exe.old"}) {
+    fake.requests.clear();
+    fake.files = {{kModule, "old updater"}};
+    Publish(Release(name, "", "x"));
+    EXPECT_EQ(UpdateRun(fake, options), 0) << name;
+    EXPECT_EQ(Downloads(), std::vector<std::string>{}) << "a key build checks every entry first";
+    fake.requests.clear();
+    fake.files = {{kModule, "old updater"}};
+    EXPECT_EQ(UpdateRun(fake, {}), 0) << name;
+    EXPECT_EQ(Downloads(), std::vector<std::string>{kFiles + "/a"}) << name;
+  }
+}
+
+TEST_F(OwnEntryTest, AManifestSignedByAnyOfTheKeysHolds) {
+  PublicKey second{};
+  second[0] = 2;
+  fake.signingKey = {second};
+  Publish(Release("Merovast.exe"));
+  EXPECT_EQ(UpdateRun(fake, options), 0) << "signed by a key the updater does not carry";
+  options.publicKeys.push_back(second);
+  EXPECT_EQ(UpdateRun(fake, options), 1);
+  EXPECT_EQ(fake.files[kModule], "new updater");
 }

@@ -86,6 +86,11 @@ class FolderPlatform : public UpdatePlatform {
     return true;
   }
   void ShowFetchFailure(const std::string&) override {}
+  // The updater's own entry: its download and renames are assumed to succeed like the others.
+  std::string GetModulePath() override { return std::string(kInstall) + "\\" + kUpdaterFileName; }
+  int DownloadToTemporary(const std::string&, const std::string&, const FileDigest&) override { return 1; }
+  bool RenameFile(const std::string&, const std::string&) override { return true; }
+  bool RemoveFile(const std::string&) override { return true; }
 
  private:
   static std::string Target() { return std::string(kInstall) + "\\" + kTargetFileName; }
@@ -181,6 +186,14 @@ class PlanSteps : public RunReport {
       case RunEvent::kDownloaded: Add(at + "downloads " + d); break;
       case RunEvent::kDownloadFailed: Add(at + "stops: the download of " + d + " fails"); break;
       case RunEvent::kInstalled: Add("every entry is in place"); break;
+      case RunEvent::kOwnEntryRefused:
+        Add(at + "stops: it is the updater's own file, which an updater without a built-in key refuses");
+        break;
+      case RunEvent::kUpdaterReplaced:
+        Add(at + "downloads " + d);
+        Add(at + "replaces the updater: the new one runs from the next run on");
+        break;
+      case RunEvent::kReplaceFailed: Add(at + "stops: the updater is not replaced: " + d); break;
     }
   }
 
@@ -192,14 +205,14 @@ class PlanSteps : public RunReport {
 
 }  // namespace
 
-InstallPlan PlanInstall(const std::string& manifest, const fs::path& installDir,
-                        const std::optional<PublicKey>& publicKey, const std::optional<fs::path>& webRoot) {
+InstallPlan PlanInstall(const std::string& manifest, const fs::path& installDir, const PublicKeys& publicKeys,
+                        const std::optional<fs::path>& webRoot) {
   InstallPlan plan;
   FolderPlatform platform(manifest, installDir, webRoot);
   PlanSteps steps(plan.steps, webRoot.has_value());
   plan.steps.push_back(text::Format("the installed target: version \"%s\", %d bytes",
                                     NameFromServed(platform.GetTargetVersion()).c_str(), platform.GetTargetFileSize()));
-  UpdateOptions options{publicKey, &steps};
+  UpdateOptions options{publicKeys, &steps, {}};
   plan.result = UpdateRun(platform, options);
   return plan;
 }

@@ -18,5 +18,5 @@ struct InstallPlan {
 // read with the project's PE reader, as the updater's probe reads it.
 // A release index the manifest names is read from below `webRoot`, as the server would serve it.
 InstallPlan PlanInstall(const std::string& manifest, const std::filesystem::path& installDir,
-                        const std::optional<PublicKey>& publicKey,
+                        const PublicKeys& publicKeys,
                         const std::optional<std::filesystem::path>& webRoot = std::nullopt);

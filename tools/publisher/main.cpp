@@ -20,6 +20,7 @@
 #include "release_check.hpp"
 #include "release_patch.hpp"
 #include "release_scan.hpp"
+#include "release_updater.hpp"
 #include "release_stage.hpp"
 #include "signing_key.hpp"
 
@@ -54,6 +55,8 @@ constexpr const char* kUsage =
     "plan      says what the updater would do with MANIFEST in the installation INSTALL_DIR: whether\n"
     "          the target is current, which files it downloads or leaves, which folders it creates\n"
     "          and where it would stop. KEY: the public key an updater built with one checks.\n"
+    "KEY may list several keys, separated by commas, as UPDATE_PUBLIC_KEY does: a manifest signed by\n"
+    "any of them holds.\n"
     "\n"
     "--key PRIVATE_KEY_FILE  signs the manifest with the private key that keygen wrote.\n"
     "--since BASE_DIR        the manifest lists only the files that differ from the release in\n"
@@ -135,12 +138,15 @@ std::optional<SigningKey> KeyOption(const CommandLine& line) {
   return path ? std::optional<SigningKey>(SigningKey::Load(*path)) : std::nullopt;
 }
 
-std::optional<PublicKey> PublicKeyOption(const CommandLine& line) {
+PublicKeys PublicKeyOption(const CommandLine& line) {
   const auto text = line.Option("--public-key");
-  if (!text) return std::nullopt;
-  const auto key = ParsePublicKey(*text);
-  if (!key) throw PublishError(*text + ": not a public key (128 hexadecimal digits, as keygen prints)");
-  return key;
+  if (!text) return {};
+  const auto keys = ParsePublicKeys(*text);
+  if (!keys || keys->empty())
+    throw PublishError(*text +
+                       ": not a list of public keys (128 hexadecimal digits each, as keygen prints, separated by "
+                       "commas, none twice)");
+  return *keys;
 }
 
 std::optional<UtcSeconds> ExpiresOption(const CommandLine& line) {
@@ -195,6 +201,9 @@ int Publish(const CommandLine& line) {
   const IndexUse use = line.Flag("--index") ? IndexUse::kAlways : patch ? IndexUse::kNever : IndexUse::kWhenNeeded;
   const WrittenManifest written =
       WriteManifestOrIndex(release, line.operands[1], key ? &*key : nullptr, use, ExpiresOption(line));
+  if (key)
+    if (const auto said = CheckReleaseUpdater(root, release, key->Public()))
+      std::cerr << "merovast-publish: " << *said << "\n";
   if (line.operands.size() == 2) {
     if (written.index) throw PublishError("the entries go to a release index, written next to OUTPUT: give OUTPUT");
     std::cout << written.manifest;
@@ -237,18 +246,19 @@ int Renew(const CommandLine& line) {
 
 int Check(const CommandLine& line) {
   const std::string& path = line.operands[0];
-  const std::optional<PublicKey> key = PublicKeyOption(line);
+  const PublicKeys keys = PublicKeyOption(line);
   const auto release = line.Option("--release");
   if (release && !std::filesystem::is_directory(*release)) throw PublishError(*release + ": not a folder");
   const std::string bytes = ReadManifestFile(path);
   const std::optional<std::filesystem::path> webRoot = WebRootOption(line);
-  ManifestCheck check = CheckManifest(bytes, key, webRoot);
+  ManifestCheck check = CheckManifest(bytes, keys, webRoot);
   if (release) CheckReleaseFolder(*release, check);
+  if (release && check.updaterEntry >= 0) CheckReleaseFolderUpdater(*release, bytes, keys, check);
   if (check.headerRead) {
     std::cout << "update_version=" << check.header.update_version << "\n"
               << "update_filesize=" << check.header.FileSize() << "\n"
               << "update_url=" << check.header.update_url << "\n";
-    ReportExpiry(check, key.has_value(), UtcNow(), std::cout);
+    ReportExpiry(check, !keys.empty(), UtcNow(), std::cout);
   }
   if (check.countRead) std::cout << "update_size=" << check.header.FileCount() << "\n";
   if (check.indexRead)
@@ -256,6 +266,9 @@ int Check(const CommandLine& line) {
               << " bytes, update_size=" << check.indexCount.FileCount() << "\n";
   for (const PlannedDownload& download : check.downloads)
     std::cout << download.remoteAddress << " -> " << download.localPath << "\n";
+  if (check.updaterEntry >= 0)
+    std::cout << "entry " << check.updaterEntry
+              << " replaces the updater; an installation runs the new one from the next run on\n";
   if (check.entriesRead || check.index) std::cout << bytes.size() << " of " << kManifestLimit << " bytes used\n";
   for (const std::string& problem : check.problems) std::cerr << path << ": " << problem << "\n";
   return check.problems.empty() ? 0 : 1;

@@ -4,6 +4,8 @@
 
 #include "crypto.hpp"
 #include "entry_safety.hpp"
+#include "install_paths.hpp"
+#include "path_identity.hpp"
 #include "served_file.hpp"
 #include "text.hpp"
 #include "version_numbers.hpp"
@@ -58,7 +60,9 @@ int CountNameKeys(std::string_view text) {
 }
 
 // Reads `count` entries as the updater does, noting each planned download and every problem.
-void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, const char* hashRequiredBy,
+// `keyed`: read by an updater with a built-in key, which replaces itself with its own entry;
+// one without refuses that entry.
+void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, const char* hashRequiredBy, bool keyed,
                   Problems& problems, ManifestCheck& check, const std::string& url) {
   const std::string installDir = "<install>";
   for (int i = 0; i < count; ++i) {
@@ -87,6 +91,15 @@ void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, con
       problems.At(nameAt, text::Format("entry %d has no hash line, which %s refuses", i, hashRequiredBy));
     const std::string remoteDir = url + entry.from;
     const std::string localDir = installDir + entry.to;
+    if (SamePath(localDir + "\\" + entry.name, installDir + "\\" + kUpdaterFileName)) {
+      if (!keyed)
+        problems.At(nameAt,
+                    text::Format("entry %d is the updater's own file, which only an updater with a built-in key "
+                                 "replaces; one without refuses it",
+                                 i));
+      else if (check.updaterEntry < 0)
+        check.updaterEntry = i;
+    }
     check.downloads.push_back({entry, remoteDir + "/" + entry.name, localDir + "\\" + entry.name,
                                hash == ManifestReader::HashLine::kPresent ? std::optional(digest) : std::nullopt});
   }
@@ -98,7 +111,7 @@ void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, con
 }
 
 // Checks the index the manifest names, as served, as the updater would.
-void CheckIndex(ManifestCheck& check, Problems& problems, const std::string& index) {
+void CheckIndex(ManifestCheck& check, Problems& problems, const std::string& index, bool keyed) {
   const HelperFile& line = *check.index;
   if (index.size() != static_cast<std::size_t>(line.digest.size)) {
     problems.Add(
@@ -125,14 +138,15 @@ void CheckIndex(ManifestCheck& check, Problems& problems, const std::string& ind
     indexProblems.Add("update_size= of an index must be 1 or more, or the updater refuses it");
     return;
   }
-  CheckEntries(reader, index, check.indexCount.FileCount(), "every updater, for an entry of an index,", indexProblems,
-               check, check.header.update_url);
+  CheckEntries(reader, index, check.indexCount.FileCount(), "every updater, for an entry of an index,", keyed,
+               indexProblems, check, check.header.update_url);
 }
 
 }  // namespace
 
-ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKey>& publicKey,
+ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys,
                             const std::optional<std::filesystem::path>& webRoot) {
+  const bool keyed = !publicKeys.empty();
   ManifestCheck check;
   Problems problems(bytes, check.problems);
   if (bytes.size() > kManifestLimit)
@@ -145,7 +159,7 @@ ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKe
   if (!bytes.empty() && bytes.back() != '\n')
     problems.At(static_cast<text::Pos>(bytes.size()), "the last line does not end with CR LF");
 
-  if (publicKey) {
+  if (keyed) {
     const auto signature = FindManifestSignature(bytes.substr(0, kManifestLimit));
     const text::Pos keyAt = text::Find(bytes, kSignatureKey, 0);
     if (!signature && keyAt == text::kNotFound)
@@ -154,8 +168,12 @@ ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKe
       problems.At(keyAt,
                   "not signed: update_signature= must be the last line, 88 base64 characters and CR LF, with nothing "
                   "after it");
-    else if (!VerifyP256Signature(signature->signedText, signature->signature, *publicKey))
-      problems.At(static_cast<text::Pos>(signature->signedText.size()), "the signature does not match the public key");
+    else if (std::none_of(publicKeys.begin(), publicKeys.end(), [&](const PublicKey& key) {
+               return VerifyP256Signature(signature->signedText, signature->signature, key);
+             }))
+      problems.At(static_cast<text::Pos>(signature->signedText.size()),
+                  publicKeys.size() == 1 ? "the signature does not match the public key"
+                                         : "the signature matches none of the public keys");
   }
 
   const std::string_view read = bytes.substr(0, kManifestLimit);
@@ -169,11 +187,11 @@ ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKe
   problems.Tabs("update_filesize=", check.header.update_filesize);
   problems.Tabs("update_url=", check.header.update_url);
   check.expiry = reader.ReadExpiry(check.expires);
-  if (publicKey && check.expiry == ManifestReader::ExpiryLine::kMalformed)
+  if (keyed && check.expiry == ManifestReader::ExpiryLine::kMalformed)
     problems.At(text::Find(bytes, "update_expires=", 0),
                 "update_expires= is malformed, which an updater with a built-in key refuses: it takes a UTC time "
                 "YYYY-MM-DDTHH:MM:SSZ");
-  if (publicKey && !ReadVersionNumbers(check.header.update_version))
+  if (keyed && !ReadVersionNumbers(check.header.update_version))
     problems.At(text::Find(bytes, "update_version=", 0),
                 "update_version= does not read as numbers (1 to 4 numbers from 0 to 65535, separated by , or .), "
                 "which an updater with a built-in key refuses");
@@ -187,7 +205,7 @@ ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKe
   HelperFile index;
   switch (reader.ReadIndexLine(index)) {
     case ManifestReader::Line::kAbsent:
-      CheckEntries(reader, read, check.header.FileCount(), publicKey ? "an updater with a built-in key" : nullptr,
+      CheckEntries(reader, read, check.header.FileCount(), keyed ? "an updater with a built-in key" : nullptr, keyed,
                    problems, check, check.header.update_url);
       return check;
     case ManifestReader::Line::kMalformed:
@@ -214,6 +232,6 @@ ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKe
                  ", so the updater cannot fetch it");
     return check;
   }
-  CheckIndex(check, problems, *served);
+  CheckIndex(check, problems, *served, keyed);
   return check;
 }

@@ -34,16 +34,18 @@ struct ManifestCheck {
   UpdateManifest indexCount;
   std::vector<PlannedDownload> downloads;
   std::vector<std::string> problems;  // each starts with "line N: " where a line is to blame
+  int updaterEntry = -1;              // the entry that replaces the updater in a key build
 };
 
 // The updater reads at most this many bytes of the manifest.
 inline constexpr std::size_t kManifestLimit = 5000;
 
-// Given the public key of a key build, also what that build refuses: a manifest without a
-// valid signature, a malformed expiry line, a version that does not read as numbers and an
-// entry without a hash line. Whether the expiry has passed depends on the day: not judged here.
-// Given the web root that update_url's host serves, also the release index the manifest names,
-// with every entry in it; without one, that index is a problem of its own, since nothing about it
-// can be said.
-ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKey>& publicKey = std::nullopt,
+// Given the public keys of a key build, also what that build refuses: a manifest without the
+// valid signature of one of them, a malformed expiry line, a version that does not read as
+// numbers and an entry without a hash line. Whether the expiry has passed depends on the day: not
+// judged here. Without keys, the updater's own entry is refused as a build without a key refuses
+// it. Given the web root that update_url's host serves, also the release index the manifest
+// names, with every entry in it; without one, that index is a problem of its own, since nothing
+// about it can be said.
+ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys = {},
                             const std::optional<std::filesystem::path>& webRoot = std::nullopt);

@@ -60,7 +60,7 @@ void ReportExpiry(ManifestCheck& check, bool keyed, UtcSeconds now, std::ostream
 std::string ExpiryLine(UtcSeconds expires) { return "update_expires=" + UtcTimeText(expires) + "\r\n"; }
 
 std::string RenewManifest(std::string_view manifest, const SigningKey& key, UtcSeconds expires) {
-  const ManifestCheck check = CheckManifest(manifest, key.Public());
+  const ManifestCheck check = CheckManifest(manifest, PublicKeys{key.Public()});
   // Renewing keeps the index line byte for byte, so an index it names needs no look here.
   if (check.problems.size() > (check.indexUnchecked ? 1U : 0U))
     throw PublishError("the manifest is not renewed, since an updater with the key refuses it: " +

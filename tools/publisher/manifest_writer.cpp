@@ -11,6 +11,7 @@
 #include "install_paths.hpp"
 #include "manifest_signature.hpp"
 #include "release_names.hpp"
+#include "release_updater.hpp"
 #include "signing_key.hpp"
 #include "manifest_expiry.hpp"
 #include "text.hpp"
@@ -52,8 +53,7 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
     const std::string to = folder.empty() ? "" : "\\" + text::ReplaceAll(folder, "/", "\\");
     if (const std::string reason = UnsafeEntryReason({name, "/" + folder, to}); !reason.empty())
       throw PublishError(Shown(file) + ": the updater refuses this entry: " + reason);
-    if (file.folder.empty() && CaseKey(file.name) == CaseKey(kUpdaterFileName))
-      throw PublishError(Shown(file) + ": the updater cannot replace its own running file");
+    if (IsReleaseUpdater(file) && !key) throw PublishError(UnsignedUpdaterRefusal(Shown(file)));
     if (key && !file.digest)
       throw PublishError(Shown(file) + ": a signed manifest needs its hash line, without which a key build refuses it");
     foldersWithFiles.insert(file.folder);
@@ -79,6 +79,8 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
     throw PublishError(std::string(url) + ": the download address must be an http:// URL without white space");
 
   std::sort(files.begin(), files.end(), [](const ReleaseFile& a, const ReleaseFile& b) {
+    // The updater first, so that a failure after it leaves the rest to the new one.
+    if (IsReleaseUpdater(a) != IsReleaseUpdater(b)) return IsReleaseUpdater(a);
     const bool aTarget = a.folder.empty() && a.name == kTargetFileName;
     const bool bTarget = b.folder.empty() && b.name == kTargetFileName;
     if (aTarget != bTarget) return bTarget;

@@ -13,6 +13,8 @@
 #include "durable_files.hpp"
 #include "manifest_writer.hpp"
 #include "release_names.hpp"
+#include "release_updater.hpp"
+#include "signing_key.hpp"
 #include "release_patch.hpp"
 #include "release_scan.hpp"
 #include "text.hpp"
@@ -162,6 +164,8 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
                                                                        : IndexUse::kWhenNeeded,
                                                        request.expires);
   const std::string& manifest = written.manifest;
+  if (request.key)
+    if (const auto said = CheckReleaseUpdater(request.release, listed, request.key->Public())) out << *said << "\n";
 
   const fs::path versions = request.webRoot / "v";
   const fs::path folder = versions / release.version;

@@ -96,6 +96,8 @@ int FetchExact(const std::string& url, std::size_t size, std::string& body) {
   return Transfer(url, sink);
 }
 
+int DownloadToSink(const std::string& url, TransferSink& sink) { return Transfer(url, sink); }
+
 int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) {
   ReplacingFileSink sink(localPath, expected);
   return Transfer(url, sink);

@@ -6,6 +6,8 @@
 
 #include "file_digest.hpp"
 
+class TransferSink;
+
 // Stores at most `capacity` bytes of the body in `buffer`, always a prefix of the body.
 // 1 on success, 0 on failure (no connection, a status other than 2xx, a failed or short read).
 int FetchText(const std::string& url, char* buffer, std::size_t capacity);
@@ -19,3 +21,6 @@ int FetchExact(const std::string& url, std::size_t size, std::string& body);
 // or SHA-256 is a failure, and one longer than the size ends the transfer as soon as it shows.
 // A failed write raises FileError.
 int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected = nullptr);
+
+// One GET of `url` into `sink`; 1 when the whole body arrived and the sink kept it.
+int DownloadToSink(const std::string& url, TransferSink& sink);

@@ -6,6 +6,7 @@
 #include "http_transfer.hpp"
 #include "install_probe.hpp"
 #include "local_file_check.hpp"
+#include "running_updater.hpp"
 
 int WindowsUpdatePlatform::FetchText(const std::string& url, char* buffer, std::size_t capacity) {
   return ::FetchText(url, buffer, capacity);
@@ -50,3 +51,16 @@ bool WindowsUpdatePlatform::MakeDirectory(const std::string& path) {
 void WindowsUpdatePlatform::ShowFetchFailure(const std::string& message) {
   ::MessageBoxA(owner_, message.c_str(), title_.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
+
+std::string WindowsUpdatePlatform::GetModulePath() { return UpdaterModulePath(); }
+std::string WindowsUpdatePlatform::LongPath(const std::string& path) { return ::LongPath(path); }
+
+int WindowsUpdatePlatform::DownloadToTemporary(const std::string& url, const std::string& temporaryPath,
+                                               const FileDigest& expected) {
+  return ::DownloadToTemporary(url, temporaryPath, expected);
+}
+
+bool WindowsUpdatePlatform::RenameFile(const std::string& from, const std::string& to) {
+  return ::RenameFile(from, to);
+}
+bool WindowsUpdatePlatform::RemoveFile(const std::string& path) { return ::RemoveFile(path); }

@@ -25,6 +25,12 @@ class WindowsUpdatePlatform : public UpdatePlatform {
   bool IsDirectory(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   void ShowFetchFailure(const std::string& message) override;
+  std::string GetModulePath() override;
+  std::string LongPath(const std::string& path) override;
+  int DownloadToTemporary(const std::string& url, const std::string& temporaryPath,
+                          const FileDigest& expected) override;
+  bool RenameFile(const std::string& from, const std::string& to) override;
+  bool RemoveFile(const std::string& path) override;
 
  private:
   HWND owner_;
