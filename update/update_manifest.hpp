@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "file_digest.hpp"
+#include "map_line.hpp"
 #include "text.hpp"
 
 struct UpdateManifest {
@@ -55,6 +56,9 @@ class ManifestReader {
   // The hash line of the entry just read: present only when the line right after its to line
   // starts with "update_hash<index>=". The next entry is still searched from the to line's end.
   HashLine ReadEntryHash(int index, FileDigest& digest) const;
+  // The map line of the entry just read: only the line right after a well-formed hash line can
+  // be one (map_line.hpp).
+  OptionalLine ReadEntryMap(int index, MapLine& map) const;
 
   // The key text of the last lookup that failed, for saying what is wrong with a manifest.
   const std::string& missingKey() const { return missingKey_; }

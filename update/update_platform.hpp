@@ -5,9 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "block_map.hpp"
 #include "file_digest.hpp"
 #include "manifest_signature.hpp"
 
@@ -17,10 +20,19 @@ class UpdatePlatform {
 
   // Fills `buffer` with at most `capacity` bytes of the body at `url`; 1 on success, 0 on failure.
   virtual int FetchText(const std::string& url, char* buffer, std::size_t capacity) = 0;
+  // Fetches the body at `url` into `body`; 1 when it is exactly `size` bytes, 0 otherwise. A body
+  // that grows past `size` ends the transfer at once.
+  virtual int FetchExact(const std::string& url, std::size_t size, std::string& body) = 0;
   // Stores the body at `url` as the file `localPath`; 1 on success, 0 on failure.
   // With `expected`, a body of another size or SHA-256 is a failure too. A failed write raises
   // FileError.
   virtual int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) = 0;
+  // DownloadToFile with `expected` for a file that has a block map: the blocks that the file at
+  // `localPath` or a partial download beside it already hold are copied, the rest asked for in
+  // byte ranges. `map` is asked only when there is a file to search, and gives nothing when the
+  // map cannot be had. Anything unexpected ends in one whole download.
+  virtual int DownloadWithMap(const std::string& url, const std::string& localPath, const FileDigest& expected,
+                              const std::function<std::optional<BlockMap>()>& map) = 0;
   // Whether the file at `localPath` has exactly the expected size and SHA-256; false when it
   // cannot be read.
   virtual bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) = 0;

@@ -30,7 +30,12 @@ class FolderPlatform : public UpdatePlatform {
     std::memcpy(buffer, manifest_.data(), std::min(capacity, manifest_.size()));
     return 1;
   }
+  int FetchExact(const std::string&, std::size_t, std::string&) override { return 0; }
   int DownloadToFile(const std::string&, const std::string&, const FileDigest*) override { return 1; }
+  int DownloadWithMap(const std::string&, const std::string&, const FileDigest&,
+                      const std::function<std::optional<BlockMap>()>&) override {
+    return 1;
+  }
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override {
     const auto file = Existing(localPath);
     std::error_code error;
@@ -151,6 +156,7 @@ class PlanSteps : public RunReport {
       case RunEvent::kEntryUnsafe: Add(at + "stops: refused, " + d); break;
       case RunEvent::kHashMalformed: Add(at + "stops: its hash line is malformed"); break;
       case RunEvent::kHashMissing: Add(at + "stops: it has no hash line, which a signed release needs"); break;
+      case RunEvent::kMapMalformed: Add(at + "stops: its map line is malformed"); break;
       case RunEvent::kFolderCreated: Add(at + "creates the folder " + d); break;
       case RunEvent::kFolderFailed: Add(at + "stops: the folder " + d + " cannot be created"); break;
       case RunEvent::kFileCurrent: Add(at + "skips " + d + ": already current"); break;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "block_maps.hpp"
 #include "install_plan.hpp"
 #include "manifest_check.hpp"
 #include "manifest_signature.hpp"
@@ -156,15 +157,26 @@ int Publish(const CommandLine& line) {
     patch = PatchSince(release, root, ScanRelease(*base, false), *base);
     release = patch->release;
   }
+  // Maps need a place beside OUTPUT; a manifest on standard output has none.
+  const std::vector<BlockMapFile> maps =
+      line.operands.size() == 3 ? AddBlockMaps(release, root) : std::vector<BlockMapFile>{};
   const std::string manifest = WriteManifest(release, line.operands[1], key ? &*key : nullptr);
   if (line.operands.size() == 2) {
     std::cout << manifest;
   } else {
     const std::string& output = line.operands[2];
+    const std::string mapsFolder = output + kMapsSuffix;
+    CheckServedMaps(mapsFolder, maps);
+    WriteBlockMaps(mapsFolder, maps);
     std::ofstream out(output, std::ios::binary | std::ios::trunc);
     out << manifest;
     out.close();
     if (!out) throw PublishError(output + ": cannot be written");
+    std::string url = line.operands[1];
+    while (!url.empty() && url.back() == '/') url.pop_back();
+    if (!maps.empty())
+      std::cout << "wrote " << maps.size() << " block maps to " << mapsFolder << "/: serve them at " << url
+                << kMapsSuffix << "/\n";
   }
   if (patch) ReportRemoved(*patch, *line.Option("--since"));
   return 0;
@@ -187,7 +199,7 @@ int Check(const CommandLine& line) {
   if (release && !std::filesystem::is_directory(*release)) throw PublishError(*release + ": not a folder");
   const std::string bytes = ReadManifestFile(path);
   ManifestCheck check = CheckManifest(bytes, key);
-  if (release) CheckReleaseFolder(*release, check);
+  if (release) CheckReleaseFolder(*release, path, check);
   if (check.headerRead) {
     std::cout << "update_version=" << check.header.update_version << "\n"
               << "update_filesize=" << check.header.FileSize() << "\n"

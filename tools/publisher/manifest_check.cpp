@@ -117,10 +117,19 @@ ManifestCheck CheckManifest(std::string_view bytes, const std::optional<PublicKe
     else if (hash == ManifestReader::HashLine::kAbsent && publicKey)
       problems.At(text::Find(bytes, nameKey, 0),
                   text::Format("entry %d has no hash line, which an updater with a built-in key refuses", i));
+    MapLine map;
+    const OptionalLine mapLine = reader.ReadEntryMap(i, map);
+    if (mapLine == OptionalLine::kMalformed)
+      problems.At(text::Find(bytes, text::Format("update_map%d=", i), text::Find(bytes, nameKey, 0)),
+                  text::Format("update_map%d= is malformed, so the updater stops before this entry: it takes the "
+                               "address after update_url, the map's SHA-256 and its size (at most the file's / 200 + "
+                               "4096)",
+                               i));
     const std::string remoteDir = check.header.update_url + entry.from;
     const std::string localDir = installDir + entry.to;
     check.downloads.push_back({entry, remoteDir + "/" + entry.name, localDir + "\\" + entry.name,
-                               hash == ManifestReader::HashLine::kPresent ? std::optional(digest) : std::nullopt});
+                               hash == ManifestReader::HashLine::kPresent ? std::optional(digest) : std::nullopt,
+                               mapLine == OptionalLine::kPresent ? std::optional(map) : std::nullopt});
   }
   check.entriesRead = static_cast<int>(check.downloads.size()) == count;
   const int names = CountNameKeys(reader.text());

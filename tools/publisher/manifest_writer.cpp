@@ -84,6 +84,7 @@ std::string WriteManifest(const Release& release, std::string_view url, const Si
     manifest += text::Format("update_name%zu=%s\r\nupdate_from%zu=%s\r\nupdate_to%zu=%s\r\n", i,
                              ServedPath(file.name).c_str(), i, from.c_str(), i, to.c_str());
     if (file.digest) manifest += text::Format("update_hash%zu=%s\r\n", i, HashValue(*file.digest).c_str());
+    if (file.digest && file.map) manifest += text::Format("update_map%zu=%s\r\n", i, MapValue(*file.map).c_str());
   }
   // The signature line counts towards the bytes the updater reads, and is as long for every signature.
   const std::size_t total = manifest.size() + (key ? SignatureLine(Signature{}).size() : 0);

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "block_maps.hpp"
 #include "durable_files.hpp"
 #include "manifest_writer.hpp"
 #include "release_names.hpp"
@@ -132,6 +133,8 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     listed = std::move(patch.release);
     removed = std::move(patch.removed);
   }
+  const std::vector<BlockMapFile> maps =
+      request.hashes ? AddBlockMaps(listed, request.release) : std::vector<BlockMapFile>{};
   const std::string manifest = WriteManifest(listed, url, request.key);
 
   const fs::path versions = request.webRoot / "v";
@@ -140,6 +143,9 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
   const std::string shownFolder = (request.webRoot / "v" / versionName).string();
   if (!request.allowDowngrade) CheckNotOlder(ServedVersion(manifestPath), release.version);
   const bool staged = AlreadyStaged(folder, request.release, release.files, served, shownFolder);
+  // Beside the version folder, under a name that is no dot-file and no version.
+  const fs::path mapsFolder = versions / (release.version + kMapsSuffix);
+  CheckServedMaps(mapsFolder, maps);
 
   // The first write: everything above only read.
   for (const fs::directory_entry& entry : fs::directory_iterator(request.webRoot)) {
@@ -164,6 +170,11 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     for (const ReleaseFile& file : release.files) bytes += fs::file_size(request.release / PathOf(file));
     out << "copied " << release.files.size() << " files (" << bytes << " bytes) of " << versionName << " to "
         << shownFolder << "\n";
+  }
+  // The maps before the manifest that names them.
+  if (const std::size_t written = WriteBlockMaps(mapsFolder, maps); written > 0) {
+    SyncFolder(versions);
+    out << "wrote " << written << " block maps to " << (versions / (versionName + kMapsSuffix)).string() << "\n";
   }
   if (!fs::exists(manifestPath.parent_path())) {
     MakeFolder(manifestPath.parent_path());
