@@ -4,7 +4,8 @@
 # measures and prints, and fails only when a run did not do its job (an installation that does
 # not end up as its release, a transfer that came short).
 #
-#   bench/run.sh [--repetitions N]     (default 5; medians of N alternating runs)
+#   bench/run.sh [--repetitions N] [--blocks-only]   (default 5; medians of N alternating runs;
+#                                     --blocks-only: the block-map rows alone, see bench/blocks.sh)
 #
 # Release sets, each staged by `merovast-publish stage` into a web root of its own per manifest
 # kind (without hash lines and with them; the files under /v/<version>/) and served by nginx
@@ -33,10 +34,12 @@ cd "$(dirname "$0")/.."
 repo=$PWD
 bench=$repo/build/bench
 repetitions=5
+blocks_only=0
 
-usage() { echo "usage: $0 [--repetitions N]" >&2; exit 2; }
+usage() { echo "usage: $0 [--repetitions N] [--blocks-only]" >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case "$1" in
+    --blocks-only) blocks_only=1; shift ;;
     -r | --repetitions) [ $# -ge 2 ] && [[ "$2" =~ ^[1-9][0-9]*$ ]] || usage; repetitions=$2; shift 2 ;;
     -h | --help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) usage ;;
@@ -71,6 +74,7 @@ programs=$bench/win64/bench/bin
 echo "built: $publish, $updater, $phase_updater (phase log), $programs/bench-{ceiling,window,target}.exe"
 
 source "$repo/bench/lib.sh"
+source "$repo/bench/blocks.sh"
 
 # --- release sets --------------------------------------------------------------------------
 
@@ -78,10 +82,14 @@ say "Staging the release sets with merovast-publish stage (one web root per set 
 rm -rf "$bench/releases" "$bench/www" "$bench/install" "$bench/fetch"
 # Every updater figure is taken without hash lines (nohash) and with them (hash).
 variants=(nohash hash)
-make_release large $((256 << 20))
-make_release medium $((16 << 20))
-make_release many 0
-sets=(large medium many)
+sets=()
+if [ "$blocks_only" = 0 ]; then
+  make_release large $((256 << 20))
+  make_release medium $((16 << 20))
+  make_release many 0
+  sets=(large medium many)
+fi
+make_blocks_release
 for set in "${sets[@]}"; do
   for variant in "${variants[@]}"; do publish_set "$set" "$variant"; done
   printf '  %-6s %2d files, %9d bytes, under %s; manifest %d bytes, with hash lines %d bytes\n' "$set" \
@@ -96,7 +104,7 @@ export HARNESS_DIR=$bench/harness
 cleanup() {
   release_port
   bash "$repo/tests/wine/harness.sh" cleanup >/dev/null 2>&1 || true
-  rm -rf "$bench/releases" "$bench/www" "$bench/install" "$bench/fetch"
+  rm -rf "$bench/releases" "$bench/www" "$bench/install" "$bench/fetch" "$bench/seeds"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -108,6 +116,7 @@ wine_line=(timeout --kill-after=3 120 "$WINE")
 samples=$bench/samples.tsv
 printf 'measurement\trepetition\twall_us\tpeak_rss_kib\n' >"$samples"
 : >"$bench/phases.txt"
+: >"$bench/blocks.tsv"
 
 say "Measuring: $repetitions repetitions, alternating (load average before: $(cut -d' ' -f1-3 /proc/loadavg))"
 started=$SECONDS
@@ -136,16 +145,29 @@ for rep in $(seq "$repetitions"); do
     fi
     release_port
   done
+  take_port
+  SERVE_LOG_BYTES=1 "$repo/deploy/nginx/serve.sh" start "$blocks_root" "$nginx_state" 8081 ||
+    fail "nginx could not listen on 127.0.0.1:8081"
+  blocks_repetition
+  release_port
   echo "  repetition $rep of $repetitions done ($((SECONDS - started)) s)"
 done
 
-take_port
 rm -f "$bench/changed.txt"
-for variant in "${variants[@]}"; do
-  serve many "$variant"
-  run_changed_update many "$variant"
-done
-release_port
+if [ "$blocks_only" = 0 ]; then
+  take_port
+  for variant in "${variants[@]}"; do
+    serve many "$variant"
+    run_changed_update many "$variant"
+  done
+  release_port
+fi
 echo "  load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-source "$repo/bench/report.sh"
+if [ "$blocks_only" = 1 ]; then
+  source <(sed -n '/^paired()/,/^calc()/p' "$repo/bench/report.sh")  # the helpers alone
+  say "Results: medians of $repetitions alternating repetitions"
+else
+  source "$repo/bench/report.sh"
+fi
+blocks_report

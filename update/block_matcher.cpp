@@ -9,23 +9,30 @@
 namespace {
 
 constexpr std::size_t kReadSize = std::size_t{1} << 20;
-constexpr int kFilterShift = 12;  // one bit of the filter per 4096 checksum values
+
+// A filter of about 16 bits per block passes a position without a block about once in 16.
+int FilterBits(std::size_t blocks) {
+  int bits = 12;
+  while (bits < 26 && (std::size_t{1} << bits) < blocks * 16) ++bits;
+  return bits;
+}
 
 // The whole blocks of a map by checksum, with a bit filter that rejects most positions at once.
 class BlockIndex {
  public:
-  explicit BlockIndex(const BlockMap& map) : filter_((std::size_t{1} << (32 - kFilterShift)) / 64) {
+  explicit BlockIndex(const BlockMap& map)
+      : shift_(32 - FilterBits(map.BlockCount())), filter_((std::size_t{1} << (32 - shift_)) / 64) {
     for (std::size_t block = 0; block < map.BlockCount(); ++block) {
       if (map.BlockLength(block) != map.blockSize) continue;
       entries_.emplace_back(map.checksums[block], block);
-      const std::uint32_t bit = map.checksums[block] >> kFilterShift;
+      const std::uint32_t bit = map.checksums[block] >> shift_;
       filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
     }
     std::sort(entries_.begin(), entries_.end());
   }
 
   bool MayHold(std::uint32_t checksum) const {
-    const std::uint32_t bit = checksum >> kFilterShift;
+    const std::uint32_t bit = checksum >> shift_;
     return (filter_[bit / 64] >> (bit % 64)) & 1;
   }
   // The blocks with this checksum.
@@ -37,6 +44,7 @@ class BlockIndex {
   }
 
  private:
+  int shift_;
   std::vector<std::pair<std::uint32_t, std::size_t>> entries_;
   std::vector<std::uint64_t> filter_;
 };
@@ -44,7 +52,9 @@ class BlockIndex {
 // A window over a seed that slides forward through one buffer.
 class SeedWindow {
  public:
-  SeedWindow(SeedFile& seed, std::size_t blockSize) : seed_(seed), buffer_(kReadSize + blockSize) {}
+  SeedWindow(SeedFile& seed, std::size_t blockSize)
+      : seed_(seed),
+        buffer_(static_cast<std::size_t>(std::min<std::uint64_t>(seed.Size(), kReadSize)) + blockSize + 1) {}
 
   // Whether bytes [at, at + size) exist; they are then at Bytes(at).
   bool Has(std::uint64_t at, std::size_t size) {
