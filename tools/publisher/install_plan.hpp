@@ -10,11 +10,13 @@
 #include "manifest_signature.hpp"
 
 struct InstallPlan {
-  int result = 0;                  // the update run's answer
-  std::vector<std::string> steps;  // one line per step, in the run's order
+  int result = 0;                    // the update run's answer
+  std::vector<std::string> steps;    // one line per step, in the run's order
+  std::vector<std::string> fetches;  // the bytes each download would fetch, then in all
 };
 
 // The installation in `installDir` is named "<install>" in the steps. The target's version is
-// read with the project's PE reader, as the updater's probe reads it.
+// read with the project's PE reader, as the updater's probe reads it. Block maps are read beside
+// the manifest file at `manifestPath` (see ServedMapPath) and matched against the installed files.
 InstallPlan PlanInstall(const std::string& manifest, const std::filesystem::path& installDir,
-                        const std::optional<PublicKey>& publicKey);
+                        const std::optional<PublicKey>& publicKey, const std::filesystem::path& manifestPath = {});

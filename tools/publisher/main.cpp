@@ -216,9 +216,11 @@ int Check(const CommandLine& line) {
 int Plan(const CommandLine& line) {
   const std::string& installDir = line.operands[1];
   if (!std::filesystem::is_directory(installDir)) throw PublishError(installDir + ": not a folder");
-  const InstallPlan plan = PlanInstall(ReadManifestFile(line.operands[0]), installDir, PublicKeyOption(line));
+  const InstallPlan plan =
+      PlanInstall(ReadManifestFile(line.operands[0]), installDir, PublicKeyOption(line), line.operands[0]);
   std::cout << "<install> is " << installDir << "\n";
   for (const std::string& step : plan.steps) std::cout << step << "\n";
+  for (const std::string& fetch : plan.fetches) std::cout << fetch << "\n";
   std::cout << (plan.result ? "the update would succeed and start the target\n"
                             : "the update would fail: the user sees the failure box and nothing is started\n")
             << "assumed: every download succeeds; a running target (which the updater cannot replace) is not "
