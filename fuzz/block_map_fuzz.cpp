@@ -69,7 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   BlockMapBuilder builder(kBlock);
   builder.Add(served.data(), served.size());
   std::string mapBytes = SerializeBlockMap(*builder.Finish());
-  if (changedMap && editSize >= 4) mapBytes[(edits[1] | edits[2] << 8) % mapBytes.size()] ^= edits[3] | 1;
+  if (changedMap && editSize >= 4) {
+    char& changed = mapBytes[(edits[1] | edits[2] << 8) % mapBytes.size()];
+    changed = static_cast<char>(changed ^ (edits[3] | 1));
+  }
   const auto fileSize = static_cast<std::int32_t>(served.size());
   const auto map = ParseBlockMap(mapBytes, fileSize);
   if (!map) {

@@ -26,7 +26,7 @@ struct BlockMap {
 };
 
 // The publisher's block size: see the README for why.
-inline constexpr std::uint32_t kMapBlockSize = 16 * 1024;
+inline constexpr std::uint32_t kMapBlockSize = std::uint32_t{16} << 10;
 // The size of a map of a file of `fileSize` bytes in blocks of `blockSize`.
 std::uint64_t BlockMapSize(std::uint64_t fileSize, std::uint32_t blockSize);
 

@@ -37,7 +37,7 @@ struct AssemblyStep {
 
 // Fetched runs of one request each may be separated by little: a copied run of at most this
 // many bytes between two fetched runs is fetched with them.
-inline constexpr std::uint64_t kMergeGap = 64 * 1024;
+inline constexpr std::uint64_t kMergeGap = std::uint64_t{64} << 10;
 
 // The new file from its first byte to its last, as copied and fetched runs in order.
 std::vector<AssemblyStep> PlanAssembly(const BlockMap& map, const std::vector<BlockOrigin>& origins,

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr std::uint32_t kBlock = 4096;
+constexpr std::size_t kBlock = 4096;
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
   std::mt19937 random(seed);
@@ -20,7 +20,7 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
   return bytes;
 }
 
-BlockMap MapOf(const std::string& bytes, std::uint32_t blockSize = kBlock) {
+BlockMap MapOf(const std::string& bytes, std::uint32_t blockSize = static_cast<std::uint32_t>(kBlock)) {
   BlockMapBuilder builder(blockSize);
   // In uneven pieces, as a file is read.
   for (std::size_t at = 0; at < bytes.size(); at += 1000)
@@ -37,8 +37,10 @@ struct Assembled {
 Assembled Assemble(const std::string& wanted, std::vector<std::string> seedBytes) {
   const BlockMap map = MapOf(wanted);
   std::vector<FakePlatform::MemorySeed> seeds;
+  seeds.reserve(seedBytes.size());
   for (std::string& bytes : seedBytes) seeds.emplace_back(std::move(bytes));
   std::vector<SeedFile*> pointers;
+  pointers.reserve(seeds.size());
   for (auto& seed : seeds) pointers.push_back(&seed);
   Assembled out;
   for (const AssemblyStep& step : PlanAssembly(map, MatchBlocks(map, pointers))) {
@@ -104,7 +106,7 @@ TEST(BlockMatcher, NeighbouringFetchedRunsBecomeOneRequestAcrossASmallGap) {
 TEST(BlockMap, ReadsBackOnlyExactlyAMapOfTheStatedFile) {
   const std::string file = RandomBytes(10 * kBlock + 5, 3);
   const std::string bytes = SerializeBlockMap(MapOf(file));
-  EXPECT_EQ(bytes.size(), BlockMapSize(file.size(), kBlock));
+  EXPECT_EQ(bytes.size(), BlockMapSize(file.size(), static_cast<std::uint32_t>(kBlock)));
   const auto read = ParseBlockMap(bytes, static_cast<std::int32_t>(file.size()));
   ASSERT_TRUE(read);
   EXPECT_EQ(read->hashes, MapOf(file).hashes);

@@ -59,6 +59,7 @@ class FakePlatform : public UpdatePlatform {
     auto it = served.find(url);
     if (!blocks || it == served.end()) return DownloadToFile(url, localPath, &expected);
     std::vector<SeedFile*> pointers;
+    pointers.reserve(seeds.size());
     for (MemorySeed& seed : seeds) pointers.push_back(&seed);
     std::string assembled;
     for (const AssemblyStep& step : PlanAssembly(*blocks, MatchBlocks(*blocks, pointers))) {

@@ -267,11 +267,11 @@ std::string MapBytes(const std::string& file) {
 }  // namespace
 
 TEST_F(UpdateRunTest, AFileWithAMapIsAssembledFromTheOldOneAndRangesOfTheNew) {
-  std::string old(40 * kMapBlockSize + 10, 'o');
+  std::string old(std::size_t{40} * kMapBlockSize + 10, 'o');
   std::uint64_t state = 1;
   for (char& c : old) c = static_cast<char>((state = state * 6364136223846793005u + 1442695040888963407u) >> 56);
   std::string served = old;
-  served.replace(20 * kMapBlockSize, 3, "new");
+  served.replace(std::size_t{20} * kMapBlockSize, 3, "new");
   const std::string map = MapBytes(served);
   const std::string mapUrl = kFiles + ".maps/big";
   const std::string range = kFiles + "/big bytes=327680-344063";
@@ -285,7 +285,7 @@ TEST_F(UpdateRunTest, AFileWithAMapIsAssembledFromTheOldOneAndRangesOfTheNew) {
   const std::vector<Row> rows{
       {"the old file as seed", {{"D:\\app\\big", old}}, map, false, {mapUrl, range}},
       {"a partial download as seed",
-       {{"D:\\app\\big.seed", served.substr(0, 30 * kMapBlockSize)}},
+       {{"D:\\app\\big.seed", served.substr(0, std::size_t{30} * kMapBlockSize)}},
        map,
        false,
        {mapUrl, kFiles + "/big bytes=491520-655369"}},

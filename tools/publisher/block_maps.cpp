@@ -41,6 +41,7 @@ std::vector<BlockMapFile> AddBlockMaps(Release& release, const fs::path& root) {
     maps.emplace(name, std::move(bytes));
   }
   std::vector<BlockMapFile> files;
+  files.reserve(maps.size());
   for (auto& [name, bytes] : maps) files.push_back({name, std::move(bytes)});
   return files;
 }

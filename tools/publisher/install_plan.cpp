@@ -101,6 +101,7 @@ class FolderPlatform : public UpdatePlatform {
     }
     std::vector<DiskSeed> seeds(found.begin(), found.end());
     std::vector<SeedFile*> pointers;
+    pointers.reserve(seeds.size());
     for (DiskSeed& seed : seeds) pointers.push_back(&seed);
     const auto plan = PlanAssembly(*blocks, MatchBlocks(*blocks, pointers));
     Fetch fetch{static_cast<std::int64_t>(FetchedBytes(plan)), expected.size, 0, mapBytes_};
