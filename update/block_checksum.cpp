@@ -43,8 +43,6 @@ void RollingChecksum::Reset(const unsigned char* data) {
   for (std::size_t i = 0; i < window_; ++i) sum_ = sum_ * kMultiplier + data[i];
 }
 
-std::uint32_t RollingChecksum::Value() const { return static_cast<std::uint32_t>(Avalanche(sum_) >> 32); }
-
 std::uint32_t WindowChecksum(const unsigned char* data, std::size_t size) {
   RollingChecksum checksum(size);
   checksum.Reset(data);

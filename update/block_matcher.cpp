@@ -10,10 +10,11 @@ namespace {
 
 constexpr std::size_t kReadSize = std::size_t{1} << 20;
 
-// A filter of about 16 bits per block passes a position without a block about once in 16.
+// A filter of about 64 bits per block (at most 2 MiB) passes a position without a block about
+// once in 64: most positions cost a roll and one bit.
 int FilterBits(std::size_t blocks) {
   int bits = 12;
-  while (bits < 26 && (std::size_t{1} << bits) < blocks * 16) ++bits;
+  while (bits < 24 && (std::size_t{1} << bits) < blocks * 64) ++bits;
   return bits;
 }
 
@@ -72,6 +73,7 @@ class SeedWindow {
     return at + size <= start_ + length_;
   }
   const unsigned char* Bytes(std::uint64_t at) const { return buffer_.data() + (at - start_); }
+  std::uint64_t End() const { return start_ + length_; }
 
  private:
   SeedFile& seed_;
@@ -150,9 +152,16 @@ void Matcher::Scan(int seedIndex, SeedFile& seed) {
       continue;
     }
     if (!window.Has(at, blockSize + 1)) break;
+    // Rolls on through the buffer while the filter turns every position down.
     bytes = window.Bytes(at);
-    checksum.Roll(bytes[0], bytes[blockSize]);
-    ++at;
+    const std::uint64_t rolls = window.End() - at - blockSize;
+    std::uint64_t rolled = 0;
+    while (rolled < rolls) {
+      checksum.Roll(bytes[rolled], bytes[rolled + blockSize]);
+      ++rolled;
+      if (index_.MayHold(checksum.Value())) break;
+    }
+    at += rolled;
   }
   ScanTail(seedIndex, seed);
 }

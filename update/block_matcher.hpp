@@ -25,7 +25,7 @@ struct BlockOrigin {
 
 // Scans each seed once, a byte at a time where nothing matches and a block at a time where the
 // blocks follow each other. A block found in an earlier seed keeps that origin. Memory: the
-// map's checksums sorted, a filter of 16 bits per block and one read buffer of 1 MiB.
+// map's checksums sorted, a filter of 64 bits per block and one read buffer of 1 MiB.
 std::vector<BlockOrigin> MatchBlocks(const BlockMap& map, const std::vector<SeedFile*>& seeds);
 
 struct AssemblyStep {
