@@ -7,6 +7,7 @@
 #   bench/run.sh [--repetitions N]     (default 5; medians of N alternating runs)
 #   bench/run.sh --index-set [--repetitions N]   (default 1: the 5,000-file set only, see
 #                                                 bench/index_set.sh; about 5 minutes a repetition)
+#   bench/run.sh --blocks-only [--repetitions N]   (the block-map rows alone, see bench/blocks.sh)
 #
 # Release sets, each staged by `merovast-publish stage` into a web root of its own per manifest
 # kind (without hash lines and with them; the files under /v/<version>/) and served by nginx
@@ -36,10 +37,12 @@ repo=$PWD
 bench=$repo/build/bench
 repetitions=
 index_set=0
+blocks_only=0
 
-usage() { echo "usage: $0 [--index-set] [--repetitions N]" >&2; exit 2; }
+usage() { echo "usage: $0 [--index-set | --blocks-only] [--repetitions N]" >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case "$1" in
+    --blocks-only) blocks_only=1; shift ;;
     -r | --repetitions) [ $# -ge 2 ] && [[ "$2" =~ ^[1-9][0-9]*$ ]] || usage; repetitions=$2; shift 2 ;;
     --index-set) index_set=1; shift ;;
     -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
@@ -82,6 +85,7 @@ if [ "$index_set" = 1 ]; then
   exit 0
 fi
 repetitions=${repetitions:-5}
+source "$repo/bench/blocks.sh"
 
 # --- release sets --------------------------------------------------------------------------
 
@@ -89,10 +93,14 @@ say "Staging the release sets with merovast-publish stage (one web root per set 
 rm -rf "$bench/releases" "$bench/www" "$bench/install" "$bench/fetch"
 # Every updater figure is taken without hash lines (nohash) and with them (hash).
 variants=(nohash hash)
-make_release large $((256 << 20))
-make_release medium $((16 << 20))
-make_release many 0
-sets=(large medium many)
+sets=()
+if [ "$blocks_only" = 0 ]; then
+  make_release large $((256 << 20))
+  make_release medium $((16 << 20))
+  make_release many 0
+  sets=(large medium many)
+fi
+make_blocks_release
 for set in "${sets[@]}"; do
   for variant in "${variants[@]}"; do publish_set "$set" "$variant"; done
   printf '  %-6s %2d files, %9d bytes, under %s; manifest %d bytes, with hash lines %d bytes\n' "$set" \
@@ -107,7 +115,7 @@ export HARNESS_DIR=$bench/harness
 cleanup() {
   release_port
   bash "$repo/tests/wine/harness.sh" cleanup >/dev/null 2>&1 || true
-  rm -rf "$bench/releases" "$bench/www" "$bench/install" "$bench/fetch"
+  rm -rf "$bench/releases" "$bench/www" "$bench/install" "$bench/fetch" "$bench/seeds"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -119,6 +127,7 @@ wine_line=(timeout --kill-after=3 120 "$WINE")
 samples=$bench/samples.tsv
 printf 'measurement\trepetition\twall_us\tpeak_rss_kib\n' >"$samples"
 : >"$bench/phases.txt"
+: >"$bench/blocks.tsv"
 
 say "Measuring: $repetitions repetitions, alternating (load average before: $(cut -d' ' -f1-3 /proc/loadavg))"
 started=$SECONDS
@@ -147,16 +156,29 @@ for rep in $(seq "$repetitions"); do
     fi
     release_port
   done
+  take_port
+  SERVE_LOG_BYTES=1 "$repo/deploy/nginx/serve.sh" start "$blocks_root" "$nginx_state" 8081 ||
+    fail "nginx could not listen on 127.0.0.1:8081"
+  blocks_repetition
+  release_port
   echo "  repetition $rep of $repetitions done ($((SECONDS - started)) s)"
 done
 
-take_port
 rm -f "$bench/changed.txt"
-for variant in "${variants[@]}"; do
-  serve many "$variant"
-  run_changed_update many "$variant"
-done
-release_port
+if [ "$blocks_only" = 0 ]; then
+  take_port
+  for variant in "${variants[@]}"; do
+    serve many "$variant"
+    run_changed_update many "$variant"
+  done
+  release_port
+fi
 echo "  load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-source "$repo/bench/report.sh"
+if [ "$blocks_only" = 1 ]; then
+  source <(sed -n '/^paired()/,/^calc()/p' "$repo/bench/report.sh")  # the helpers alone
+  say "Results: medians of $repetitions alternating repetitions"
+else
+  source "$repo/bench/report.sh"
+fi
+blocks_report

@@ -53,6 +53,10 @@ class FuzzPlatform : public UpdatePlatform {
   int FetchText(const std::string& url, char* buffer, std::size_t capacity) override;
   int FetchExact(const std::string& url, std::size_t size, std::string& body) override;
   int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) override;
+  int DownloadWithMap(const std::string& url, const std::string& localPath, const FileDigest& expected,
+                      const std::function<std::optional<BlockMap>()>&) override {
+    return DownloadToFile(url, localPath, &expected);
+  }
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override;
   bool VerifySignature(std::string_view, const Signature&, const PublicKey&) override { return signatureHolds_; }
   std::string GetTargetVersion() override { return targetVersion_; }

@@ -31,6 +31,7 @@ targets=(
   "manifest 800000 6000 $manifests"
   "update_run 240000 6000 fuzz/corpus/update_run $manifests"
   "pe 30000 16384 fuzz/corpus/pe"
+  "block_map 200000 16384 fuzz/corpus/block_map"
 )
 artifacts=build/fuzz/artifacts
 mkdir -p "$artifacts"

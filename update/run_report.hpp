@@ -22,6 +22,7 @@ enum class RunEvent {
   kEntryUnsafe,        // detail: the rule it breaks
   kHashMalformed,      // a line starts with the entry's hash key but is no hash line
   kHashMissing,        // a signed-only run, or an index, meets an entry without a hash
+  kMapMalformed,       // a line starts with the entry's map key after its hash line but is no map line
   kFolderCreated,      // detail: the folder
   kFolderFailed,       // detail: the folder
   kFileCurrent,        // detail: the local path, left as it is

@@ -125,3 +125,13 @@ ManifestReader::Line ManifestReader::ReadIndexLine(HelperFile& index) const {
   index = std::move(*parsed);
   return Line::kPresent;
 }
+
+OptionalLine ManifestReader::ReadEntryMap(int index, MapLine& map) const {
+  const std::string key = text::Format("update_hash%d=", index);
+  const auto hashAt = static_cast<std::size_t>(entryEnd_) + 2;
+  if (hashAt > text_.size() || text_.compare(hashAt, key.size(), key) != 0) return OptionalLine::kAbsent;
+  const auto hash = ReadManifestValue(text_, key, static_cast<text::Pos>(hashAt));
+  const auto digest = hash ? ParseHashValue(hash->value) : std::nullopt;
+  if (!digest) return OptionalLine::kAbsent;
+  return ReadMapLine(text_, static_cast<std::size_t>(hash->end) + 2, index, digest->size, map);
+}

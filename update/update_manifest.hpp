@@ -9,6 +9,7 @@
 
 #include "file_digest.hpp"
 #include "helper_file.hpp"
+#include "map_line.hpp"
 #include "text.hpp"
 #include "utc_time.hpp"
 
@@ -80,6 +81,9 @@ class ManifestReader {
   // "update_index="; malformed unless it reads "<from> <sha256> <size>" with a size of at most
   // kIndexSizeLimit. Needs ReadFileCount first.
   Line ReadIndexLine(HelperFile& index) const;
+  // The map line of the entry just read: only the line right after a well-formed hash line can
+  // be one (map_line.hpp).
+  OptionalLine ReadEntryMap(int index, MapLine& map) const;
 
   // The key text of the last lookup that failed, for saying what is wrong with a manifest.
   const std::string& missingKey() const { return missingKey_; }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "crypto.hpp"
 #include "entry_safety.hpp"
 #include "manifest_freshness.hpp"
 #include "release_index.hpp"
@@ -45,8 +46,12 @@ class Run {
   }
   int ReplaceUpdater(int index, const std::string& remoteAddress, const FileDigest& digest);
   // Reads entry `index` with its hash line; false, reported, when the run must end there.
-  bool ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry, std::optional<FileDigest>& digest);
-  int InstallEntry(int index, const ManifestFileEntry& entry, const std::optional<FileDigest>& digest);
+  bool ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry, std::optional<FileDigest>& digest,
+                 std::optional<MapLine>& map);
+  int InstallEntry(int index, const ManifestFileEntry& entry, const std::optional<FileDigest>& digest,
+                   const std::optional<MapLine>& map);
+  // The block map a map line names, when it has the stated size and SHA-256 and fits the file.
+  std::optional<BlockMap> FetchMap(const MapLine& line, const FileDigest& file);
   // Reads the index the manifest names, if any, into `body` and `index`; false, reported, when the
   // run must end there.
   bool FollowIndex(const ManifestReader& reader, std::string& body, std::optional<ManifestReader>& index,
@@ -73,7 +78,8 @@ bool Run::SignatureHolds(std::string_view manifest) {
   return false;
 }
 
-bool Run::ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry, std::optional<FileDigest>& digest) {
+bool Run::ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry, std::optional<FileDigest>& digest,
+                    std::optional<MapLine>& map) {
   if (!reader.ReadEntry(index, entry)) return Fail(RunEvent::kEntryMissing, index, reader.missingKey());
   if (const std::string reason = UnsafeEntryReason(entry); !reason.empty())
     return Fail(RunEvent::kEntryUnsafe, index, reason);
@@ -89,11 +95,28 @@ bool Run::ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry,
   }
   // Without a key anyone on the path could hand out an updater that stays for good.
   if (!Keyed() && IsOwnEntry(entry)) return Fail(RunEvent::kOwnEntryRefused, index, LocalPath(entry));
+  MapLine line;
+  map.reset();
+  switch (reader.ReadEntryMap(index, line)) {
+    case OptionalLine::kMalformed: return Fail(RunEvent::kMapMalformed, index);
+    case OptionalLine::kPresent: map = std::move(line); break;
+    case OptionalLine::kAbsent: break;
+  }
   return true;
 }
 
+std::optional<BlockMap> Run::FetchMap(const MapLine& line, const FileDigest& file) {
+  std::string body;
+  if (!platform_.FetchExact(url_ + line.from, static_cast<std::size_t>(line.digest.size), body)) return std::nullopt;
+  Sha256 hash;
+  hash.Add(body.data(), body.size());
+  if (hash.Finish() != line.digest.sha256) return std::nullopt;
+  return ParseBlockMap(body, file.size);
+}
+
 // Brings one entry's file into place; 0 when its folder cannot be had or the download fails.
-int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::optional<FileDigest>& digest) {
+int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::optional<FileDigest>& digest,
+                      const std::optional<MapLine>& map) {
   const std::string remoteDir = text::Format("%s%s", url_.c_str(), entry.from.c_str());
   const std::string localDir = text::Format("%s%s", installDir_.c_str(), entry.to.c_str());
   const std::string localPath = LocalPath(entry);
@@ -107,8 +130,10 @@ int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::opti
     return 1;
   }
   if (digest && Keyed() && IsOwnEntry(entry)) return ReplaceUpdater(index, remoteAddress, *digest);
-  if (!platform_.DownloadToFile(remoteAddress, localPath, digest ? &*digest : nullptr))
-    return Fail(RunEvent::kDownloadFailed, index, remoteAddress);
+  const int downloaded =
+      map ? platform_.DownloadWithMap(remoteAddress, localPath, *digest, [&] { return FetchMap(*map, *digest); })
+          : platform_.DownloadToFile(remoteAddress, localPath, digest ? &*digest : nullptr);
+  if (!downloaded) return Fail(RunEvent::kDownloadFailed, index, remoteAddress);
   Report(RunEvent::kDownloaded, index, localPath);
   return 1;
 }
@@ -200,15 +225,16 @@ int Run::Carry() {
   const std::int32_t count = manifest.FileCount();
   ManifestFileEntry entry;
   std::optional<FileDigest> digest;
+  std::optional<MapLine> map;
   if (hashRequired_) {
     // Every entry is checked before the first folder or file is touched.
     ManifestReader pass = entries;
     for (std::int32_t i = 0; i < count; ++i)
-      if (!ReadEntry(pass, i, entry, digest)) return 0;
+      if (!ReadEntry(pass, i, entry, digest, map)) return 0;
   }
   for (std::int32_t i = 0; i < count; ++i) {
-    if (!ReadEntry(entries, i, entry, digest)) return 0;
-    if (!InstallEntry(i, entry, digest)) return 0;
+    if (!ReadEntry(entries, i, entry, digest, map)) return 0;
+    if (!InstallEntry(i, entry, digest, map)) return 0;
   }
   Report(RunEvent::kInstalled);
   return 1;

@@ -5,7 +5,8 @@
 # The http block around it says what matters of Debian's nginx.conf (gzip on, mime.types), so
 # the server block is tried as it will run. STATE_DIR/access.log gets one line per request:
 # request line, status, User-Agent, tab-separated; with SERVE_LOG_BYTES=1 a fourth field, the
-# body bytes sent ($body_bytes_sent), follows (the benchmark counts what an update cost).
+# body bytes sent ($body_bytes_sent), follows (the benchmark counts what an update cost); with
+# SERVE_LOG_RANGE=1 then the Range header asked for ($http_range, "-" when none).
 set -euo pipefail
 here=$(dirname "${BASH_SOURCE[0]}")
 
@@ -15,6 +16,7 @@ start() {
   state=$(realpath -m "$2")
   local fields='$request\t$status\t$http_user_agent'
   if [ "${SERVE_LOG_BYTES:-0}" = 1 ]; then fields+='\t$body_bytes_sent'; fi
+  if [ "${SERVE_LOG_RANGE:-0}" = 1 ]; then fields+='\t$http_range'; fi
   stop "$state"
   mkdir -p "$state/tmp"
   rm -f "$state/error.log"

@@ -34,7 +34,7 @@ release="$HARNESS_SCRATCH_DIR/release" manifest="$www/update_go/update.htm" serv
 server_ctl mode name=down >/dev/null || exit 1
 mkdir -p "$www"
 trap '"$serve" stop "$state"' EXIT
-"$serve" start "$www" "$state" 8081 || exit 1
+SERVE_LOG_RANGE=1 "$serve" start "$www" "$state" 8081 || exit 1
 
 # A fresh release 1,0,0,4, an empty web root and a fresh installation of 1,0,0,3 holding older
 # copies of two of its files; `publish_release ARGS...` stages it with the tool's extra ARGS.
@@ -81,6 +81,20 @@ open(path, "wb").write(body + b"update_signature=" + base64.b64encode(raw) + b"\
 PY
 }
 requests() { sleep 0.1; tail -n +"$(($1 + 1))" "$state/access.log" | cut -f1 | sed 's/^GET \(.*\) HTTP\/1.1$/\1/' | paste -sd' '; }
+# The Range header of each request for PATH since line N of the log ("-" for none).
+ranges_of() { tail -n +"$(($1 + 1))" "$state/access.log" | awk -F'\t' -v p="GET $2 HTTP/1.1" '$1 == p { print $4 }' | paste -sd' '; }
+
+# A release with a large file that installations hold an older copy of: the map rows.
+#   with_large_file OLD NEW: OLD in the installation, NEW in the release, both of python code
+with_large_file() {
+  python3 -c "import random, sys; random.seed(17); sys.stdout.buffer.write(random.randbytes(4 << 20))" >"$HARNESS_SCRATCH_DIR/large.old"
+  python3 -c "$1" "$HARNESS_SCRATCH_DIR/large.old" >"$install/data/large.pak"
+  python3 -c "$2" "$HARNESS_SCRATCH_DIR/large.old" >"$release/data/large.pak"
+}
+same='import sys; sys.stdout.buffer.write(open(sys.argv[1], "rb").read())'
+overwritten='import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[2 << 20:(2 << 20) + (256 << 10)] = bytes(256 << 10); sys.stdout.buffer.write(b)'
+inserted='import sys; b = open(sys.argv[1], "rb").read(); sys.stdout.buffer.write(b[:5000] + b"+" + b[5000:])'
+map_of() { grep -a '^update_map[0-9]*=' "$manifest" | sed 's/^update_map[0-9]*=\([^ ]*\) .*/\1/'; }
 
 # What `merovast-publish plan` says the updater will download, as request paths, and whether
 # the run succeeds; for rows whose served files are as published, it must be what happens.
@@ -171,6 +185,34 @@ if [ "$mode" = hashes ]; then
     cp "$served/readme.txt" "$served/$name"
     planned=1 run_row "entry 0 is $name" refused "$M"
   done
+
+  # Block maps: the large file is assembled from the installed copy and ranges of the new one.
+  L=$R/data/large.pak
+  for row in "overwritten bytes=2097152-2359295" "inserted bytes=0-16383"; do
+    read -r change ranges <<<"$row"
+    fresh_release && with_large_file "$same" "${!change}" && publish_release
+    logged=$(wc -l <"$state/access.log")
+    run_row "4 MiB with a map, $change" installed "$M $R/readme.txt $R/data/items.dat $R$(map_of) $L $R/data/maps/east.map $R/Ostravine.exe"
+    check "4 MiB with a map, $change: ranges only" "$ranges" "$(ranges_of "$logged" "$L")"
+  done
+
+  # A killed run's temporary file: with a map it seeds the download, without one it is resumed.
+  fresh_release && with_large_file "$same" "$overwritten" && publish_release
+  rm "$install/data/large.pak"
+  head -c 3000000 "$release/data/large.pak" >"$install/data/large.pak.download"
+  head -c 100000 "$release/data/items.dat" >"$install/data/items.dat.download"
+  logged=$(wc -l <"$state/access.log")
+  run_row "killed runs' temporary files" installed "$M $R/readme.txt $R/data/items.dat $R$(map_of) $L $R/data/maps/east.map $R/Ostravine.exe"
+  check "killed runs' temporary files: the rest of the mapped file" "bytes=2998272-4194303" "$(ranges_of "$logged" "$L")"
+  check "killed runs' temporary files: the rest of the file without a map" "bytes=100000-199999" \
+    "$(ranges_of "$logged" "$R/data/items.dat")"
+
+  # A served map with one byte changed: its hash tells, and the file comes whole.
+  fresh_release && with_large_file "$same" "$overwritten" && publish_release
+  flip_byte "$www/v/1,0,0,4$(map_of)" 100
+  logged=$(wc -l <"$state/access.log")
+  run_row "a served map with one byte changed" installed "$M $R/readme.txt $R/data/items.dat $R$(map_of) $L $R/data/maps/east.map $R/Ostravine.exe"
+  check "a served map with one byte changed: the whole file" "-" "$(ranges_of "$logged" "$L")"
 else
   public_key=$(cat "$keys/test-public.txt")
   planned=1
@@ -189,6 +231,10 @@ else
 
   fresh_release && publish_release --key "$other_key"
   run_row "signed with another key" refused "$M"
+
+  fresh_release && with_large_file "$same" "$overwritten" && publish_release --key "$keys/test-private.pem"
+  flip_byte "$manifest" "$(($(offset_after "update_map") + 40))"
+  run_row "one byte of a map line changed after signing" refused "$M"
 
   fresh_release && publish_release --key "$keys/test-private.pem"
   printf '\r\n' >>"$manifest"

@@ -665,3 +665,31 @@ TEST_F(PublishCli, HelpSucceedsAndWrongUsageExitsWith2) {
     EXPECT_EQ(wrong.err, help.out) << ::testing::PrintToString(args);
   }
 }
+
+TEST_F(PublishCli, WritesAMapForEveryLargeFileAndCheckHoldsItAgainstTheFile) {
+  std::string big(std::size_t{3} << 20, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+  const fs::path release = Release("mapped", "target-zh.exe", {{"data/big.pak", big}, {"data/small.txt", "small"}});
+  const std::string out = (dir_ / "out.htm").string();
+  const Outcome written = Run({"manifest", release.string(), kUrl, out});
+  ASSERT_EQ(written.status, 0) << written.err;
+  EXPECT_EQ(written.out, "wrote 1 block maps to " + out + ".maps/: serve them at " + kUrl + ".maps/\n");
+  const std::string manifest = ReadFile(out);
+  const auto mapAt = manifest.find("update_map0=.maps/");
+  ASSERT_NE(mapAt, std::string::npos) << "directly after big.pak's hash line";
+  EXPECT_NE(manifest.find("\r\nupdate_hash0=", 0), std::string::npos);
+  EXPECT_EQ(manifest.find("update_map1="), std::string::npos) << "no map for a small file";
+  const fs::path map = fs::path(out + ".maps") / manifest.substr(mapAt + 18, 64);
+  EXPECT_EQ(fs::file_size(map), 16u + 12u * 192u) << "768 bytes per MiB and a header";
+
+  EXPECT_EQ(Run({"check", out, "--release", release.string()}).status, 0);
+  std::string bytes = ReadFile(map);
+  bytes[100] ^= 1;
+  WriteFile(map, bytes);
+  const Outcome changed = Run({"check", out, "--release", release.string()});
+  EXPECT_EQ(changed.status, 1);
+  EXPECT_NE(changed.err.find("is not the one its map line states"), std::string::npos) << changed.err;
+  fs::remove(map);
+  EXPECT_NE(Run({"check", out, "--release", release.string()}).err.find("is not beside the manifest"),
+            std::string::npos);
+}

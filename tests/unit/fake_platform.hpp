@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "block_matcher.hpp"
 #include "crypto.hpp"
 #include "file_error.hpp"
+#include "text.hpp"
 #include "update_platform.hpp"
 
 class FakePlatform : public UpdatePlatform {
@@ -44,6 +46,53 @@ class FakePlatform : public UpdatePlatform {
     body = it->second.substr(0, size);
     return it->second.size() == size ? 1 : 0;
   }
+
+  // Seeds: the file at the path and NAME.seed. A range request shows as "URL bytes=FIRST-LAST";
+  // a server in `wholeForRanges` answers ranges with the whole body.
+  int DownloadWithMap(const std::string& url, const std::string& localPath, const FileDigest& expected,
+                      const std::function<std::optional<BlockMap>()>& map) override {
+    std::vector<MemorySeed> seeds;
+    for (const std::string& path : {localPath, localPath + ".seed"})
+      if (files.contains(path)) seeds.emplace_back(files[path]);
+    std::optional<BlockMap> blocks;
+    if (!seeds.empty()) blocks = map();
+    auto it = served.find(url);
+    if (!blocks || it == served.end()) return DownloadToFile(url, localPath, &expected);
+    std::vector<SeedFile*> pointers;
+    pointers.reserve(seeds.size());
+    for (MemorySeed& seed : seeds) pointers.push_back(&seed);
+    std::string assembled;
+    for (const AssemblyStep& step : PlanAssembly(*blocks, MatchBlocks(*blocks, pointers))) {
+      if (step.seed >= 0) {
+        assembled += seeds[step.seed].bytes.substr(step.seedOffset, step.length);
+        continue;
+      }
+      requests.push_back(text::Format("%s bytes=%llu-%llu", url.c_str(), static_cast<unsigned long long>(step.offset),
+                                      static_cast<unsigned long long>(step.offset + step.length - 1)));
+      if (wholeForRanges) {
+        assembled = it->second;
+        break;
+      }
+      assembled += it->second.substr(step.offset, step.length);
+    }
+    if (!Matches(assembled, expected)) return DownloadToFile(url, localPath, &expected);
+    files[localPath] = assembled;
+    files.erase(localPath + ".seed");
+    return 1;
+  }
+  bool wholeForRanges = false;
+
+  struct MemorySeed : SeedFile {
+    explicit MemorySeed(std::string b) : bytes(std::move(b)) {}
+    std::uint64_t Size() override { return bytes.size(); }
+    std::size_t Read(std::uint64_t offset, unsigned char* data, std::size_t size) override {
+      if (offset >= bytes.size()) return 0;
+      const std::size_t n = std::min<std::size_t>(size, bytes.size() - offset);
+      std::copy_n(bytes.data() + offset, n, data);
+      return n;
+    }
+    std::string bytes;
+  };
 
   int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) override {
     requests.push_back(url);

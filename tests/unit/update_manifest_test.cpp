@@ -312,3 +312,44 @@ TEST(ManifestEntries, AHundredThousandEntryIndexIsReadInOnePass) {
             "99999.dat");
   EXPECT_EQ(entry.to, "\\d49");
 }
+
+TEST(ManifestEntries, AMapLineCountsOnlyDirectlyAfterAWellFormedHashLine) {
+  const std::string entry = kHeader + "update_size=1\r\nupdate_name0=a\r\nupdate_from0=\r\nupdate_to0=\r\n";
+  const std::string hash = "update_hash0=" + std::string(64, 'f') + " 400000\r\n";
+  const std::string mapHash = std::string(64, 'e');
+  struct Row {
+    std::string lines;
+    OptionalLine expected;
+    std::string from;
+    std::int32_t size;
+  };
+  // 400000 / 200 + 4096 = 6096 bytes at most.
+  const std::vector<Row> rows{
+      {hash + "update_map0=.maps/x " + mapHash + " 6096\r\n", OptionalLine::kPresent, ".maps/x", 6096},
+      {hash + "update_map0= /m a p " + mapHash + " 7 \r\n", OptionalLine::kPresent, "/m a p", 7},
+      {hash + "update_map0=.maps/x " + mapHash + " 6097\r\n", OptionalLine::kMalformed, "", 0},
+      {hash + "update_map0=" + mapHash + " 7\r\n", OptionalLine::kMalformed, "", 0},   // no from
+      {hash + "update_map0= " + mapHash + " 7\r\n", OptionalLine::kMalformed, "", 0},  // from empty once trimmed
+      {hash + "update_map0=f " + mapHash + " 07\r\n", OptionalLine::kMalformed, "", 0},
+      {hash + "update_map0=f " + std::string(64, 'E') + " 7\r\n", OptionalLine::kMalformed, "", 0},
+      {hash + "update_map0=f " + mapHash + " 7", OptionalLine::kMalformed, "", 0},  // no CR LF
+      {hash + "x\r\nupdate_map0=f " + mapHash + " 7\r\n", OptionalLine::kAbsent, "", 0},
+      {"update_map0=f " + mapHash + " 7\r\n" + hash, OptionalLine::kAbsent, "", 0},  // before the hash line
+      {"update_map0=f " + mapHash + " 7\r\n", OptionalLine::kAbsent, "", 0},         // no hash line
+      {"update_hash0=junk\r\nupdate_map0=f " + mapHash + " 7\r\n", OptionalLine::kAbsent, "", 0},
+      {hash + "update_map00=f " + mapHash + " 7\r\n", OptionalLine::kAbsent, "", 0},
+  };
+  for (const Row& row : rows) {
+    const std::string text = entry + row.lines;
+    ManifestReader reader(text);
+    ManifestFileEntry read;
+    MapLine map;
+    ASSERT_TRUE(reader.ReadEntry(0, read)) << row.lines;
+    EXPECT_EQ(reader.ReadEntryMap(0, map), row.expected) << row.lines;
+    if (row.expected != OptionalLine::kPresent) continue;
+    EXPECT_EQ(map.from, row.from);
+    EXPECT_EQ(map.digest.size, row.size);
+    EXPECT_EQ(HexOf(map.digest.sha256), mapHash);
+    EXPECT_EQ(ParseMapValue(MapValue(map), 400000)->from, row.from) << "written as it is read";
+  }
+}

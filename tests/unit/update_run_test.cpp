@@ -309,6 +309,17 @@ std::string IndexLine(const std::string& index) {
   return "update_index=.index " + HashValue(FakePlatform::DigestOf(index)) + "\r\n";
 }
 
+// A map line for `bytes`, whose map is served at kFiles + from.
+std::string MapLineFor(int i, const std::string& from, const std::string& map) {
+  return text::Format("update_map%d=%s %s\r\n", i, from.c_str(), HashValue(FakePlatform::DigestOf(map)).c_str());
+}
+
+std::string MapBytes(const std::string& file) {
+  BlockMapBuilder builder;
+  builder.Add(file.data(), file.size());
+  return SerializeBlockMap(*builder.Finish());
+}
+
 }  // namespace
 
 TEST_F(UpdateRunTest, AnIndexNamedByItsHashReplacesTheManifestsEntries) {
@@ -560,4 +571,62 @@ TEST_F(OwnEntryTest, AManifestSignedByAnyOfTheKeysHolds) {
   options.publicKeys.push_back(second);
   EXPECT_EQ(UpdateRun(fake, options), 1);
   EXPECT_EQ(fake.files[kModule], "new updater");
+}
+
+TEST_F(UpdateRunTest, AFileWithAMapIsAssembledFromTheOldOneAndRangesOfTheNew) {
+  std::string old(std::size_t{40} * kMapBlockSize + 10, 'o');
+  std::uint64_t state = 1;
+  for (char& c : old) c = static_cast<char>((state = state * 6364136223846793005u + 1442695040888963407u) >> 56);
+  std::string served = old;
+  served.replace(std::size_t{20} * kMapBlockSize, 3, "new");
+  const std::string map = MapBytes(served);
+  const std::string mapUrl = kFiles + ".maps/big";
+  const std::string range = kFiles + "/big bytes=327680-344063";
+  struct Row {
+    const char* what;
+    std::map<std::string, std::string> files;
+    std::string servedMap;
+    bool wholeForRanges;
+    std::vector<std::string> downloads;
+  };
+  const std::vector<Row> rows{
+      {"the old file as seed", {{"D:\\app\\big", old}}, map, false, {mapUrl, range}},
+      {"a partial download as seed",
+       {{"D:\\app\\big.seed", served.substr(0, std::size_t{30} * kMapBlockSize)}},
+       map,
+       false,
+       {mapUrl, kFiles + "/big bytes=491520-655369"}},
+      {"no file to search: no map asked for", {}, map, false, {kFiles + "/big"}},
+      {"a map changed by a byte: whole",
+       {{"D:\\app\\big", old}},
+       "X" + map.substr(1),
+       false,
+       {mapUrl, kFiles + "/big"}},
+      {"a map not served: whole", {{"D:\\app\\big", old}}, "", false, {mapUrl, kFiles + "/big"}},
+      {"a range answered with the whole file", {{"D:\\app\\big", old}}, map, true, {mapUrl, range}},
+  };
+  for (const Row& row : rows) {
+    fake.files = row.files;
+    fake.requests.clear();
+    fake.served.clear();
+    fake.wholeForRanges = row.wholeForRanges;
+    Serve("/big", served);
+    if (!row.servedMap.empty()) fake.served[mapUrl] = row.servedMap;
+    Publish(Manifest(
+        "2", "5", "update_size=1\r\n" + Entry(0, "big", "", "") + Hash(0, served) + MapLineFor(0, ".maps/big", map)));
+    EXPECT_EQ(UpdateRun(fake), 1) << row.what;
+    EXPECT_EQ(Downloads(), row.downloads) << row.what;
+    EXPECT_TRUE(fake.files["D:\\app\\big"] == served) << row.what;
+    EXPECT_FALSE(fake.files.contains("D:\\app\\big.seed")) << row.what;
+  }
+}
+
+TEST_F(UpdateRunTest, AMalformedMapLineEndsTheRunBeforeItsFolder) {
+  Serve("/a", "a");
+  Publish(Manifest("2", "5",
+                   "update_size=1\r\n" + Entry(0, "a", "", "\\sub") + Hash(0, "a") + "update_map0=.maps/a " +
+                       std::string(64, '0') + " 4097\r\n"));
+  EXPECT_EQ(UpdateRun(fake), 0) << "a map above 1 / 200 of the file and 4 KiB";
+  EXPECT_TRUE(Downloads().empty());
+  EXPECT_FALSE(fake.folders.contains("D:\\app\\sub"));
 }

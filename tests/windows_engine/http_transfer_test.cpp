@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <random>
 #include <regex>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "windows/http_transfer.hpp"
 #include "windows/local_file_check.hpp"
 #include "windows/replacing_file_sink.hpp"
+#include "windows/seeded_download.hpp"
 #include "wine_harness.hpp"
 
 using harness::Ansi;
@@ -239,6 +241,15 @@ TEST_F(TransferTest, AFileIsCurrentOnlyWithExactlyTheExpectedBytes) {
   EXPECT_FALSE(IsFileCurrent(Ansi(dir_ + L"\\absent"), old));
   EXPECT_FALSE(IsFileCurrent(Ansi(www_), old)) << "a folder at the path";
 
+  {
+    // A log the application keeps open for writing, letting others read and write it, is current.
+    const std::wstring logReady = dir_ + L"\\log-held";
+    harness::Process logger(harness::Quoted(harness::StandinExe(L"holdfile")) + L" " + harness::Quoted(dest_) +
+                            L" --seconds 20 --share-write 1 --ready " + harness::Quoted(logReady));
+    ASSERT_TRUE(harness::WaitForFile(logReady, 10000));
+    EXPECT_TRUE(IsFileCurrent(Ansi(dest_), old));
+  }
+
   const std::wstring ready = dir_ + L"\\held";
   harness::Process holder(harness::Quoted(harness::StandinExe(L"holdfile")) + L" " + harness::Quoted(dest_) +
                           L" --seconds 20 --ready " + harness::Quoted(ready));
@@ -265,4 +276,113 @@ TEST_F(TransferTest, AnExactFetchKeepsOnlyABodyOfExactlyTheStatedSize) {
   const DWORD start = GetTickCount();
   EXPECT_EQ(FetchExact(kBase + "/endless", body.size(), got), 0);
   EXPECT_LT(GetTickCount() - start, 30000u);
+}
+
+namespace {
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+BlockMap MapOf(const std::string& bytes) {
+  BlockMapBuilder builder;
+  builder.Add(bytes.data(), bytes.size());
+  return *builder.Finish();
+}
+
+// The Range headers of the requests since the last Serve... call; "-" for a request without one.
+std::vector<std::string> RangesAsked() {
+  std::vector<std::string> ranges;
+  for (const harness::Request& request : harness::Requests())
+    ranges.push_back(request.range.empty() ? "-" : request.range);
+  return ranges;
+}
+
+}  // namespace
+
+TEST_F(TransferTest, AFileWithAMapTakesWhatTheOldFileHoldsAndRangesOfTheRest) {
+  // The new file: one byte inserted near the start, 64 KiB overwritten in the middle.
+  const std::string old = RandomBytes(std::size_t{3} << 20, 5);
+  std::string body = old.substr(0, 1000) + "+" + old.substr(1000);
+  body.replace(std::size_t{3} << 19, 65536, std::string(65536, 'n'));
+  harness::WriteBytes(www_ + L"\\new.bin", body);
+  const FileDigest digest = DigestOf(body);
+  const BlockMap map = MapOf(body);
+  // A map of other bytes, whose blocks the old file holds: only the final hash tells.
+  const BlockMap otherMap = MapOf(old.substr(0, 1000) + "+" + old.substr(1000));
+
+  const std::string first = "bytes=0-16383";
+  const std::string middle = "bytes=1572864-1638399";
+  struct Row {
+    const char* fault;  // how the server answers ranges
+    const BlockMap* map;
+    int status;  // of the whole download, when there is one
+    std::vector<std::string> ranges;
+    bool installed;
+  };
+  const std::vector<Row> rows{
+      {"", &map, 200, {first, middle}, true},   {"whole", &map, 200, {first}, true},
+      {"416", &map, 200, {first, "-"}, true},   {"shift", &map, 200, {first, "-"}, true},
+      {"short", &map, 200, {first, "-"}, true}, {"", &otherMap, 200, {first, "-"}, true},
+      {"416", &map, 500, {first, "-"}, false},
+  };
+  for (const Row& row : rows) {
+    harness::WriteBytes(dest_, old);
+    harness::ServeFaults(www_);
+    if (*row.fault) harness::SetRangeFault("/new.bin", row.fault);
+    if (row.status != 200) harness::SetReply("/new.bin", Reply{.status = row.status, .body = "oops"});
+    int asked = 0;
+    const std::function<std::optional<BlockMap>()> loader = [&] {
+      ++asked;
+      return std::optional(*row.map);
+    };
+    EXPECT_EQ(DownloadWithSeeds(kBase + "/new.bin", Ansi(dest_), digest, &loader), row.installed ? 1 : 0) << row.fault;
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(harness::ReadBytes(dest_) == (row.installed ? body : old)) << row.fault;
+    EXPECT_EQ(RangesAsked(), row.ranges) << row.fault;
+    EXPECT_FALSE(Exists(dest_ + L".download"));
+    EXPECT_FALSE(Exists(dest_ + L".seed"));
+  }
+}
+
+TEST_F(TransferTest, AKilledRunsTemporaryFileIsResumedOrSeedsTheNextDownload) {
+  const std::string body = RandomBytes(std::size_t{2} << 20, 6);
+  harness::WriteBytes(www_ + L"\\new.bin", body);
+  const FileDigest digest = DigestOf(body);
+  std::string wrongPrefix = body.substr(0, 700000);
+  wrongPrefix[5] ^= 1;
+  struct Row {
+    const char* what;
+    std::string left;  // in NAME.download when the run starts
+    std::vector<std::string> ranges;
+  };
+  const std::vector<Row> rows{
+      {"a prefix: the rest in one range", body.substr(0, 700000), {"bytes=700000-2097151"}},
+      {"the whole file: verified and used", body, {}},
+      {"longer than the file: discarded", body + "x", {"-"}},
+      {"a prefix with a wrong byte: whole, once", wrongPrefix, {"bytes=700000-2097151", "-"}},
+  };
+  for (const Row& row : rows) {
+    harness::WriteBytes(dest_, old_);
+    harness::WriteBytes(dest_ + L".download", row.left);
+    harness::ServeFaults(www_);
+    EXPECT_EQ(DownloadWithSeeds(kBase + "/new.bin", Ansi(dest_), digest, nullptr), 1) << row.what;
+    EXPECT_TRUE(harness::ReadBytes(dest_) == body) << row.what;
+    EXPECT_EQ(RangesAsked(), row.ranges) << row.what;
+    EXPECT_FALSE(Exists(dest_ + L".download")) << row.what;
+    EXPECT_FALSE(Exists(dest_ + L".seed")) << "the seed goes once the file is in place";
+  }
+
+  // A failed download keeps the seed for the next run, and leaves no temporary file.
+  harness::WriteBytes(dest_, old_);
+  harness::WriteBytes(dest_ + L".download", body.substr(0, 700000));
+  harness::ServeFaults(www_);
+  harness::SetRangeFault("/new.bin", "416");
+  harness::SetReply("/new.bin", Reply{.status = 404, .body = "gone"});
+  EXPECT_EQ(DownloadWithSeeds(kBase + "/new.bin", Ansi(dest_), digest, nullptr), 0);
+  ExpectOldFileIntact();
+  EXPECT_TRUE(harness::ReadBytes(dest_ + L".seed") == body.substr(0, 700000));
 }

@@ -12,9 +12,14 @@ that choose what 8081 does, so that one Windows test process can go through many
                                  squid, a caching reverse proxy, with nginx serving DIR behind
                                  it on a free port; their files go to SDIR (squid_cache.py)
   /rule?path=P&...               how the faults mode answers a GET of P (see Rule)
+  /rule?path=P&ranges=HOW        how it answers a GET of P with a Range header, from the file
+                                 of P below the root: whole (200 and the whole file), 416,
+                                 shift (a Content-Range one byte on), short (half the body);
+                                 without such a rule a single range of a file is a 206
   /requests                      requests 8081 saw since the last /mode, one per line:
-                                 request line, status, User-Agent, tab-separated (in cache
-                                 mode: the requests that reached nginx behind the cache)
+                                 request line, status, User-Agent, tab-separated, and the
+                                 Range header when there was one (in cache mode: the requests
+                                 that reached nginx behind the cache)
   /fetch?path=P                  the body of a GET of P from 8081 by a client that sends no
                                  cache directives
   /mount?dir=DIR&size=64k        a small tmpfs on DIR, unmounted when the server stops
@@ -74,6 +79,7 @@ class Rule:
         self.stall = float(values.get("stall", "0"))
         self.headers = values.get("headers", "1") != "0"
         self.rate = float(values.get("rate", "0"))
+        self.content_range = values.get("range")
 
 
 def parse_query(query):
@@ -126,6 +132,7 @@ class Controller:
         self.cache = None
         self.root = None
         self.rules = {}
+        self.range_rules = {}
         self.listener = None
         self.mounts = []
         self.immutable = []
@@ -140,6 +147,7 @@ class Controller:
         with self.lock:
             self._stop_update_port()
             self.rules = {}
+            self.range_rules = {}
             self.root = root
             open(self.faults_log, "wb").close()
             if name == "faults":
@@ -207,34 +215,59 @@ class Controller:
             lines = head.split("\r\n")
             request_line = lines[0]
             agent = ""
+            byte_range = None
             for line in lines[1:]:
                 key, _, value = line.partition(":")
                 if key.strip().lower() == "user-agent":
                     agent = value.strip()
+                if key.strip().lower() == "range":
+                    byte_range = value.strip()
             parts = request_line.split(" ")
             target = parts[1] if len(parts) > 1 else "/"
             path = target.split("?", 1)[0]
             with self.lock:
                 rule = self.rules.get(path)
+                range_rule = self.range_rules.get(path) if byte_range is not None else None
                 root = self.root
-            if rule is None:
-                rule = self._file_rule(root, path)
-            self._log(request_line, rule.status if rule.headers else "-", agent)
+            # A rule for ranges comes first, so that the whole download after it may meet another rule.
+            if range_rule is not None or rule is None:
+                rule = self._file_rule(root, path, byte_range, range_rule)
+            self._log(request_line, rule.status if rule.headers else "-", agent, byte_range)
             self._answer(conn, rule)
         except OSError:
             pass
         finally:
             conn.close()
 
-    def _file_rule(self, root, path):
+    def _file_rule(self, root, path, byte_range=None, range_rule=None):
         if root:
             relative = urllib.parse.unquote_to_bytes(path).lstrip(b"/")
             base = os.path.realpath(os.fsencode(root))
             full = os.path.realpath(os.path.join(base, relative))
             if (full == base or full.startswith(base + b"/")) and os.path.isfile(full):
                 with open(full, "rb") as f:
-                    return Rule({"body": f.read().decode("latin-1")})
+                    body = f.read().decode("latin-1")
+                if byte_range is not None:
+                    return self._range_rule(body, byte_range, range_rule)
+                return Rule({"body": body})
         return Rule({"status": "404", "body": NOT_FOUND_PAGE.decode("latin-1")})
+
+    @staticmethod
+    def _range_rule(body, byte_range, how):
+        """A single range "bytes=A-B" of body as a 206, or as `how` says it goes wrong."""
+        first, _, last = byte_range.partition("=")[2].partition("-")
+        if how == "whole" or not first.isdigit() or not last.isdigit() or "," in byte_range:
+            return Rule({"body": body})
+        first, last = int(first), min(int(last), len(body) - 1)
+        if how == "416" or first > last:
+            return Rule({"status": "416", "body": "", "range": f"bytes */{len(body)}"})
+        part = body[first:last + 1]
+        if how == "shift":
+            return Rule({"status": "206", "body": part, "range": f"bytes {first + 1}-{last + 1}/{len(body)}"})
+        rule = Rule({"status": "206", "body": part, "range": f"bytes {first}-{last}/{len(body)}"})
+        if how == "short":
+            rule.send = len(part) // 2
+        return rule
 
     def _answer(self, conn, rule):
         time.sleep(rule.delay)
@@ -242,6 +275,8 @@ class Controller:
             head = f"HTTP/1.1 {rule.status} {REASONS.get(rule.status, 'Status')}\r\n"
             if rule.length is not None:
                 head += f"Content-Length: {rule.length}\r\n"
+            if rule.content_range is not None:
+                head += f"Content-Range: {rule.content_range}\r\n"
             head += "Content-Type: application/octet-stream\r\nConnection: close\r\n\r\n"
             conn.sendall(head.encode("latin-1"))
         send_paced(conn, rule.body[:rule.send], rule.rate)
@@ -251,9 +286,10 @@ class Controller:
         else:
             conn.shutdown(socket.SHUT_WR)
 
-    def _log(self, request_line, status, agent):
+    def _log(self, request_line, status, agent, byte_range=None):
+        extra = "" if byte_range is None else f"\t{byte_range}"
         with self.lock, open(self.faults_log, "ab") as f:
-            f.write(f"{request_line}\t{status}\t{agent}\n".encode("latin-1"))
+            f.write(f"{request_line}\t{status}\t{agent}{extra}\n".encode("latin-1"))
 
     # --- control port ---
 
@@ -292,6 +328,12 @@ class Controller:
             opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
             with opener.open(f"http://{HOST}:{UPDATE_PORT}{values['path']}", timeout=20) as answer:
                 respond(conn, 200, answer.read())
+        elif command == "/rule" and "ranges" in values:
+            if values["ranges"] not in ("whole", "416", "shift", "short"):
+                raise ValueError("ranges must be whole, 416, shift or short")
+            with self.lock:
+                self.range_rules[values["path"]] = values["ranges"]
+            respond(conn, 200, b"ok\n")
         elif command == "/rule":
             rule = Rule(values)
             with self.lock:

@@ -2,13 +2,17 @@
 
 #include <chrono>
 #include <cstring>
+#include <iterator>
+#include <utility>
 #include <fstream>
 #include <set>
 #include <system_error>
 
+#include "block_matcher.hpp"
 #include "crypto.hpp"
 #include "file_version_probe.hpp"
 #include "install_paths.hpp"
+#include "release_check.hpp"
 #include "release_names.hpp"
 #include "run_report.hpp"
 #include "served_file.hpp"
@@ -22,24 +26,99 @@ namespace {
 
 constexpr const char* kInstall = "<install>";
 
+// What one download would fetch.
+struct Fetch {
+  std::optional<std::int64_t> bytes;  // unknown without a hash line
+  std::int64_t fileSize = 0;
+  std::size_t ranges = 0;  // 0: the whole file in one request
+  std::int64_t mapBytes = 0;
+};
+
+// A file on this machine read in place.
+class DiskSeed : public SeedFile {
+ public:
+  explicit DiskSeed(const fs::path& path) : in_(path, std::ios::binary) {
+    std::error_code error;
+    size_ = fs::file_size(path, error);
+    if (error) size_ = 0;
+  }
+  std::uint64_t Size() override { return size_; }
+  std::size_t Read(std::uint64_t offset, unsigned char* data, std::size_t size) override {
+    in_.clear();
+    in_.seekg(static_cast<std::streamoff>(offset));
+    in_.read(reinterpret_cast<char*>(data), static_cast<std::streamsize>(size));
+    return static_cast<std::size_t>(in_.gcount());
+  }
+
+ private:
+  std::ifstream in_;
+  std::uint64_t size_ = 0;
+};
+
 // The updater's platform over a folder on this machine: folders it would create are only
 // noted, transfers are assumed to succeed, and what is already on disk is read for real.
 class FolderPlatform : public UpdatePlatform {
  public:
-  FolderPlatform(std::string manifest, fs::path root, std::optional<fs::path> webRoot)
-      : manifest_(std::move(manifest)), root_(std::move(root)), webRoot_(std::move(webRoot)) {}
+  FolderPlatform(std::string manifest, fs::path root, std::optional<fs::path> webRoot, fs::path manifestPath)
+      : manifest_(std::move(manifest)),
+        root_(std::move(root)),
+        webRoot_(std::move(webRoot)),
+        manifestPath_(std::move(manifestPath)) {
+    ManifestReader reader(manifest_);
+    UpdateManifest header;
+    if (reader.ReadHeader(header)) url_ = header.update_url;
+  }
+
+  // The last download's fetch, taken by whoever reports it.
+  std::optional<Fetch> lastFetch;
 
   int FetchText(const std::string&, char* buffer, std::size_t capacity) override {
     std::memcpy(buffer, manifest_.data(), std::min(capacity, manifest_.size()));
     return 1;
   }
+  // The index and the maps a manifest names, as served below the web root; maps also beside the
+  // manifest's file.
   int FetchExact(const std::string& url, std::size_t size, std::string& body) override {
     auto served = webRoot_ ? ReadServedFile(*webRoot_, url) : std::nullopt;
+    if (!served && !manifestPath_.empty() && !url_.empty() && url.starts_with(url_))
+      if (const auto path = ServedMapPath(manifestPath_, url_, url.substr(url_.size()))) {
+        std::ifstream in(*path, std::ios::binary);
+        served.emplace(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      }
     if (!served) return 0;
     body = std::move(*served);
+    mapBytes_ += static_cast<std::int64_t>(body.size());
     return body.size() == size ? 1 : 0;
   }
-  int DownloadToFile(const std::string&, const std::string&, const FileDigest*) override { return 1; }
+  int DownloadToFile(const std::string&, const std::string&, const FileDigest* expected) override {
+    lastFetch =
+        Fetch{expected ? std::optional<std::int64_t>(expected->size) : std::nullopt, expected ? expected->size : 0};
+    return 1;
+  }
+  // Matches the installed file and a seed beside it against the map, as the updater would.
+  int DownloadWithMap(const std::string& url, const std::string& localPath, const FileDigest& expected,
+                      const std::function<std::optional<BlockMap>()>& map) override {
+    std::vector<fs::path> found;
+    for (const std::string& path : {localPath, localPath + ".download", localPath + ".seed"})
+      if (const auto file = Existing(path); file && fs::is_regular_file(*file)) found.push_back(*file);
+    mapBytes_ = 0;
+    const std::optional<BlockMap> blocks = found.empty() ? std::nullopt : map();
+    if (!blocks) {
+      DownloadToFile(url, localPath, &expected);
+      lastFetch->mapBytes = mapBytes_;
+      return 1;
+    }
+    std::vector<DiskSeed> seeds(found.begin(), found.end());
+    std::vector<SeedFile*> pointers;
+    pointers.reserve(seeds.size());
+    for (DiskSeed& seed : seeds) pointers.push_back(&seed);
+    const auto plan = PlanAssembly(*blocks, MatchBlocks(*blocks, pointers));
+    Fetch fetch{static_cast<std::int64_t>(FetchedBytes(plan)), expected.size, 0, mapBytes_};
+    for (const AssemblyStep& step : plan) fetch.ranges += step.seed < 0 ? 1 : 0;
+    *fetch.bytes += mapBytes_;
+    lastFetch = fetch;
+    return 1;
+  }
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override {
     const auto file = Existing(localPath);
     std::error_code error;
@@ -148,13 +227,17 @@ class FolderPlatform : public UpdatePlatform {
   std::string manifest_;
   fs::path root_;
   std::optional<fs::path> webRoot_;
+  fs::path manifestPath_;
+  std::string url_;
+  std::int64_t mapBytes_ = 0;
   std::set<std::u32string> created_;
 };
 
 // Each step of the run as one line.
 class PlanSteps : public RunReport {
  public:
-  PlanSteps(std::vector<std::string>& steps, bool webRoot) : steps_(steps), webRoot_(webRoot) {}
+  PlanSteps(std::vector<std::string>& steps, std::vector<std::string>& fetches, FolderPlatform& platform, bool webRoot)
+      : steps_(steps), webRoot_(webRoot), fetches_(fetches), platform_(platform) {}
 
   void Report(RunEvent event, int entry, std::string_view detail) override {
     const std::string d(NameFromServed(detail).empty() ? detail : NameFromServed(detail));
@@ -180,10 +263,14 @@ class PlanSteps : public RunReport {
       case RunEvent::kEntryUnsafe: Add(at + "stops: refused, " + d); break;
       case RunEvent::kHashMalformed: Add(at + "stops: its hash line is malformed"); break;
       case RunEvent::kHashMissing: Add(at + "stops: it has no hash line, which a signed release needs"); break;
+      case RunEvent::kMapMalformed: Add(at + "stops: its map line is malformed"); break;
       case RunEvent::kFolderCreated: Add(at + "creates the folder " + d); break;
       case RunEvent::kFolderFailed: Add(at + "stops: the folder " + d + " cannot be created"); break;
       case RunEvent::kFileCurrent: Add(at + "skips " + d + ": already current"); break;
-      case RunEvent::kDownloaded: Add(at + "downloads " + d); break;
+      case RunEvent::kDownloaded:
+        Add(at + "downloads " + d);
+        AddFetch(at);
+        break;
       case RunEvent::kDownloadFailed: Add(at + "stops: the download of " + d + " fails"); break;
       case RunEvent::kInstalled: Add("every entry is in place"); break;
       case RunEvent::kOwnEntryRefused:
@@ -197,22 +284,49 @@ class PlanSteps : public RunReport {
     }
   }
 
+  // The last line: every download's bytes together.
+  void AddTotal() {
+    fetches_.push_back(text::Format("fetches in all: %lld bytes%s", static_cast<long long>(total_),
+                                    unknown_ ? " and the files without a hash line" : ""));
+  }
+
  private:
   void Add(std::string line) { steps_.push_back(std::move(line)); }
+  void AddFetch(const std::string& at) {
+    const std::optional<Fetch> fetch = std::exchange(platform_.lastFetch, std::nullopt);
+    if (!fetch || !fetch->bytes) {
+      unknown_ = true;
+      fetches_.push_back(at + "fetches the whole file (its size is not in the manifest)");
+      return;
+    }
+    total_ += *fetch->bytes;
+    std::string line = text::Format("%sfetches %lld bytes", at.c_str(), static_cast<long long>(*fetch->bytes));
+    if (fetch->ranges > 0 || fetch->mapBytes > 0)
+      line +=
+          text::Format(" (its map %lld bytes, %zu ranges, of a file of %lld bytes)",
+                       static_cast<long long>(fetch->mapBytes), fetch->ranges, static_cast<long long>(fetch->fileSize));
+    fetches_.push_back(line);
+  }
+
   std::vector<std::string>& steps_;
   bool webRoot_;
+  std::vector<std::string>& fetches_;
+  FolderPlatform& platform_;
+  std::int64_t total_ = 0;
+  bool unknown_ = false;
 };
 
 }  // namespace
 
 InstallPlan PlanInstall(const std::string& manifest, const fs::path& installDir, const PublicKeys& publicKeys,
-                        const std::optional<fs::path>& webRoot) {
+                        const std::optional<fs::path>& webRoot, const fs::path& manifestPath) {
   InstallPlan plan;
-  FolderPlatform platform(manifest, installDir, webRoot);
-  PlanSteps steps(plan.steps, webRoot.has_value());
+  FolderPlatform platform(manifest, installDir, webRoot, manifestPath);
+  PlanSteps steps(plan.steps, plan.fetches, platform, webRoot.has_value());
   plan.steps.push_back(text::Format("the installed target: version \"%s\", %d bytes",
                                     NameFromServed(platform.GetTargetVersion()).c_str(), platform.GetTargetFileSize()));
   UpdateOptions options{publicKeys, &steps, {}};
   plan.result = UpdateRun(platform, options);
+  steps.AddTotal();
   return plan;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "block_maps.hpp"
 #include "durable_files.hpp"
 #include "install_plan.hpp"
 #include "manifest_expiry.hpp"
@@ -196,6 +197,10 @@ int Publish(const CommandLine& line) {
     patch = PatchSince(release, root, ScanRelease(*base, false), *base);
     release = patch->release;
   }
+  // Maps need a place beside OUTPUT; a manifest on standard output has none.
+  const std::vector<BlockMapFile> maps = line.operands.size() == 3 && !line.Flag("--no-hashes")
+                                             ? AddBlockMaps(release, root)
+                                             : std::vector<BlockMapFile>{};
   if (patch && line.Flag("--index"))
     throw PublishError("--since and --index do not combine: a patch lists only what changed since one release");
   const IndexUse use = line.Flag("--index") ? IndexUse::kAlways : patch ? IndexUse::kNever : IndexUse::kWhenNeeded;
@@ -209,12 +214,18 @@ int Publish(const CommandLine& line) {
     std::cout << written.manifest;
   } else {
     const std::string& output = line.operands[2];
+    const std::string mapsFolder = output + kMapsSuffix;
+    CheckServedMaps(mapsFolder, maps);
+    WriteBlockMaps(mapsFolder, maps);
     // The index first: a manifest is never there without the index it names.
     if (written.index) WriteFile(output + ".index", *written.index);
     WriteFile(output, written.manifest);
     std::string url = line.operands[1];
     while (!url.empty() && url.back() == '/') url.pop_back();
     if (written.index) std::cout << output << ".index: serve it at " << url << kIndexFrom << "\n";
+    if (!maps.empty())
+      std::cout << "wrote " << maps.size() << " block maps to " << mapsFolder << "/: serve them at " << url
+                << kMapsSuffix << "/\n";
   }
   if (patch) ReportRemoved(*patch, *line.Option("--since"));
   return 0;
@@ -252,7 +263,7 @@ int Check(const CommandLine& line) {
   const std::string bytes = ReadManifestFile(path);
   const std::optional<std::filesystem::path> webRoot = WebRootOption(line);
   ManifestCheck check = CheckManifest(bytes, keys, webRoot);
-  if (release) CheckReleaseFolder(*release, check);
+  if (release) CheckReleaseFolder(*release, path, check);
   if (release && check.updaterEntry >= 0) CheckReleaseFolderUpdater(*release, bytes, keys, check);
   if (check.headerRead) {
     std::cout << "update_version=" << check.header.update_version << "\n"
@@ -277,10 +288,11 @@ int Check(const CommandLine& line) {
 int Plan(const CommandLine& line) {
   const std::string& installDir = line.operands[1];
   if (!std::filesystem::is_directory(installDir)) throw PublishError(installDir + ": not a folder");
-  const InstallPlan plan =
-      PlanInstall(ReadManifestFile(line.operands[0]), installDir, PublicKeyOption(line), WebRootOption(line));
+  const InstallPlan plan = PlanInstall(ReadManifestFile(line.operands[0]), installDir, PublicKeyOption(line),
+                                       WebRootOption(line), line.operands[0]);
   std::cout << "<install> is " << installDir << "\n";
   for (const std::string& step : plan.steps) std::cout << step << "\n";
+  for (const std::string& fetch : plan.fetches) std::cout << fetch << "\n";
   std::cout << (plan.result ? "the update would succeed and start the target\n"
                             : "the update would fail: the user sees the failure box and nothing is started\n")
             << "assumed: every download succeeds; a running target (which the updater cannot replace) is not "

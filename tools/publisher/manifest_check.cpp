@@ -89,6 +89,14 @@ void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, con
                       "space and the size (0 to 2147483647, no leading zero)");
     else if (hash == ManifestReader::HashLine::kAbsent && hashRequiredBy)
       problems.At(nameAt, text::Format("entry %d has no hash line, which %s refuses", i, hashRequiredBy));
+    MapLine map;
+    const OptionalLine mapLine = reader.ReadEntryMap(i, map);
+    if (mapLine == OptionalLine::kMalformed)
+      problems.At(text::Find(bytes, text::Format("update_map%d=", i), nameAt),
+                  text::Format("update_map%d= is malformed, so the updater stops before this entry: it takes the "
+                               "address after update_url, the map's SHA-256 and its size (at most the file's / 200 + "
+                               "4096)",
+                               i));
     const std::string remoteDir = url + entry.from;
     const std::string localDir = installDir + entry.to;
     if (SamePath(localDir + "\\" + entry.name, installDir + "\\" + kUpdaterFileName)) {
@@ -101,7 +109,8 @@ void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, con
         check.updaterEntry = i;
     }
     check.downloads.push_back({entry, remoteDir + "/" + entry.name, localDir + "\\" + entry.name,
-                               hash == ManifestReader::HashLine::kPresent ? std::optional(digest) : std::nullopt});
+                               hash == ManifestReader::HashLine::kPresent ? std::optional(digest) : std::nullopt,
+                               mapLine == OptionalLine::kPresent ? std::optional(map) : std::nullopt});
   }
   check.entriesRead = static_cast<int>(check.downloads.size()) == count;
   const int names = CountNameKeys(reader.text());

@@ -18,6 +18,7 @@ struct PlannedDownload {
   std::string remoteAddress;         // as the updater requests it
   std::string localPath;             // below the install folder, written as "<install>\..."
   std::optional<FileDigest> digest;  // from its hash line
+  std::optional<MapLine> map;        // from its map line
 };
 
 struct ManifestCheck {

@@ -102,6 +102,7 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
     entries += text::Format("update_name%zu=%s\r\nupdate_from%zu=%s\r\nupdate_to%zu=%s\r\n", i,
                             ServedPath(file.name).c_str(), i, from.c_str(), i, to.c_str());
     if (file.digest) entries += text::Format("update_hash%zu=%s\r\n", i, HashValue(*file.digest).c_str());
+    if (file.digest && file.map) entries += text::Format("update_map%zu=%s\r\n", i, MapValue(*file.map).c_str());
     everyHash = everyHash && file.digest.has_value();
   }
   // The signature line counts towards the bytes the updater reads, and is as long for every signature.

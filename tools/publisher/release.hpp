@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "file_digest.hpp"
+#include "map_line.hpp"
 
 struct ReleaseFile {
   std::string folder;  // "" for the install folder, else "sub/dir"
   std::string name;
   std::optional<FileDigest> digest = std::nullopt;  // written as its hash line when present
+  std::optional<MapLine> map = std::nullopt;        // written after the hash line when present
 };
 
 struct Release {

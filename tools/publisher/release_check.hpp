@@ -2,9 +2,19 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "manifest_check.hpp"
 
 // Each entry's file is DIR + from + "/" + name: it must be a file, and where the entry has a hash
-// line, of that size and SHA-256. Adds a problem for each one that is not.
-void CheckReleaseFolder(const std::filesystem::path& dir, ManifestCheck& check);
+// line, of that size and SHA-256; where it has a map line, the map found beside the manifest at
+// `manifest` must have the stated size and SHA-256 and be that file's map. Adds a problem for
+// each one that is not.
+void CheckReleaseFolder(const std::filesystem::path& dir, const std::filesystem::path& manifest, ManifestCheck& check);
+
+// Where the map a map line names lies beside the manifest file: in MANIFEST.maps/ as `manifest`
+// writes it, or in WEB_ROOT/v/VERSION.maps/ for a manifest that `stage` wrote in
+// WEB_ROOT/update_go/. Nothing when it is in neither.
+std::optional<std::filesystem::path> ServedMapPath(const std::filesystem::path& manifest, const std::string& updateUrl,
+                                                   const std::string& from);

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "block_maps.hpp"
 #include "durable_files.hpp"
 #include "manifest_writer.hpp"
 #include "release_names.hpp"
@@ -158,6 +159,8 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     listed = std::move(patch.release);
     removed = std::move(patch.removed);
   }
+  const std::vector<BlockMapFile> maps =
+      request.hashes ? AddBlockMaps(listed, request.release) : std::vector<BlockMapFile>{};
   const WrittenManifest written = WriteManifestOrIndex(listed, url, request.key,
                                                        request.since   ? IndexUse::kNever
                                                        : request.index ? IndexUse::kAlways
@@ -188,6 +191,9 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     throw PublishError(shownIndex +
                        ": already holds another index of this version; a version never changes, so give the release "
                        "a new FileVersion");
+  // Beside the version folder, under a name that is no dot-file and no version.
+  const fs::path mapsFolder = versions / (release.version + kMapsSuffix);
+  CheckServedMaps(mapsFolder, maps);
 
   // The first write: everything above only read.
   for (const fs::directory_entry& entry : fs::directory_iterator(request.webRoot)) {
@@ -212,6 +218,11 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     for (const ReleaseFile& file : release.files) bytes += fs::file_size(request.release / PathOf(file));
     out << "copied " << release.files.size() << " files (" << bytes << " bytes) of " << versionName << " to "
         << shownFolder << "\n";
+  }
+  // The maps before the manifest that names them.
+  if (const std::size_t mapsWritten = WriteBlockMaps(mapsFolder, maps); mapsWritten > 0) {
+    SyncFolder(versions);
+    out << "wrote " << mapsWritten << " block maps to " << (versions / (versionName + kMapsSuffix)).string() << "\n";
   }
   if (written.index && !indexStaged) {
     if (!fs::exists(versions)) MakeFolder(versions);

@@ -13,6 +13,7 @@
 #include "exact_size_sink.hpp"
 #include "phase_log.hpp"
 #include "replacing_file_sink.hpp"
+#include "text.hpp"
 #include "win_handle.hpp"
 
 namespace {
@@ -53,6 +54,24 @@ std::optional<std::uint64_t> ContentLength(HINTERNET request) {
   return size > 0 ? std::optional(length) : std::nullopt;
 }
 
+// Reads the body into the sink in the Part's 5000-byte pieces; true when it ended with exactly
+// `expected` bytes, if that is known. A body longer than that ends the transfer at once.
+bool ReadBody(HINTERNET request, std::optional<std::uint64_t> expected, TransferSink& sink) {
+  char chunk[kChunkSize];
+  std::uint64_t received = 0;
+  for (;;) {
+    DWORD read = 0;
+    if (!::InternetReadFile(request, chunk, kChunkSize, &read)) return false;
+    // A connection closed early also ends in a successful empty read: only the length tells.
+    if (read == 0) {
+      MarkPhase("body");
+      return !expected || *expected == received;
+    }
+    received += read;
+    if ((expected && received > *expected) || !sink.Add(chunk, read)) return false;
+  }
+}
+
 // One GET of `url` into `sink`. The URL handle is declared after the session, so it is closed first.
 int Transfer(const std::string& url, TransferSink& sink) {
   MarkPhase("start");
@@ -68,20 +87,14 @@ int Transfer(const std::string& url, TransferSink& sink) {
   MarkPhase("request");
   if (!sink.Open()) return 0;
   MarkPhase("open");
+  return ReadBody(request.get(), expected, sink) && sink.Finish() ? 1 : 0;
+}
 
-  char chunk[kChunkSize];
-  std::uint64_t received = 0;
-  for (;;) {
-    DWORD read = 0;
-    if (!::InternetReadFile(request.get(), chunk, kChunkSize, &read)) return 0;
-    // A connection closed early also ends in a successful empty read: only the length tells.
-    if (read == 0) {
-      MarkPhase("body");
-      return (!expected || *expected == received) && sink.Finish() ? 1 : 0;
-    }
-    received += read;
-    if (!sink.Add(chunk, read)) return 0;
-  }
+std::string ContentRange(HINTERNET request) {
+  char value[96] = {};
+  DWORD size = sizeof value - 1;
+  if (!::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_RANGE, value, &size, nullptr)) return {};
+  return std::string(value, size);
 }
 
 }  // namespace
@@ -101,4 +114,35 @@ int DownloadToSink(const std::string& url, TransferSink& sink) { return Transfer
 int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) {
   ReplacingFileSink sink(localPath, expected);
   return Transfer(url, sink);
+}
+
+RangeAnswer FetchRange(const std::string& url, const ByteRange& range, TransferSink& sink) {
+  MarkPhase("start");
+  InternetHandle session = OpenSession();
+  if (!session) return RangeAnswer::kRefused;
+  MarkPhase("session");
+  const std::string headers =
+      text::Format("Accept: */*\r\nRange: bytes=%llu-%llu\r\n\r\n", static_cast<unsigned long long>(range.first),
+                   static_cast<unsigned long long>(range.last));
+  // Declared after the session, so it is closed first.
+  InternetHandle opened(::InternetOpenUrlA(session.get(), url.c_str(), headers.c_str(),
+                                           static_cast<DWORD>(headers.size()), kRequestFlags, 0));
+  if (!opened) return RangeAnswer::kRefused;
+  const HINTERNET request = opened.get();
+  MarkPhase("request");
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+    return RangeAnswer::kRefused;
+  const auto length = ContentLength(request);
+  if (status == 200) {
+    if (!sink.Open()) return RangeAnswer::kWholeFailed;
+    return ReadBody(request, length, sink) && sink.Finish() ? RangeAnswer::kWhole : RangeAnswer::kWholeFailed;
+  }
+  const std::uint64_t wanted = range.last - range.first + 1;
+  const std::string stated =
+      text::Format("bytes %llu-%llu/%llu", static_cast<unsigned long long>(range.first),
+                   static_cast<unsigned long long>(range.last), static_cast<unsigned long long>(range.total));
+  if (status != 206 || ContentRange(request) != stated || (length && *length != wanted)) return RangeAnswer::kRefused;
+  return ReadBody(request, wanted, sink) ? RangeAnswer::kPart : RangeAnswer::kRefused;
 }

@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "file_digest.hpp"
-
-class TransferSink;
+#include "transfer_sink.hpp"
 
 // Stores at most `capacity` bytes of the body in `buffer`, always a prefix of the body.
 // 1 on success, 0 on failure (no connection, a status other than 2xx, a failed or short read).
@@ -22,5 +22,25 @@ int FetchExact(const std::string& url, std::size_t size, std::string& body);
 // A failed write raises FileError.
 int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected = nullptr);
 
-// One GET of `url` into `sink`; 1 when the whole body arrived and the sink kept it.
+// One GET of `url` into `sink`, which may already hold bytes: its Open starts it afresh. 1 when
+// the whole body arrived and the sink kept it.
 int DownloadToSink(const std::string& url, TransferSink& sink);
+
+// Bytes [first, last] of a file of `total` bytes.
+struct ByteRange {
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+  std::uint64_t total = 0;
+};
+
+enum class RangeAnswer {
+  kPart,         // exactly the range arrived and went to the sink's Add
+  kWhole,        // the server sent the whole file (200): the sink started afresh, took it and kept it
+  kWholeFailed,  // it sent the whole file, which could not be kept
+  kRefused,      // anything else: a status other than 200 and 206, another Content-Range, another length
+};
+
+// Asks for one range with the header "Range: bytes=FIRST-LAST". A 206 counts only with
+// "Content-Range: bytes FIRST-LAST/TOTAL" exactly and a body of exactly the range's length; a
+// body that grows past it ends the transfer at once.
+RangeAnswer FetchRange(const std::string& url, const ByteRange& range, TransferSink& sink);

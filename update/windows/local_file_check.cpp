@@ -10,8 +10,8 @@
 
 bool IsFileCurrent(const std::string& path, const FileDigest& expected) {
   MarkPhase("check-start");
-  FileHandle file = OwnFile(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file = OwnFile(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
   if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart != expected.size) return false;
   Sha256 hash;

@@ -23,12 +23,30 @@ ReplacingFileSink::ReplacingFileSink(std::string destination, const FileDigest* 
 ReplacingFileSink::~ReplacingFileSink() { Discard(); }
 
 bool ReplacingFileSink::Open() {
-  hold_ = OpenFile(destination_.c_str(), GENERIC_WRITE, OPEN_EXISTING);
+  if (created_) {
+    if (!file_) return false;
+    Restart();
+    return true;
+  }
+  hold_ = OpenFile(destination_.c_str(), GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
   if (!hold_ && ::GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+  const std::string seed = SeedPath(destination_);
+  if (::GetFileAttributesA(temporary_.c_str()) != INVALID_FILE_ATTRIBUTES)
+    ::MoveFileExA(temporary_.c_str(), seed.c_str(), MOVEFILE_REPLACE_EXISTING);
+  seed_ = OpenFile(seed.c_str(), GENERIC_READ, OPEN_EXISTING);
   file_ = OpenFile(temporary_.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
   created_ = static_cast<bool>(file_);
   if (created_) buffer_.reserve(kWriteBufferSize);
   return created_;
+}
+
+void ReplacingFileSink::Restart() {
+  buffer_.clear();
+  received_ = 0;
+  if (hash_) hash_.emplace();
+  LARGE_INTEGER start{};
+  if (!::SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN) || !::SetEndOfFile(file_.get()))
+    FailWrite(::GetLastError());
 }
 
 bool ReplacingFileSink::Add(const char* data, std::size_t size) {
@@ -69,12 +87,17 @@ bool ReplacingFileSink::Finish() {
   if (!::MoveFileExA(temporary_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
   MarkPhase("replace");
   created_ = false;
+  if (seed_) {
+    seed_.Reset();
+    ::DeleteFileA(SeedPath(destination_).c_str());
+  }
   return true;
 }
 
 void ReplacingFileSink::Discard() {
   file_.Reset();
   hold_.Reset();
+  seed_.Reset();
   if (created_) ::DeleteFileA(temporary_.c_str());
   created_ = false;
 }

@@ -1,5 +1,6 @@
 // Stores a body beside its destination and puts it in place only once it is complete, so a
-// failed download leaves the destination exactly as it was.
+// failed download leaves the destination exactly as it was. The old file and a partial
+// download of a killed run stay readable meanwhile, as seeds of the new body.
 #pragma once
 
 #include <optional>
@@ -19,20 +20,29 @@ class ReplacingFileSink : public TransferSink {
   ReplacingFileSink(const ReplacingFileSink&) = delete;
   ReplacingFileSink& operator=(const ReplacingFileSink&) = delete;
 
-  // Holds an existing destination open for writing without sharing (it is not truncated), so a
-  // file that is open elsewhere or read-only fails here, before any byte is read, and no one
-  // else can open it during the transfer. Then creates the temporary file.
+  // Holds an existing destination open for reading and writing without sharing (it is not
+  // truncated), so a file that is open elsewhere or read-only fails here, before any byte is
+  // read, and no one else can open it during the transfer. A temporary file left by a killed run
+  // becomes the seed before the temporary file is created anew. Opened again, the body starts
+  // afresh.
   bool Open() override;
   // False once the body is longer than expected.
   bool Add(const char* data, std::size_t size) override;
   // Checks the expected size and hash, flushes the temporary file and moves it over the
-  // destination in one step.
+  // destination in one step; the seed goes once the file is in place.
   bool Finish() override;
+
+  // After Open: the old file and the seed, readable; null when there is none.
+  HANDLE OldFile() const { return hold_.get(); }
+  HANDLE Seed() const { return seed_.get(); }
 
   // The temporary file of a destination; a run killed mid-download leaves at most this one.
   static std::string TemporaryPath(const std::string& destination) { return destination + ".download"; }
+  // Where a killed run's temporary file waits to serve the next download as a seed.
+  static std::string SeedPath(const std::string& destination) { return destination + ".seed"; }
 
  private:
+  void Restart();
   void WriteBuffered();
   void Discard();
   [[noreturn]] void FailWrite(DWORD error);
@@ -40,6 +50,7 @@ class ReplacingFileSink : public TransferSink {
   std::string destination_;
   std::string temporary_;
   FileHandle hold_;
+  FileHandle seed_;
   FileHandle file_;
   bool created_ = false;
   std::optional<FileDigest> expected_;

@@ -7,6 +7,7 @@
 #include "install_probe.hpp"
 #include "local_file_check.hpp"
 #include "running_updater.hpp"
+#include "seeded_download.hpp"
 
 int WindowsUpdatePlatform::FetchText(const std::string& url, char* buffer, std::size_t capacity) {
   return ::FetchText(url, buffer, capacity);
@@ -18,7 +19,15 @@ int WindowsUpdatePlatform::FetchExact(const std::string& url, std::size_t size, 
 
 int WindowsUpdatePlatform::DownloadToFile(const std::string& url, const std::string& localPath,
                                           const FileDigest* expected) {
+  // Only a file of known bytes can be resumed: the final hash decides.
+  if (expected && HasSeed(localPath)) return DownloadWithSeeds(url, localPath, *expected, nullptr);
   return ::DownloadToFile(url, localPath, expected);
+}
+
+int WindowsUpdatePlatform::DownloadWithMap(const std::string& url, const std::string& localPath,
+                                           const FileDigest& expected,
+                                           const std::function<std::optional<BlockMap>()>& map) {
+  return DownloadWithSeeds(url, localPath, expected, &map);
 }
 
 bool WindowsUpdatePlatform::IsFileCurrent(const std::string& localPath, const FileDigest& expected) {

@@ -233,6 +233,10 @@ void SetReply(std::string_view urlPath, const Reply& reply) {
   Control("rule", values);
 }
 
+void SetRangeFault(std::string_view urlPath, std::string_view how) {
+  Control("rule", {{"path", std::string(urlPath)}, {"ranges", std::string(how)}});
+}
+
 void ServeThroughCache(const std::wstring& root, const std::wstring& stateDir) {
   Control("mode", {{"name", "cache"}, {"root", UnixPath(root)}, {"state", UnixPath(stateDir)}});
 }
@@ -251,7 +255,10 @@ std::vector<Request> Requests() {
     std::size_t tab1 = line.find('\t');
     std::size_t tab2 = tab1 == std::string::npos ? std::string::npos : line.find('\t', tab1 + 1);
     if (tab2 == std::string::npos) continue;
-    requests.push_back({line.substr(0, tab1), line.substr(tab1 + 1, tab2 - tab1 - 1), line.substr(tab2 + 1)});
+    const std::size_t tab3 = line.find('\t', tab2 + 1);
+    requests.push_back({line.substr(0, tab1), line.substr(tab1 + 1, tab2 - tab1 - 1),
+                        line.substr(tab2 + 1, tab3 == std::string::npos ? std::string::npos : tab3 - tab2 - 1),
+                        tab3 == std::string::npos ? std::string() : line.substr(tab3 + 1)});
   }
   return requests;
 }

@@ -53,6 +53,7 @@ struct Request {
   std::string line;  // "GET /update_go/update.htm HTTP/1.1"
   std::string status;
   std::string userAgent;
+  std::string range;  // the Range header asked for, in the faults mode; empty without one
 };
 
 void ServeNothing();
@@ -60,6 +61,9 @@ void ServeWithNginx(const std::wstring& root);
 // Answers by the rules given with SetReply, then with the files of root (if any), then 404.
 void ServeFaults(const std::wstring& root = {});
 void SetReply(std::string_view urlPath, const Reply& reply);
+// How a GET of urlPath with a Range header goes wrong: "whole" (200 and the whole file), "416",
+// "shift" (Content-Range one byte on) or "short" (half the body). Without it, a 206.
+void SetRangeFault(std::string_view urlPath, std::string_view how);
 // Squid as a caching reverse proxy on 8081, nginx serving root behind it; their configuration,
 // cache and logs go to stateDir. Requests() then lists what reached nginx.
 void ServeThroughCache(const std::wstring& root, const std::wstring& stateDir);
