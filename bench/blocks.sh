@@ -2,6 +2,8 @@
 # lib.sh. One release, the target and a 256 MiB file, staged with its map; the same file's zsync
 # control file (zsyncmake) in the web root's zsync/ folder. Per repetition, alternating:
 #   whole  an installation without the file: today's whole download (no map is asked for)
+#   (d″)   the ceiling program over the same three URLs, hashing and writing each body to a
+#          temporary file as the updater does: run beside "whole", in turns first and second
 #   (h)    the installed copy differs by 1 MiB overwritten in the middle
 #   (i)    the new file has one byte inserted near its start
 #   (j)    a run killed once its temporary file holds half of the file (polled, killed by PID),
@@ -9,7 +11,9 @@
 #   (k)    the installed copy shares nothing with the new file: the map's overhead
 # and the zsync client with the same seeds (the old copy; for (j), the killed run's part). Bytes
 # are nginx's $body_bytes_sent over the run's requests; times are wall times. The updater built
-# with the phase log runs (h) once more per repetition for the time of its scan of the seed.
+# with the phase log runs (h) once more per repetition for the time of its scan of the seed, and
+# the whole download once more for the steps of the large file's transfer; a bare GUI program
+# gives Wine's start-up.
 
 blocks_release=$bench/releases/blocks
 blocks_root=$bench/www/blocks
@@ -109,6 +113,53 @@ blocks_killed() {
   blocks_zsync_run "j.zsync" "$bench/seeds/j"
 }
 
+# blocks_ceiling_write: (d″), the ceiling program with CNG SHA-256 (the manifest has hash lines)
+# writing what it reads in 1 MiB pieces and flushing it, in a folder beside the installation.
+blocks_ceiling_write() {
+  local folder=$bench/install/ceiling manifest=$blocks_root/update_go/update.htm target=$blocks_release/Ostravine.exe expected
+  rm -rf "$folder"
+  mkdir -p "$folder"
+  expected=$(for pair in "$manifest $manifest_url" "$target $blocks_url/Ostravine.exe" \
+    "$blocks_release/$blocks_file $blocks_url/$blocks_file"; do
+    set -- $pair
+    printf '%s %s %s\n' "$(stat -c %s "$1")" "$(sha256sum <"$1" | cut -d' ' -f1)" "$2"
+  done)
+  measure "d2.ceiling" "${wine_line[@]}" "$programs/bench-ceiling.exe" --sha256 --write "$(windows_path "$folder")" \
+    "$manifest_url" "$blocks_url/Ostravine.exe" "$blocks_url/$blocks_file"
+  [ "$(tr -d '\r' <"$bench/out")" = "$expected" ] || fail "d2.ceiling: the ceiling program did not read the release as served"
+  [ -z "$(ls -A "$folder")" ] || fail "d2.ceiling: the ceiling program left its temporary file"
+  rm -rf "$folder"
+}
+
+# blocks_whole_phases: the whole download by the updater built with the phase log, timed as
+# "whole.phases"; appends "whole REPETITION PHASE MICROSECONDS" to phases.txt for each step of
+# the run's longest transfer, the large file's (session, request, open, body, flush, replace:
+# each from the step before; transfer: in all), "before" (from the run's first mark to that
+# transfer's start: the manifest, the target and the checks) and "after" (from its end to the
+# run's last mark); what lies outside the marks is Wine's start, the window and the exit.
+blocks_whole_phases() {
+  local install=$bench/install/blocks
+  blocks_install
+  cp "$phase_updater" "$install/Merovast.exe"
+  measure "whole.phases" "${wine_line[@]}" "$install/Merovast.exe"
+  target_done "$install"
+  cmp -s "$install/$blocks_file" "$blocks_release/$blocks_file" || fail "whole, phase log: the large file is not the release's"
+  tr -d '\r' <"$install/merovast-phases.log" | awk -v rep="$rep" '
+    NR == 1 { first = $2 }
+    { last = $2 }
+    $1 == "start" { n = 0 }
+    { at[$1] = $2; order[++n] = $1 }
+    $1 == "replace" && n == 7 && $2 - at["start"] > longest {
+      longest = $2 - at["start"]
+      for (i = 2; i <= 7; i++) step[order[i]] = at[order[i]] - at[order[i - 1]]
+      step["transfer"] = longest
+      step["before"] = at["start"] - first
+      end = $2
+    }
+    END { step["after"] = last - end; step["marked"] = last - first; for (p in step) print "whole", rep, p, step[p] }' \
+    >>"$bench/phases.txt"
+}
+
 # blocks_scan: the updater with the phase log on (h): microseconds from the map's arrival to the
 # end of the scan of the seeds.
 blocks_scan() {
@@ -122,13 +173,21 @@ blocks_scan() {
 }
 
 blocks_repetition() {
-  blocks_updater_run whole
+  if [ $((rep % 2)) = 1 ]; then
+    blocks_updater_run whole
+    blocks_ceiling_write
+  else
+    blocks_ceiling_write
+    blocks_updater_run whole
+  fi
   for row in h i k; do
     blocks_updater_run "$row.updater" "$bench/seeds/$row"
     blocks_zsync_run "$row.zsync" "$bench/seeds/$row"
   done
   blocks_killed
   blocks_scan
+  blocks_whole_phases
+  run_bare blocks
 }
 
 blocks_report() {
@@ -152,6 +211,25 @@ blocks_report() {
     "$(calc "\"%.1f\", 100 * $(bytes_of j.updater) / $file_bytes") % of the file"
   echo "  (k) map overhead: $(calc "\"%.0f\", $(bytes_of k.updater) - $(bytes_of whole)") bytes more than the whole download" \
     "($(calc "\"%.0f\", ($(bytes_of k.updater) - $(bytes_of whole)) / 256") per MiB)"
+  # Speed of the updater's whole download against (d″): (d″)'s wall time over the updater's, per repetition.
+  local ratios
+  ratios=$(paired_each 'a[2] / a[1]' whole d2.ceiling)
+  echo "  (d″) ceiling with SHA-256 writing in 1 MiB pieces and flushing: median $(calc "\"%.3f\", $(median d2.ceiling) / 1e6") s," \
+    "range $(awk -F'\t' '$1 == "d2.ceiling" { printf "%.3f\n", $3 / 1e6 }' "$samples" | sort -g | sed -n '1p;$p' | paste -sd-) s;" \
+    "the updater's whole download: range $(awk -F'\t' '$1 == "whole" { printf "%.3f\n", $3 / 1e6 }' "$samples" | sort -g | sed -n '1p;$p' | paste -sd-) s"
+  echo "  updater whole download / (d″), speed (d″'s wall time over the updater's, within each repetition):" \
+    "median $(echo "$ratios" | middle | xargs printf '%.3f'), range $(echo "$ratios" | sort -g | xargs printf '%.3f\n' | sed -n '1p;$p' | paste -sd-)" \
+    "(at least 0.95): $(awk -v r="$(echo "$ratios" | middle)" 'BEGIN { print (r >= 0.95 ? "met" : "MISSED") }')"
+  local phase
+  printf '  the whole download by the phase-log build (median %s s), median ms:' "$(calc "\"%.3f\", $(median whole.phases) / 1e6")"
+  for phase in before session request open body flush replace transfer after marked; do
+    printf ' %s %s' "$phase" "$(awk -v p="$phase" '$1 == "whole" && $3 == p { print $4 / 1000 }' "$bench/phases.txt" | middle |
+      xargs printf '%.1f')"
+  done
+  echo " (the large file's steps; before and after it, in the marked span)"
+  echo "  a bare GUI program started the same way: median $(calc "\"%.3f\", $(median bare.blocks) / 1e6") s;" \
+    "(d″) less it: $(calc "\"%.3f\", $(paired 'a[1] - a[2]' d2.ceiling bare.blocks) / 1e6") s;" \
+    "the phase-log run outside its marks less it: $(calc "\"%.3f\", ($(paired 'a[1] - a[2]' whole.phases bare.blocks) / 1e3 - $(awk '$1 == "whole" && $3 == "marked" { print $4 }' "$bench/phases.txt" | middle) / 1e3) / 1e3") s"
   echo "  the scan of the 256 MiB seed (h), phase log: median $(awk '$1 == "scan" { print $3 / 1e6 }' "$bench/phases.txt" | middle) s," \
     "range $(awk '$1 == "scan" { print $3 / 1e6 }' "$bench/phases.txt" | sort -g | sed -n '1p;$p' | paste -sd-) s"
 }

@@ -8,7 +8,9 @@
 
 # paired EXPRESSION NAME...: the median over the repetitions of EXPRESSION, in which a[1], a[2]...
 # are the wall times (microseconds) of NAME... in that repetition.
-paired() {
+paired() { paired_each "$@" | middle; }
+# paired_each EXPRESSION NAME...: EXPRESSION's value in each repetition that has every NAME, one a line.
+paired_each() {
   local expression=$1
   shift
   awk -F'\t' -v names="$*" '
@@ -20,7 +22,7 @@ paired() {
         for (i = 1; i <= n; i++) if (!((r "," i) in v)) complete = 0; else a[i] = v[r "," i]
         if (complete) print ('"$expression"')
       }
-    }' "$samples" | middle
+    }' "$samples"
 }
 middle() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 column() { awk -F'\t' -v pattern="$1" -v column="$2" '$1 ~ pattern { print $column }' "$samples"; }  # column REGEX N
