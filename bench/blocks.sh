@@ -119,11 +119,9 @@ blocks_ceiling_write() {
   local folder=$bench/install/ceiling manifest=$blocks_root/update_go/update.htm target=$blocks_release/Ostravine.exe expected
   rm -rf "$folder"
   mkdir -p "$folder"
-  expected=$(for pair in "$manifest $manifest_url" "$target $blocks_url/Ostravine.exe" \
-    "$blocks_release/$blocks_file $blocks_url/$blocks_file"; do
-    set -- $pair
-    printf '%s %s %s\n' "$(stat -c %s "$1")" "$(sha256sum <"$1" | cut -d' ' -f1)" "$2"
-  done)
+  served() { printf '%s %s %s\n' "$(stat -c %s "$1")" "$(sha256sum <"$1" | cut -d' ' -f1)" "$2"; }  # served FILE URL
+  expected=$(served "$manifest" "$manifest_url"; served "$target" "$blocks_url/Ostravine.exe"
+    served "$blocks_release/$blocks_file" "$blocks_url/$blocks_file")
   measure "d2.ceiling" "${wine_line[@]}" "$programs/bench-ceiling.exe" --sha256 --write "$(windows_path "$folder")" \
     "$manifest_url" "$blocks_url/Ostravine.exe" "$blocks_url/$blocks_file"
   [ "$(tr -d '\r' <"$bench/out")" = "$expected" ] || fail "d2.ceiling: the ceiling program did not read the release as served"
