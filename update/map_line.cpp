@@ -6,13 +6,9 @@
 std::int64_t LargestMapSize(std::int32_t fileSize) { return std::int64_t{fileSize} / 200 + 4096; }
 
 std::optional<MapLine> ParseMapValue(std::string_view value, std::int32_t fileSize) {
-  const std::size_t sizeAt = value.rfind(' ');
-  if (sizeAt == std::string_view::npos || sizeAt == 0) return std::nullopt;
-  const std::size_t hashAt = value.rfind(' ', sizeAt - 1);
-  if (hashAt == std::string_view::npos || hashAt == 0) return std::nullopt;
-  const auto digest = ParseHashValue(value.substr(hashAt + 1));
-  if (!digest || digest->size > LargestMapSize(fileSize)) return std::nullopt;
-  return MapLine{std::string(value.substr(0, hashAt)), *digest};
+  auto map = ParseHelperFileValue(value);
+  if (!map || map->digest.size > LargestMapSize(fileSize)) return std::nullopt;
+  return map;
 }
 
 std::string MapValue(const MapLine& map) { return map.from + " " + HashValue(map.digest); }

@@ -10,11 +10,10 @@
 #include <string_view>
 
 #include "file_digest.hpp"
+#include "helper_file.hpp"
 
-struct MapLine {
-  std::string from;
-  FileDigest digest;  // of the map itself
-};
+// Where the map is served and the map's own SHA-256 and size.
+using MapLine = HelperFile;
 
 // The largest map a file of `fileSize` bytes may state.
 std::int64_t LargestMapSize(std::int32_t fileSize);

@@ -2,10 +2,9 @@
 
 #include <vector>
 
-#include "crypto.hpp"
 #include "entry_safety.hpp"
 #include "manifest_freshness.hpp"
-#include "release_index.hpp"
+#include "helper_file_fetch.hpp"
 #include "install_paths.hpp"
 #include "path_identity.hpp"
 #include "run_report.hpp"
@@ -107,10 +106,7 @@ bool Run::ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry,
 
 std::optional<BlockMap> Run::FetchMap(const MapLine& line, const FileDigest& file) {
   std::string body;
-  if (!platform_.FetchExact(url_ + line.from, static_cast<std::size_t>(line.digest.size), body)) return std::nullopt;
-  Sha256 hash;
-  hash.Add(body.data(), body.size());
-  if (hash.Finish() != line.digest.sha256) return std::nullopt;
+  if (!FetchHelperFile(platform_, url_, line, body)) return std::nullopt;
   return ParseBlockMap(body, file.size);
 }
 
@@ -147,8 +143,7 @@ bool Run::FollowIndex(const ManifestReader& reader, std::string& body, std::opti
     case ManifestReader::Line::kPresent: break;
   }
   const std::string address = url_ + line.from;
-  if (FetchReleaseIndex(platform_, url_, line, body) != IndexFetch::kFetched)
-    return Fail(RunEvent::kIndexFailed, -1, address);
+  if (!FetchHelperFile(platform_, url_, line, body)) return Fail(RunEvent::kIndexFailed, -1, address);
   Report(RunEvent::kIndexRead, -1, address);
   index.emplace(body);
   if (!index->ReadIndexCount(manifest)) return Fail(RunEvent::kCountMissing, -1, index->missingKey());
