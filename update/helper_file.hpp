@@ -9,6 +9,10 @@
 
 #include "file_digest.hpp"
 
+// An optional line of the manifest: not there, there and well formed, or there with its key but
+// not its form.
+enum class OptionalLine { kAbsent, kPresent, kMalformed };
+
 struct HelperFile {
   std::string from;  // appended to update_url, like an entry's from; never empty, may hold spaces
   FileDigest digest;

@@ -56,7 +56,7 @@ class ManifestReader {
 
   // update_version, update_filesize and update_url, each searched from the end of the previous.
   bool ReadHeader(UpdateManifest& manifest);
-  enum class ExpiryLine { kAbsent, kPresent, kMalformed };
+  using ExpiryLine = OptionalLine;
   // The expiry line: present only when the line right after the update_url line starts with
   // "update_expires=", and then well formed only as a UTC time. Needs ReadHeader first.
   ExpiryLine ReadExpiry(UtcSeconds& expires) const;
@@ -68,7 +68,7 @@ class ManifestReader {
   // entry 0), then its from and to keys. Entries must be read in increasing order.
   bool ReadEntry(int index, ManifestFileEntry& entry);
 
-  enum class Line { kAbsent, kPresent, kMalformed };
+  using Line = OptionalLine;
   using HashLine = Line;
   // The hash line of the entry just read: present only when the line right after its to line
   // starts with "update_hash<index>=". The next entry is still searched from the to line's end.
