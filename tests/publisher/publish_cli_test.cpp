@@ -488,6 +488,43 @@ TEST_F(PublishCli, ExpiringManifestsAreCheckedPlannedAndRenewed) {
       << "the index line and what follows it are kept byte for byte";
 }
 
+// check --release reads a whole folder one way: as the release folder (UTF-8 names) or as the
+// version folder stage wrote (GBK bytes; 图 is CD BC there, which is valid UTF-8 as well).
+TEST_F(PublishCli, ChecksAReleaseFolderOrAStagedVersionFolderUnderOneReading) {
+  const fs::path release =
+      Release("release", "target-zh.exe", {{"说明 1.txt", "readme"}, {"地图/东 区.map", "east"}, {"图", "map"}});
+  const fs::path www = dir_ / "www", staged = www / "v/1,0,0,4";
+  ASSERT_EQ(Run({"stage", release.string(), www.string(), kBase}).status, 0);
+  ASSERT_TRUE(fs::is_regular_file(staged / "\xCD\xBC"));
+  const fs::path ascii = Sample("ascii");
+  ASSERT_EQ(Run({"manifest", ascii.string(), kUrl, (dir_ / "ascii.htm").string()}).status, 0);
+  const fs::path partRelease = dir_ / "part-release", partStaged = dir_ / "part-staged";
+  fs::copy(release, partRelease, fs::copy_options::recursive);
+  fs::copy(staged, partStaged, fs::copy_options::recursive);
+  fs::remove(partRelease / "图");
+  fs::remove(partStaged / "\xCB\xB5\xC3\xF7 1.txt");
+
+  const std::string served = (www / "update_go/update.htm").string();
+  const std::string asRelease = "read as a release folder (UTF-8 names, as stage reads them)\n";
+  const std::string asStaged = "read as a staged version folder (the code page 936 names stage writes)\n";
+  // The manifest, the folder, what check says of its reading, and the problem it names (none: it passes).
+  const std::vector<std::tuple<std::string, fs::path, std::string, std::string>> cases{
+      {served, release, asRelease, ""},
+      {served, staged, asStaged, ""},
+      {served, partRelease, asRelease, "entry 0: " + partRelease.string() + "/图: not a file in the release folder\n"},
+      {served, partStaged, asStaged,
+       "entry 1: " + partStaged.string() + "/\xCB\xB5\xC3\xF7 1.txt: not a file in the release folder\n"},
+      {(dir_ / "ascii.htm").string(), ascii,
+       "every name is ASCII: read alike as a release folder and as a staged version folder\n", ""},
+  };
+  for (const auto& [manifest, folder, reading, problem] : cases) {
+    const Outcome checked = Run({"check", manifest, "--release", folder.string()});
+    EXPECT_EQ(checked.status, problem.empty() ? 0 : 1) << folder << checked.err;
+    EXPECT_NE(checked.out.find(folder.string() + ": " + reading), std::string::npos) << checked.out;
+    EXPECT_EQ(checked.err, problem.empty() ? "" : manifest + ": " + problem) << folder;
+  }
+}
+
 // A release whose entries do not fit in the manifest goes to an index beside its version folder,
 // which the manifest names by hash and which check and plan follow through the web root.
 TEST_F(PublishCli, StagesABigReleaseWithAnIndexThatCheckAndPlanFollow) {

@@ -263,7 +263,8 @@ int Check(const CommandLine& line) {
   const std::string bytes = ReadManifestFile(path);
   const std::optional<std::filesystem::path> webRoot = WebRootOption(line);
   ManifestCheck check = CheckManifest(bytes, keys, webRoot);
-  if (release) CheckReleaseFolder(*release, path, check);
+  const std::string reading =
+      release ? *release + ": " + DescribeReading(CheckReleaseFolder(*release, path, check)) + "\n" : std::string();
   if (release && check.updaterEntry >= 0) CheckReleaseFolderUpdater(*release, bytes, keys, check);
   if (check.headerRead) {
     std::cout << "update_version=" << check.header.update_version << "\n"
@@ -275,6 +276,7 @@ int Check(const CommandLine& line) {
   if (check.indexRead)
     std::cout << "update_index=" << check.indexAddress << ": " << check.index->digest.size
               << " bytes, update_size=" << check.indexCount.FileCount() << "\n";
+  std::cout << reading;
   for (const PlannedDownload& download : check.downloads)
     std::cout << download.remoteAddress << " -> " << download.localPath << "\n";
   if (check.updaterEntry >= 0)

@@ -1,5 +1,6 @@
 #include "release_check.hpp"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -42,15 +43,55 @@ std::string MapProblem(const fs::path& file, const fs::path& manifest, const std
   return {};
 }
 
+// Where an entry's file lies in `dir` under one reading. The manifest holds the served (code page
+// 936) names: a staged folder holds them as they are, a release folder the publisher's own.
+std::string EntryPath(const fs::path& dir, const PlannedDownload& download, FolderReading reading) {
+  const std::string served = download.entry.from + "/" + download.entry.name;
+  const std::string name = reading == FolderReading::kStagedFolder ? std::string() : NameFromServed(served);
+  return dir.string() + (name.empty() ? served : name);
+}
+
+std::size_t FilesFound(const fs::path& dir, const ManifestCheck& check, FolderReading reading) {
+  std::size_t found = 0;
+  std::error_code error;
+  for (const PlannedDownload& download : check.downloads)
+    if (fs::is_regular_file(EntryPath(dir, download, reading), error)) ++found;
+  return found;
+}
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// One reading for the whole folder, never a mix per name: some code page 936 names are valid UTF-8
+// too, and would otherwise be taken for another file's name.
+FolderReading ChooseReading(const fs::path& dir, const ManifestCheck& check) {
+  if (std::all_of(check.downloads.begin(), check.downloads.end(), [](const PlannedDownload& download) {
+        return IsAscii(download.entry.from) && IsAscii(download.entry.name);
+      }))
+    return FolderReading::kEither;
+  const std::size_t asRelease = FilesFound(dir, check, FolderReading::kReleaseFolder);
+  if (asRelease == check.downloads.size()) return FolderReading::kReleaseFolder;
+  return FilesFound(dir, check, FolderReading::kStagedFolder) > asRelease ? FolderReading::kStagedFolder
+                                                                          : FolderReading::kReleaseFolder;
+}
+
 }  // namespace
 
-void CheckReleaseFolder(const fs::path& dir, const fs::path& manifest, ManifestCheck& check) {
+std::string DescribeReading(FolderReading reading) {
+  switch (reading) {
+    case FolderReading::kReleaseFolder: return "read as a release folder (UTF-8 names, as stage reads them)";
+    case FolderReading::kStagedFolder: return "read as a staged version folder (the code page 936 names stage writes)";
+    case FolderReading::kEither: break;
+  }
+  return "every name is ASCII: read alike as a release folder and as a staged version folder";
+}
+
+FolderReading CheckReleaseFolder(const fs::path& dir, const fs::path& manifest, ManifestCheck& check) {
+  const FolderReading reading = ChooseReading(dir, check);
   for (std::size_t i = 0; i < check.downloads.size(); ++i) {
     const PlannedDownload& download = check.downloads[i];
-    // The manifest holds the served (code page 936) names; the release folder the publisher's own.
-    const std::string served = download.entry.from + "/" + download.entry.name;
-    const std::string name = NameFromServed(served);
-    const std::string path = dir.string() + (name.empty() ? served : name);
+    const std::string path = EntryPath(dir, download, reading);
     const std::string entry = text::Format("entry %zu: ", i) + path;
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) {
@@ -75,4 +116,5 @@ void CheckReleaseFolder(const fs::path& dir, const fs::path& manifest, ManifestC
       check.problems.push_back(text::Format("entry %zu: ", i) + failure.what());
     }
   }
+  return reading;
 }
