@@ -6,18 +6,31 @@
 # run brings it up to the release, the second finds it current. What happened is judged from
 # the disk and from nginx's log.
 #
-# Everything lives in build/demo: the key (publisher.pem), its own builds, the served tree
-# (www), the installation (install, made afresh by every demo), a Wine prefix made like the
-# tests' one, each run's checksums and screenshots (run-1, run-2) and the screenshot of the
-# progress window. Whatever the demo starts is stopped when it ends.
+# The tools come from the native preset's tree (build/native), the keyed updater from its own
+# tree beside the presets' (build/win64-demo). Everything else lives in build/demo: the key
+# (publisher.pem), the served tree (www), the installation (install, made afresh by every demo),
+# a Wine prefix made like the tests' one, each run's checksums and screenshots (run-1, run-2) and
+# the screenshot of the progress window. Whatever the demo starts is stopped when it ends; when
+# it fails, it says at which step or which of its checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/build-cache.sh
 repo=$PWD
 demo=$repo/build/demo
 www=$demo/www install=$demo/install nginx_state=$demo/nginx release=$demo/release key=$demo/publisher.pem
 picture=$demo/progress-window.png
+win64=$repo/build/win64-demo
 
-say() { printf '\n== %s\n' "$*"; }
+step="starting"
+say() { step=$*; printf '\n== %s\n' "$*"; }
+cleanup() { :; }
+# Whatever stops the demo early names the step it was at; the checks at the end name themselves.
+finish() {
+  local rc=$?
+  cleanup
+  [ "$rc" -eq 0 ] || echo "demo: FAILED (exit status $rc) at: $step" >&2
+}
+trap finish EXIT
 quietly() {  # quietly LOG COMMAND...: runs COMMAND, shows its output only when it fails
   "${@:2}" >>"$1" 2>&1 || { tail -n 30 "$1" >&2; echo "demo: failed: ${*:2} (log: $1)" >&2; return 1; }
 }
@@ -27,23 +40,24 @@ scripts/install-deps.sh
 mkdir -p "$demo"
 rm -f "$demo"/build-*.log
 
-say "Building merovast-publish (host)"
-quietly "$demo/build-native.log" cmake -S . -B "$demo/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-quietly "$demo/build-native.log" cmake --build "$demo/native" -j2 --target merovast-publish pe-version
-publish=$demo/native/tools/publisher/merovast-publish
+say "Building merovast-publish (host, the native preset: build/native)"
+quietly "$demo/build-native.log" cmake --preset native
+quietly "$demo/build-native.log" cmake --build --preset native --target merovast-publish pe-version
+publish=$repo/build/native/tools/publisher/merovast-publish
 
 say "Once: the publisher's signing key ($key)"
 [ -f "$key.pub" ] || "$publish" keygen "$key" >"$key.pub"
 echo "public key: $(cat "$key.pub")"
 
-say "Building Merovast.exe with that public key, and the stand-in targets (64-bit Windows)"
-quietly "$demo/build-win64.log" cmake -S . -B "$demo/win64" -G Ninja --toolchain "$repo/cmake/mingw-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNATIVE_BUILD_DIR="$demo/native" -DUPDATE_PUBLIC_KEY="$(cat "$key.pub")"
-quietly "$demo/build-win64.log" cmake --build "$demo/win64" -j2 --target Merovast standin-zh standin-next
-pe_version=$demo/native/pe/pe-version
-updater=$demo/win64/app/Merovast.exe
-old_target=$demo/win64/tests/standin/bin/standin-zh.exe
-new_target=$demo/win64/tests/publish_e2e/bin/standin-next.exe
+say "Building Merovast.exe with that public key, and the stand-in targets (64-bit Windows: build/win64-demo)"
+# Beside the presets' trees, so that it shares their compiled files and compiles only its keys.
+quietly "$demo/build-win64.log" cmake -S . -B "$win64" -G Ninja --toolchain "$repo/cmake/mingw-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATE_PUBLIC_KEY="$(cat "$key.pub")"
+quietly "$demo/build-win64.log" cmake --build "$win64" -j2 --target Merovast standin-zh standin-next
+pe_version=$repo/build/native/pe/pe-version
+updater=$win64/app/Merovast.exe
+old_target=$win64/tests/standin/bin/standin-zh.exe
+new_target=$win64/tests/publish_e2e/bin/standin-next.exe
 echo "built: $publish, $updater"
 
 say "Staging the signed release 1,0,0,4 from $release into $www"
@@ -69,7 +83,6 @@ cleanup() {
   "$repo/deploy/nginx/serve.sh" stop "$nginx_state" || true
   bash "$repo/tests/wine/harness.sh" cleanup >/dev/null 2>&1 || true
 }
-trap cleanup EXIT
 trap 'exit 130' INT TERM
 bash tests/wine/harness.sh setup
 source tests/wine/wine-env.sh
@@ -167,17 +180,17 @@ keep_window_shot() {
   [ "$showing" -gt 0 ]
 }
 
-failures=0
+failed=()
 say "First run of Merovast.exe: the installation is out of date"
 run_updater "$demo/run-1"
-keep_window_shot "$demo/run-1" || failures=$((failures + 1))
+keep_window_shot "$demo/run-1" || failed+=("no screenshot of the first run shows the progress window")
 expected=$( (cd "$release" && find . -type f -printf '%P\n' | LC_ALL=C sort | xargs -r -d '\n' sha256sum) )
 # A release that carries a new updater leaves the old one aside, as Merovast.exe.old, until the next run.
 if [ "$(grep -v -e ' Merovast.exe$' -e ' Merovast.exe.old$' -e ' data/settings.ini$' "$demo/run-1/after.sums")" = "$expected" ] && [ "$started" = yes ]; then
   echo "=> updated: $changes file(s) changed or new, the installation now holds release 1,0,0,4 byte for byte, and the target was started"
 else
   echo "=> FAILED: the installation does not hold the release, or the target was not started"
-  failures=$((failures + 1))
+  failed+=("the first run did not install release 1,0,0,4 and start the target")
 fi
 
 say "Second run of Merovast.exe on the same installation, now current"
@@ -186,10 +199,12 @@ if [ "$changes" -eq 0 ] && [ "$started" = yes ]; then
   echo "=> the installation is up to date: nothing changed, the target was started"
 else
   echo "=> FAILED: the second run changed $changes file(s), target started: $started"
-  failures=$((failures + 1))
+  failed+=("the second run changed files or did not start the target")
 fi
 
 say "Done"
 echo "installation: $install"
 echo "screenshot:   $picture"
-[ "$failures" -eq 0 ]
+for check in "${failed[@]}"; do echo "demo: FAILED: $check" >&2; done
+step="its checks (${#failed[@]} failed)"
+[ "${#failed[@]}" -eq 0 ]
