@@ -32,6 +32,11 @@ mkdir -p "$work/www/.stage-x"
 echo secret | tee "$work/www/.stage-x/f" "$work/www/v/1,0,0,4/.hidden" "$work/www/update_go/.update.htm-abc" >/dev/null
 
 "$serve" start "$work/www" "$work/nginx" "$port" || exit 1
+# The block render.sh prints is the one serve.sh runs, and nginx itself finds it sound.
+check "serve.sh runs the block render.sh prints" "" \
+  "$(diff <("$repo/deploy/nginx/render.sh" "$work/www" "$port") "$work/nginx/merovast.conf")"
+check "nginx -t accepts the rendered block" "0" \
+  "$(nginx -t -q -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" >/dev/null 2>&1; echo $?)"
 
 fetch() {  # fetch URL OUTPUT: prints status, Content-Encoding, Location and Cache-Control
   curl -s --max-time 10 -H 'Accept-Encoding: gzip, deflate' -D "$work/headers" -o "$2" "$1"
