@@ -20,6 +20,7 @@ elif [ $# -gt 0 ]; then
   exit 2
 fi
 scripts/install-deps.sh
+source scripts/build-cache.sh
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2

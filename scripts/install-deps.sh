@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64 wine64-tools fonts-wine xvfb xdotool imagemagick
   nginx squid python3 openssl e2fsprogs locales-all fonts-wqy-microhei make curl clang-format-14
-  wget time clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck zsync
+  wget time clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck zsync ccache
 )
 missing=()
 for p in "${packages[@]}"; do
