@@ -29,7 +29,7 @@
 # one other file changed, and the body bytes nginx sent for it.
 #
 # Everything lives in build/bench: its own builds, the web roots, installations, fetched copies
-# (all removed at the end), the Wine prefix template, samples.tsv with every measurement and
+# (all removed at the end), samples.tsv with every measurement and
 # phases.txt with every step the phase log timed.
 set -euo pipefail
 cd "$(dirname "$0")/.."

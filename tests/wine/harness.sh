@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # The CTest fixture of the Wine tests, under HARNESS_DIR:
-#   harness.sh setup    a fresh prefix (copied from a template made once per build tree),
-#                       Xvfb on a free display and a persistent wineserver
+#   harness.sh setup    a fresh prefix (copied from a template made once per checkout, in
+#                       build/wine-template, for every build tree), Xvfb on a free display and a
+#                       persistent wineserver
 #   harness.sh cleanup  stops all of them and removes the prefix (HARNESS_KEEP_PREFIX=1 keeps it)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
-TEMPLATE="$HARNESS_DIR/template"
+# The template depends only on Wine, the locale and the settings below, never on a build: the
+# presets' trees, the demo and the benchmark share it.
+TEMPLATE="$(cd "$HARNESS_SCRIPTS/../.." && pwd)/build/wine-template"
 # Changing anything that goes into the template changes this, so old templates are remade.
 TEMPLATE_STAMP="$("$WINE" --version) $LANG fonts+wqy+x11-unmanaged v1"
 
 make_template() {
   echo "harness: creating the Wine prefix template (about 15 s)"
-  rm -rf "$TEMPLATE"
+  local made="$TEMPLATE.new"
+  rm -rf "$made"
   (
-    export WINEPREFIX="$TEMPLATE"
+    export WINEPREFIX="$made"
     unset DISPLAY
     timeout 180 "$WINE" wineboot --init
     # Without a window manager every window otherwise waits 2 s for one.
@@ -25,10 +29,12 @@ make_template() {
         /v "$font" /t REG_SZ /d 'WenQuanYi Micro Hei' /f
     done
     "$WINESERVER" -w
-  ) >"$HARNESS_DIR/template.log" 2>&1 || { cat "$HARNESS_DIR/template.log" >&2; return 1; }
+  ) >"$TEMPLATE.log" 2>&1 || { cat "$TEMPLATE.log" >&2; return 1; }
   # Wine's own fonts draw the caption buttons.
-  cp /usr/share/wine/fonts/*.ttf "$TEMPLATE/drive_c/windows/Fonts/"
-  echo "$TEMPLATE_STAMP" >"$TEMPLATE/harness-stamp"
+  cp /usr/share/wine/fonts/*.ttf "$made/drive_c/windows/Fonts/"
+  echo "$TEMPLATE_STAMP" >"$made/harness-stamp"
+  rm -rf "$TEMPLATE"
+  mv "$made" "$TEMPLATE"
 }
 
 stop_all() {
@@ -65,11 +71,15 @@ start_xvfb() {
 setup() {
   mkdir -p "$HARNESS_DIR"
   stop_all
-  if [ "$(cat "$TEMPLATE/harness-stamp" 2>/dev/null)" != "$TEMPLATE_STAMP" ]; then
-    make_template
-  fi
   rm -rf "$WINEPREFIX" "$HARNESS_DIR/scratch" "$HARNESS_DIR/wine.log"
-  cp -a "$TEMPLATE" "$WINEPREFIX"
+  (
+    # Another tree's run may be making or copying the template at the same moment.
+    flock 9
+    if [ "$(cat "$TEMPLATE/harness-stamp" 2>/dev/null)" != "$TEMPLATE_STAMP" ]; then
+      make_template
+    fi
+    cp -a "$TEMPLATE" "$WINEPREFIX"
+  ) 9>"$TEMPLATE.lock"
   start_xvfb
   # The first program of a prefix is slow; take that here rather than in a timed test.
   wine_warm_up
