@@ -2,27 +2,16 @@
 
 #include "module_names.hpp"
 
-Application* Application::current_ = nullptr;
-
 Application::Application(HINSTANCE instance)
     : instance_(instance), modulePath_(ModulePath()), title_(ApplicationTitle(modulePath_)) {
-  current_ = this;
   Dialog::SetCommandTarget(this);
 }
 
-Application::~Application() {
-  Dialog::SetCommandTarget(nullptr);
-  current_ = nullptr;
-}
+Application::~Application() { Dialog::SetCommandTarget(nullptr); }
 
 int Application::Run() {
-  if (!InitInstance()) return 0;
-  MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-  return static_cast<int>(message.wParam);
+  InitInstance();
+  return 0;
 }
 
 void Application::OnHelp(Dialog& source) {

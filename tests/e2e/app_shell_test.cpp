@@ -98,7 +98,7 @@ class TestApplication : public Application {
   bool OnCommand(UINT, Dialog&) override { return false; }
 
  protected:
-  bool InitInstance() override { return false; }
+  void InitInstance() override {}
 };
 
 // A dialog whose first timer tick runs out of memory; it ends on its second.
