@@ -94,10 +94,9 @@ INT_PTR ProgressDialog::OnSysCommand(WPARAM command, LPARAM) {
 
 int ProgressDialog::RunUpdateAndLaunch() {
   WindowsUpdatePlatform platform(Window(), Caption());
-  UpdateOptions options;
+  UpdateOptions options(ManifestUrlOf(BuiltInTrust().host));
   // No key in a build without one; malformed keys are refused when the build is configured.
   options.publicKeys = BuiltInTrust().keys;
-  options.manifestUrl = ManifestUrlOf(BuiltInTrust().host);
   if (!UpdateRun(platform, options)) {
     MessageBoxA(Window(), kFailureText, kFailureCaption, MB_OK | MB_ICONEXCLAMATION);
     OnCancel();

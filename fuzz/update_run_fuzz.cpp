@@ -161,7 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform.FailDownload(failAt,
                           setupByte(1) & 0x40 ? FuzzPlatform::Failure::kFileError : FuzzPlatform::Failure::kNotServed);
 
-  UpdateOptions options;
+  UpdateOptions options(ManifestUrlOf("127.0.0.1"));
   if (keyed) options.publicKeys = {PublicKey{}};
   CurrentEntries report;
   options.report = &report;
@@ -172,7 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A failed write ends the run this way; the checks below still hold.
   }
 
-  if (platform.fetches() != std::vector<std::string>{ManifestUrl()}) FailOracle("the manifest is not fetched once");
+  if (platform.fetches() != std::vector<std::string>{options.manifestUrl}) FailOracle("the manifest is not fetched once");
   if (!platform.FileAt(installDir + "\\Merovast.exe")) FailOracle("the run left no updater at the module path");
   const std::vector<std::string>& downloads = platform.downloads();
   // With a key, only a signed manifest is read at all.
