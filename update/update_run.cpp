@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr std::size_t kManifestCapacity = 5000;
-
 class Run {
  public:
   Run(UpdatePlatform& platform, const UpdateOptions& options) : platform_(platform), options_(options) {}
@@ -182,8 +180,8 @@ int Run::Carry() {
   if (!modulePath_.empty()) platform_.RemoveFile(aside_);
 
   // One byte more than the capacity keeps a full body terminated.
-  std::vector<char> buffer(kManifestCapacity + 1, '\0');
-  if (!platform_.FetchText(options_.manifestUrl, buffer.data(), kManifestCapacity)) {
+  std::vector<char> buffer(kManifestLimit + 1, '\0');
+  if (!platform_.FetchText(options_.manifestUrl, buffer.data(), kManifestLimit)) {
     Report(RunEvent::kFetchFailed);
     platform_.ShowFetchFailure(std::string(text::UntilNul({buffer.data(), buffer.size()})));
     return 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
@@ -8,6 +9,9 @@
 
 class RunReport;
 class UpdatePlatform;
+
+// The run reads at most this many bytes of the manifest; the rest is never seen.
+inline constexpr std::size_t kManifestLimit = 5000;
 
 struct UpdateOptions {
   // The manifest's address: the caller's, since the engine builds in no server.

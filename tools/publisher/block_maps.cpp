@@ -33,9 +33,7 @@ std::vector<BlockMapFile> AddBlockMaps(Release& release, const fs::path& root) {
     const std::string shown = file.folder.empty() ? file.name : file.folder + "/" + file.name;
     const std::string name = HexOf(file.digest->sha256);
     std::string bytes = BlockMapOfFile(root / shown, shown);
-    Sha256 hash;
-    hash.Add(bytes.data(), bytes.size());
-    const auto digest = hash.Finish();
+    const auto digest = Sha256Of(bytes);
     if (!digest) throw PublishError(shown + ": its map cannot be hashed");
     file.map = MapLine{std::string(kMapsSuffix) + "/" + name, {*digest, static_cast<std::int32_t>(bytes.size())}};
     maps.emplace(name, std::move(bytes));

@@ -16,11 +16,10 @@
 #include "manifest_expiry.hpp"
 #include "text.hpp"
 #include "update_manifest.hpp"
+#include "update_run.hpp"
 #include "version_numbers.hpp"
 
 namespace {
-
-constexpr std::size_t kManifestLimit = 5000;
 
 std::string Shown(const ReleaseFile& file) { return file.folder.empty() ? file.name : file.folder + "/" + file.name; }
 
@@ -112,9 +111,7 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
   std::string manifest = header;
   if (use == IndexUse::kAlways || (use == IndexUse::kWhenNeeded && !fits && everyHash)) {
     if (!everyHash) throw PublishError("a release index needs a hash line for every file: leave out --no-hashes");
-    Sha256 hash;
-    hash.Add(entries.data(), entries.size());
-    const auto digest = hash.Finish();
+    const auto digest = Sha256Of(entries);
     if (!digest || entries.size() > static_cast<std::size_t>(kIndexSizeLimit))
       throw PublishError(text::Format("the release index would be %zu bytes; the updater fetches at most %d",
                                       entries.size(), kIndexSizeLimit));
