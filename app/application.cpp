@@ -1,9 +1,14 @@
 #include "application.hpp"
 
+#include "install_paths.hpp"
 #include "module_names.hpp"
+#include "windows/install_probe.hpp"
 
+// A path too long to read leaves the shipped file name, which still captions the boxes.
 Application::Application(HINSTANCE instance)
-    : instance_(instance), modulePath_(ModulePath()), title_(ApplicationTitle(modulePath_)) {
+    : instance_(instance),
+      modulePath_(ModulePath().value_or(kUpdaterFileName)),
+      title_(ApplicationTitle(modulePath_)) {
   Dialog::SetCommandTarget(this);
 }
 
