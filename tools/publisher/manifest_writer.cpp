@@ -34,6 +34,11 @@ std::string Parent(const std::string& folder) {
 
 }  // namespace
 
+std::string UpdateUrlOf(std::string_view url) {
+  while (url.ends_with('/')) url.remove_suffix(1);
+  return std::string(url);
+}
+
 std::string WriteManifest(const Release& release, std::string_view url, const SigningKey* key,
                           std::optional<UtcSeconds> expires) {
   return WriteManifestOrIndex(release, url, key, IndexUse::kNever, expires).manifest;
@@ -87,8 +92,7 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
     return std::tie(a.folder, a.name) < std::tie(b.folder, b.name);
   });
 
-  std::string base(url);
-  while (!base.empty() && base.back() == '/') base.pop_back();
+  const std::string base = UpdateUrlOf(url);
   const std::string header = text::Format("update_version=%s\r\nupdate_filesize=%lld\r\nupdate_url=%s\r\n%s",
                                           release.version.c_str(), static_cast<long long>(release.targetSize),
                                           base.c_str(), expires ? ExpiryLine(*expires).c_str() : "");
