@@ -81,7 +81,7 @@ std::optional<Sha256Digest> Sha256::Finish() {
 }
 
 bool VerifyP256Signature(std::string_view message, const Signature& signature, const PublicKey& key) {
-  const auto digest = Sha256Of(message);
+  auto digest = Sha256Of(message);  // CNG takes the hash through a pointer to non-const
   if (!digest) return false;
 
   Algorithm ecdsa(BCRYPT_ECDSA_P256_ALGORITHM);
