@@ -6,9 +6,7 @@
 
 // A path too long to read leaves the shipped file name, which still captions the boxes.
 Application::Application(HINSTANCE instance)
-    : instance_(instance),
-      modulePath_(ModulePath().value_or(kUpdaterFileName)),
-      title_(ApplicationTitle(modulePath_)) {
+    : instance_(instance), modulePath_(ModulePath().value_or(kUpdaterFileName)), title_(ApplicationTitle(modulePath_)) {
   Dialog::SetCommandTarget(this);
 }
 

@@ -165,7 +165,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A failed write ends the run this way; the checks below still hold.
   }
 
-  if (platform.fetches() != std::vector<std::string>{options.manifestUrl}) FailOracle("the manifest is not fetched once");
+  if (platform.fetches() != std::vector<std::string>{options.manifestUrl})
+    FailOracle("the manifest is not fetched once");
   if (!platform.FileAt(installDir + "\\Merovast.exe")) FailOracle("the run left no updater at the module path");
   const std::vector<std::string>& downloads = platform.downloads();
   // With a key, only a signed manifest is read at all.
