@@ -1,28 +1,20 @@
 #include "application.hpp"
 
+#include "install_paths.hpp"
 #include "module_names.hpp"
+#include "windows/install_probe.hpp"
 
-Application* Application::current_ = nullptr;
-
+// A path too long to read leaves the shipped file name, which still captions the boxes.
 Application::Application(HINSTANCE instance)
-    : instance_(instance), modulePath_(ModulePath()), title_(ApplicationTitle(modulePath_)) {
-  current_ = this;
+    : instance_(instance), modulePath_(ModulePath().value_or(kUpdaterFileName)), title_(ApplicationTitle(modulePath_)) {
   Dialog::SetCommandTarget(this);
 }
 
-Application::~Application() {
-  Dialog::SetCommandTarget(nullptr);
-  current_ = nullptr;
-}
+Application::~Application() { Dialog::SetCommandTarget(nullptr); }
 
 int Application::Run() {
-  if (!InitInstance()) return 0;
-  MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-  return static_cast<int>(message.wParam);
+  InitInstance();
+  return 0;
 }
 
 void Application::OnHelp(Dialog& source) {

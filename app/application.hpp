@@ -16,9 +16,7 @@ class Application : public CommandTarget {
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
-  static Application& Current() { return *current_; }
-
-  // The process's work: InitInstance, then a message loop if it asks for one.
+  // The process's work: InitInstance; the process ends when it returns.
   int Run();
 
   HINSTANCE Instance() const { return instance_; }
@@ -31,15 +29,13 @@ class Application : public CommandTarget {
   bool OnCommand(UINT id, Dialog& source) override = 0;
 
  protected:
-  // False when no message loop is to follow, so the process ends.
-  virtual bool InitInstance() = 0;
+  // Everything the program does; no message loop follows it.
+  virtual void InitInstance() = 0;
 
   // Opens the help file at the topic of the source window's template.
   void OnHelp(Dialog& source);
 
  private:
-  static Application* current_;
-
   HINSTANCE instance_;
   std::string modulePath_;
   std::string title_;

@@ -1,7 +1,5 @@
 #include "module_names.hpp"
 
-#include <windows.h>
-
 #include "text.hpp"
 
 namespace {
@@ -27,19 +25,6 @@ NameParts Split(std::string_view path) {
 }
 
 }  // namespace
-
-std::string ModulePath() {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    // A path that fills the buffer may have been cut (and left unterminated): try a larger one.
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
 
 std::string ApplicationTitle(std::string_view modulePath) {
   const NameParts parts = Split(modulePath);

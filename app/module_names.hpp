@@ -5,9 +5,6 @@
 #include <string>
 #include <string_view>
 
-// The full path of the running executable, however long.
-std::string ModulePath();
-
 // "C:\dir\Merovast.exe" -> "Merovast".
 std::string ApplicationTitle(std::string_view modulePath);
 

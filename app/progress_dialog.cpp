@@ -6,6 +6,7 @@
 
 #include "about_dialog.hpp"
 #include "built_in_trust.hpp"
+#include "install_paths.hpp"
 #include "windows/install_probe.hpp"
 #include "resource.h"
 #include "system_menu.hpp"
@@ -19,7 +20,6 @@ constexpr UINT_PTR kStartTimer = 1;
 // Lets the window show before the update blocks the thread.
 constexpr UINT kStartDelayMs = 200;
 
-constexpr const char* kTargetName = "Ostravine.exe";
 constexpr const char* kFailureText = "服务器连接失败，请检查网络，稍侯再试33，谢谢!";
 constexpr const char* kFailureCaption = "failed";
 
@@ -94,16 +94,15 @@ INT_PTR ProgressDialog::OnSysCommand(WPARAM command, LPARAM) {
 
 int ProgressDialog::RunUpdateAndLaunch() {
   WindowsUpdatePlatform platform(Window(), Caption());
-  UpdateOptions options;
+  UpdateOptions options(ManifestUrlOf(BuiltInTrust().host));
   // No key in a build without one; malformed keys are refused when the build is configured.
   options.publicKeys = BuiltInTrust().keys;
-  options.manifestUrl = ManifestUrlOf(BuiltInTrust().host);
   if (!UpdateRun(platform, options)) {
     MessageBoxA(Window(), kFailureText, kFailureCaption, MB_OK | MB_ICONEXCLAMATION);
     OnCancel();
     return 0;
   }
-  const std::string target = text::Format("%s\\%s", GetInstallDir().c_str(), kTargetName);
+  const std::string target = text::Format("%s\\%s", GetInstallDir().c_str(), kTargetFileName);
   ShellExecuteA(nullptr, "open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   OnOK();
   return 1;

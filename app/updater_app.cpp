@@ -10,10 +10,9 @@ bool UpdaterApp::OnCommand(UINT id, Dialog& source) {
   return RouteCommand(kCommands, *this, id, source);
 }
 
-bool UpdaterApp::InitInstance() {
+void UpdaterApp::InitInstance() {
   ProgressDialog dialog(Instance(), Title());
   SetMainWindow(&dialog);
   dialog.DoModal();  // its result does not matter
   SetMainWindow(nullptr);
-  return false;  // no message loop: the process ends here
 }

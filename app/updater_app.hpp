@@ -11,5 +11,5 @@ class UpdaterApp : public Application {
   bool OnCommand(UINT id, Dialog& source) override;
 
  protected:
-  bool InitInstance() override;
+  void InitInstance() override;
 };

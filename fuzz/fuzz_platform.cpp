@@ -10,9 +10,7 @@
 namespace {
 
 bool Matches(const std::string& bytes, const FileDigest& expected) {
-  Sha256 hash;
-  hash.Add(bytes.data(), bytes.size());
-  return bytes.size() == static_cast<std::size_t>(expected.size) && hash.Finish() == expected.sha256;
+  return bytes.size() == static_cast<std::size_t>(expected.size) && Sha256Of(bytes) == expected.sha256;
 }
 
 }  // namespace

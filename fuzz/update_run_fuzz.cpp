@@ -31,9 +31,6 @@
 
 namespace {
 
-// The run reads this much of the manifest's body.
-constexpr std::size_t kManifestCapacity = 5000;
-
 // Install folders as the probe gives them: plain, double-byte names (the last ending in a
 // trail byte 0x5C, which is no separator) and a network share.
 constexpr std::array<std::string_view, 4> kInstallDirs{
@@ -66,9 +63,7 @@ struct ReaderView {
 };
 
 bool IsNamedIndex(const std::string& body, const HelperFile& line) {
-  Sha256 hash;
-  hash.Add(body.data(), body.size());
-  return body.size() == static_cast<std::size_t>(line.digest.size) && hash.Finish() == line.digest.sha256;
+  return body.size() == static_cast<std::size_t>(line.digest.size) && Sha256Of(body) == line.digest.sha256;
 }
 
 ReaderView Read(std::string_view body, bool keyed, const std::string& index, const std::string& installDir) {
@@ -143,11 +138,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string index(setup.size() > 2 ? setup.substr(2) : std::string_view());
   std::string manifest(served);
   if (const auto at = manifest.find("@INDEX@"); at != std::string::npos) {
-    Sha256 hash;
-    hash.Add(index.data(), index.size());
-    manifest.replace(at, 7, HashValue({*hash.Finish(), static_cast<std::int32_t>(index.size())}));
+    manifest.replace(at, 7, HashValue({*Sha256Of(index), static_cast<std::int32_t>(index.size())}));
   }
-  const std::string_view text = std::string_view(manifest).substr(0, kManifestCapacity);
+  const std::string_view text = std::string_view(manifest).substr(0, kManifestLimit);
   const bool keyed = setupByte(0) & 0x10;
   const std::string installDir(kInstallDirs[(setupByte(0) >> 2) % kInstallDirs.size()]);
   const ReaderView view = Read(text, keyed, index, installDir);
@@ -161,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform.FailDownload(failAt,
                           setupByte(1) & 0x40 ? FuzzPlatform::Failure::kFileError : FuzzPlatform::Failure::kNotServed);
 
-  UpdateOptions options;
+  UpdateOptions options(ManifestUrlOf("127.0.0.1"));
   if (keyed) options.publicKeys = {PublicKey{}};
   CurrentEntries report;
   options.report = &report;
@@ -172,7 +165,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A failed write ends the run this way; the checks below still hold.
   }
 
-  if (platform.fetches() != std::vector<std::string>{ManifestUrl()}) FailOracle("the manifest is not fetched once");
+  if (platform.fetches() != std::vector<std::string>{options.manifestUrl})
+    FailOracle("the manifest is not fetched once");
   if (!platform.FileAt(installDir + "\\Merovast.exe")) FailOracle("the run left no updater at the module path");
   const std::vector<std::string>& downloads = platform.downloads();
   // With a key, only a signed manifest is read at all.

@@ -26,6 +26,9 @@ class Sha256 {
   std::unique_ptr<State> state_;
 };
 
+// SHA-256 of `bytes`, through Sha256.
+std::optional<Sha256Digest> Sha256Of(std::string_view bytes);
+
 // Whether `signature` is the key's ECDSA P-256 signature over SHA-256 of `message`. A key that is
 // no point of the curve verifies nothing.
 bool VerifyP256Signature(std::string_view message, const Signature& signature, const PublicKey& key);

@@ -1,8 +1,15 @@
 #include "file_digest.hpp"
 
+#include "crypto.hpp"
 #include "hex.hpp"
 
 std::string HexOf(const Sha256Digest& digest) { return HexEncode(digest.data(), digest.size()); }
+
+std::optional<Sha256Digest> Sha256Of(std::string_view bytes) {
+  Sha256 hash;
+  hash.Add(bytes.data(), bytes.size());
+  return hash.Finish();
+}
 
 std::optional<FileDigest> ParseHashValue(std::string_view value) {
   constexpr std::size_t kHexLength = 64;

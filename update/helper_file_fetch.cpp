@@ -5,7 +5,5 @@
 
 bool FetchHelperFile(UpdatePlatform& platform, const std::string& url, const HelperFile& file, std::string& body) {
   if (!platform.FetchExact(url + file.from, static_cast<std::size_t>(file.digest.size), body)) return false;
-  Sha256 hash;
-  hash.Add(body.data(), body.size());
-  return hash.Finish() == file.digest.sha256;
+  return Sha256Of(body) == file.digest.sha256;
 }

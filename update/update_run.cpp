@@ -12,13 +12,7 @@
 #include "update_manifest.hpp"
 #include "update_platform.hpp"
 
-#ifndef UPDATE_SERVER_HOST
-#error "UPDATE_SERVER_HOST must name the update server"
-#endif
-
 namespace {
-
-constexpr std::size_t kManifestCapacity = 5000;
 
 class Run {
  public:
@@ -186,9 +180,8 @@ int Run::Carry() {
   if (!modulePath_.empty()) platform_.RemoveFile(aside_);
 
   // One byte more than the capacity keeps a full body terminated.
-  std::vector<char> buffer(kManifestCapacity + 1, '\0');
-  const std::string manifestUrl = options_.manifestUrl.empty() ? ManifestUrl() : options_.manifestUrl;
-  if (!platform_.FetchText(manifestUrl, buffer.data(), kManifestCapacity)) {
+  std::vector<char> buffer(kManifestLimit + 1, '\0');
+  if (!platform_.FetchText(options_.manifestUrl, buffer.data(), kManifestLimit)) {
     Report(RunEvent::kFetchFailed);
     platform_.ShowFetchFailure(std::string(text::UntilNul({buffer.data(), buffer.size()})));
     return 0;
@@ -241,7 +234,5 @@ std::string ManifestUrlOf(const std::string& host) {
   const std::string base = "http://" + host + ":8081/update_go";
   return text::Format("%s/%s", base.c_str(), "update.htm");
 }
-
-std::string ManifestUrl() { return ManifestUrlOf(UPDATE_SERVER_HOST); }
 
 int UpdateRun(UpdatePlatform& platform, const UpdateOptions& options) { return Run(platform, options).Carry(); }

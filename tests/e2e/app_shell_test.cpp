@@ -15,6 +15,7 @@
 #include "file_error.hpp"
 #include "module_names.hpp"
 #include "system_menu.hpp"
+#include "windows/install_probe.hpp"
 #include "wine_harness.hpp"
 
 namespace {
@@ -78,7 +79,7 @@ TEST(ModuleNames, SplitAtRealBackslashesAndDotsOnly) {
 }
 
 TEST(ModuleNames, TitleAndHelpFileOfTheRunningProgram) {
-  const std::string path = ModulePath();
+  const std::string path = ModulePath().value();
   EXPECT_EQ(ApplicationTitle(path), "app_shell_test");
   EXPECT_EQ(HelpFilePath(path), path.substr(0, path.size() - 4) + ".HLP");
 }
@@ -98,7 +99,7 @@ class TestApplication : public Application {
   bool OnCommand(UINT, Dialog&) override { return false; }
 
  protected:
-  bool InitInstance() override { return false; }
+  void InitInstance() override {}
 };
 
 // A dialog whose first timer tick runs out of memory; it ends on its second.

@@ -8,6 +8,9 @@
 namespace {
 
 const std::string kFiles = "http://files:8081/rel";
+const std::string kManifestUrl = ManifestUrlOf("127.0.0.1");
+// What a build without a key runs with.
+const UpdateOptions kUnkeyed(kManifestUrl);
 
 std::string Manifest(const std::string& version, const std::string& size, const std::string& tail) {
   return "update_version=" + version + "\r\nupdate_filesize=" + size + "\r\nupdate_url=" + kFiles + "\r\n" + tail;
@@ -25,7 +28,7 @@ std::string Hash(int i, const std::string& bytes) {
 
 class UpdateRunTest : public ::testing::Test {
  protected:
-  void Publish(const std::string& manifest) { fake.served[ManifestUrl()] = manifest; }
+  void Publish(const std::string& manifest) { fake.served[kManifestUrl] = manifest; }
   void Serve(const std::string& path, const std::string& body) { fake.served[kFiles + path] = body; }
   std::vector<std::string> Downloads() const {
     return {fake.requests.begin() + (fake.requests.empty() ? 0 : 1), fake.requests.end()};
@@ -36,25 +39,25 @@ class UpdateRunTest : public ::testing::Test {
 }  // namespace
 
 TEST(ManifestAddress, IsTheFixedBaseJoinedWithUpdateHtm) {
-  EXPECT_EQ(ManifestUrl(), "http://127.0.0.1:8081/update_go/update.htm");
+  EXPECT_EQ(ManifestUrlOf("127.0.0.1"), "http://127.0.0.1:8081/update_go/update.htm");
 }
 
 TEST_F(UpdateRunTest, CurrentTargetDownloadsNothingEvenWithoutACount) {
   fake.targetVersion = "1,0,0,3";
   fake.targetSize = 1234;
   Publish(Manifest("1,0,0,3", " 1234 ", "no count here\r\n"));
-  EXPECT_EQ(UpdateRun(fake), 1);
-  EXPECT_EQ(fake.requests, std::vector<std::string>{ManifestUrl()});
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1);
+  EXPECT_EQ(fake.requests, std::vector<std::string>{kManifestUrl});
   EXPECT_TRUE(fake.boxes.empty());
 }
 
 TEST_F(UpdateRunTest, AMissingTargetIsCurrentOnlyAgainstAnEmptyVersionAndSizeMinusOne) {
   Publish(Manifest("", "-1", ""));
-  EXPECT_EQ(UpdateRun(fake), 1);
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1);
   Publish(Manifest("", "0", "update_size=0\r\n"));
-  EXPECT_EQ(UpdateRun(fake), 1) << "out of date, but a count of zero means success";
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1) << "out of date, but a count of zero means success";
   Publish(Manifest("", "0", ""));
-  EXPECT_EQ(UpdateRun(fake), 0) << "out of date and no count";
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0) << "out of date and no count";
 }
 
 TEST_F(UpdateRunTest, EitherDifferenceMakesTheTargetOutOfDate) {
@@ -65,7 +68,7 @@ TEST_F(UpdateRunTest, EitherDifferenceMakesTheTargetOutOfDate) {
     fake.targetSize = size;
     fake.files.clear();
     Publish(Manifest("1,0,0,3", "1234", tail));
-    EXPECT_EQ(UpdateRun(fake), 1);
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1);
     EXPECT_EQ(fake.files["D:\\app\\Ostravine.exe"], "new") << version << " " << size;
   }
 }
@@ -74,7 +77,7 @@ TEST_F(UpdateRunTest, CountOfZeroOrLessDownloadsNothingAndSucceeds) {
   for (const char* count : {"0", "-2", "abc"}) {
     fake.requests.clear();
     Publish(Manifest("2", "5", std::string("update_size=") + count + "\r\n" + Entry(0, "a", "", "")));
-    EXPECT_EQ(UpdateRun(fake), 1) << count;
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1) << count;
     EXPECT_TRUE(Downloads().empty()) << count;
   }
 }
@@ -88,7 +91,7 @@ TEST_F(UpdateRunTest, OutOfDateTargetGetsEveryFileInPlace) {
                    "update_size=4\r\n" + Entry(0, "Ostravine.exe", "/bin", "") + Entry(1, "a.dll", "/lib", "\\lib") +
                        Entry(2, "b.dll", "/lib", "\\lib") + Entry(3, "data.txt", "", "/lib")));
   fake.folders.insert("D:\\app/lib");  // exists already: not re-created
-  EXPECT_EQ(UpdateRun(fake), 1);
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1);
   EXPECT_EQ(Downloads(), (std::vector<std::string>{kFiles + "/bin/Ostravine.exe", kFiles + "/lib/a.dll",
                                                    kFiles + "/lib/b.dll", kFiles + "/data.txt"}));
   EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"D:\\app\\Ostravine.exe", "exe"},
@@ -110,7 +113,7 @@ TEST_F(UpdateRunTest, FirstFailureEndsTheRunAndKeepsEarlierFiles) {
     fake.files.clear();
     fake.requests.clear();
     Publish(Manifest("2", "5", head + second + Entry(2, "c", "", "")));
-    EXPECT_EQ(UpdateRun(fake), 0) << second;
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0) << second;
     EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"D:\\app\\a", "a"}})) << second;
     EXPECT_FALSE(fake.folders.contains("D:\\app\\x")) << second;
   }
@@ -118,10 +121,10 @@ TEST_F(UpdateRunTest, FirstFailureEndsTheRunAndKeepsEarlierFiles) {
 }
 
 TEST_F(UpdateRunTest, FailedFetchShowsTheReceivedBytesThenFails) {
-  EXPECT_EQ(UpdateRun(fake), 0);
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0);
   EXPECT_EQ(fake.boxes, std::vector<std::string>{""});
   Publish("update_version=1\r\n");
-  EXPECT_EQ(UpdateRun(fake), 0) << "header incomplete";
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0) << "header incomplete";
   EXPECT_EQ(fake.boxes.size(), 1u) << "only a failed fetch shows a box";
 }
 
@@ -129,7 +132,7 @@ TEST_F(UpdateRunTest, UnknownInstallFolderEndsTheRunBeforeAnyRequest) {
   fake.installDir = "";
   Publish(Manifest("2", "5", "update_size=1\r\n" + Entry(0, "a", "", "")));
   Serve("/a", "a");
-  EXPECT_EQ(UpdateRun(fake), 0);
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0);
   EXPECT_TRUE(fake.requests.empty());
   EXPECT_TRUE(fake.files.empty());
 }
@@ -140,7 +143,7 @@ TEST_F(UpdateRunTest, FileErrorLeavesTheRunWithEarlierFilesInPlace) {
   fake.diskFullAt = "D:\\app\\b";
   Publish(Manifest("2", "5", "update_size=2\r\n" + Entry(0, "a", "", "") + Entry(1, "b", "", "")));
   try {
-    UpdateRun(fake);
+    UpdateRun(fake, kUnkeyed);
     FAIL() << "the file error must reach the caller";
   } catch (const FileError& error) {
     EXPECT_EQ(error.cause(), FileError::kDiskFull);
@@ -154,10 +157,10 @@ TEST_F(UpdateRunTest, ManifestIsCutAtFiveThousandBytes) {
   std::string manifest = Manifest("2", "5", "");
   manifest += std::string(5000 - manifest.size(), 'x') + "update_size=0\r\n";
   Publish(manifest);
-  EXPECT_EQ(UpdateRun(fake), 0);
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0);
   manifest.resize(4985);
   Publish(manifest + "update_size=0\r\n");
-  EXPECT_EQ(UpdateRun(fake), 1) << "a manifest of exactly 5000 bytes is read whole";
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1) << "a manifest of exactly 5000 bytes is read whole";
 }
 
 TEST_F(UpdateRunTest, FilesThatMatchTheirHashLinesAreNotDownloadedAgain) {
@@ -170,7 +173,7 @@ TEST_F(UpdateRunTest, FilesThatMatchTheirHashLinesAreNotDownloadedAgain) {
                    "update_size=4\r\n" + Entry(0, "a", "", "") + Hash(0, "new a") + Entry(1, "b", "", "\\sub") +
                        Hash(1, "new b") + Entry(2, "c", "", "") + Hash(2, "new c") + Entry(3, "Ostravine.exe", "", "") +
                        Hash(3, "new exe")));
-  EXPECT_EQ(UpdateRun(fake), 1);
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1);
   EXPECT_EQ(Downloads(), (std::vector<std::string>{kFiles + "/c", kFiles + "/Ostravine.exe"}));
   EXPECT_TRUE(fake.folders.contains("D:\\app\\sub")) << "the folder step comes before the check";
   EXPECT_EQ(fake.files["D:\\app\\c"], "new c");
@@ -194,7 +197,7 @@ TEST_F(UpdateRunTest, AWrongOrMalformedHashLineEndsTheRun) {
     fake.requests.clear();
     fake.folders = {"D:\\app"};
     Publish(Manifest("2", "5", first + Entry(1, "b", "", "\\sub").append(hashLine)));
-    EXPECT_EQ(UpdateRun(fake), 0) << hashLine;
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0) << hashLine;
     EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"D:\\app\\a", "a"}})) << hashLine;
     const bool malformed = hashLine != Hash(1, "other b") && hashLine.find(" 9\r") == std::string::npos;
     EXPECT_EQ(fake.folders.contains("D:\\app\\sub"), !malformed)
@@ -202,7 +205,7 @@ TEST_F(UpdateRunTest, AWrongOrMalformedHashLineEndsTheRun) {
   }
   // Elsewhere than right after the to line, it is no hash line of that entry.
   Publish(Manifest("2", "5", first + Entry(1, "b", "", "") + "x\r\n" + Hash(1, "other b")));
-  EXPECT_EQ(UpdateRun(fake), 1);
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1);
   EXPECT_EQ(fake.files["D:\\app\\b"], "served b");
 }
 
@@ -212,7 +215,7 @@ class SignedUpdateRunTest : public UpdateRunTest {
   static std::string Signed(const std::string& manifest) {
     return manifest + "update_signature=" + std::string(86, 'A') + "==\r\n";
   }
-  UpdateOptions options;
+  UpdateOptions options{kManifestUrl};
 };
 
 TEST_F(SignedUpdateRunTest, OnlyASignedManifestWithAHashForEveryEntryIsCarriedOut) {
@@ -230,12 +233,12 @@ TEST_F(SignedUpdateRunTest, OnlyASignedManifestWithAHashForEveryEntryIsCarriedOu
   const std::string current = Manifest("2", "5", "");
   const std::string outOfDate = Manifest("3", "5", entries + Hash(1, "b"));
   const std::vector<Row> rows{
-      {Signed(current), true, {ManifestUrl()}, 1},
-      {current, true, {ManifestUrl()}, 0},                              // unsigned, though current
-      {Signed(current), false, {ManifestUrl()}, 0},                     // the signature does not hold
-      {Signed(current) + "\r\n", true, {ManifestUrl()}, 0},             // bytes after the signature line
-      {Signed(Manifest("3", "5", entries)), true, {ManifestUrl()}, 0},  // entry 1 has no hash
-      {Signed(outOfDate), true, {ManifestUrl(), kFiles + "/a", kFiles + "/b"}, 1},
+      {Signed(current), true, {kManifestUrl}, 1},
+      {current, true, {kManifestUrl}, 0},                              // unsigned, though current
+      {Signed(current), false, {kManifestUrl}, 0},                     // the signature does not hold
+      {Signed(current) + "\r\n", true, {kManifestUrl}, 0},             // bytes after the signature line
+      {Signed(Manifest("3", "5", entries)), true, {kManifestUrl}, 0},  // entry 1 has no hash
+      {Signed(outOfDate), true, {kManifestUrl, kFiles + "/a", kFiles + "/b"}, 1},
   };
   for (const Row& row : rows) {
     fake.files.clear();
@@ -296,10 +299,10 @@ TEST_F(SignedUpdateRunTest, AnExpiredOrOlderManifestIsRefusedBeforeTheTargetCoun
   fake.requests.clear();
   fake.targetVersion = "1,0,0,3";
   Publish(Manifest("1,0,0,2", "5", expires("2000-01-01T00:00:00Z") + entries));
-  EXPECT_EQ(UpdateRun(fake), 1);
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1);
   EXPECT_EQ(fake.files["D:\\app\\x\\a"], "a");
   Publish(Manifest("1,0,0,3", "5", "update_expires=junk\r\n" + entries));
-  EXPECT_EQ(UpdateRun(fake), 1) << "current";
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1) << "current";
 }
 
 namespace {
@@ -345,12 +348,12 @@ TEST_F(UpdateRunTest, AnIndexNamedByItsHashReplacesTheManifestsEntries) {
       {"the index as named",
        index,
        1,
-       {ManifestUrl(), indexAddress, kFiles + "/a", kFiles + "/sub/b", kFiles + "/Ostravine.exe"}},
-      {"one byte changed", flipped, 0, {ManifestUrl(), indexAddress}},
-      {"longer", index + "\r\n", 0, {ManifestUrl(), indexAddress}},
-      {"shorter", index.substr(0, index.size() - 1), 0, {ManifestUrl(), indexAddress}},
-      {"another version's", otherVersion, 0, {ManifestUrl(), indexAddress}},
-      {"not served", "", 0, {ManifestUrl(), indexAddress}},
+       {kManifestUrl, indexAddress, kFiles + "/a", kFiles + "/sub/b", kFiles + "/Ostravine.exe"}},
+      {"one byte changed", flipped, 0, {kManifestUrl, indexAddress}},
+      {"longer", index + "\r\n", 0, {kManifestUrl, indexAddress}},
+      {"shorter", index.substr(0, index.size() - 1), 0, {kManifestUrl, indexAddress}},
+      {"another version's", otherVersion, 0, {kManifestUrl, indexAddress}},
+      {"not served", "", 0, {kManifestUrl, indexAddress}},
   };
   for (const Row& row : rows) {
     fake = FakePlatform();
@@ -360,7 +363,7 @@ TEST_F(UpdateRunTest, AnIndexNamedByItsHashReplacesTheManifestsEntries) {
     Serve("/Ostravine.exe", "new exe");
     if (!row.served.empty()) fake.served[indexAddress] = row.served;
     Publish(manifest);
-    EXPECT_EQ(UpdateRun(fake), row.result) << row.what;
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), row.result) << row.what;
     EXPECT_EQ(fake.requests, row.requests) << row.what;
     if (row.result == 0) {
       EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"D:\\app\\Ostravine.exe", "old exe"}})) << row.what;
@@ -376,8 +379,8 @@ TEST_F(UpdateRunTest, AnIndexNamedByItsHashReplacesTheManifestsEntries) {
   fake.targetVersion = "2";
   fake.targetSize = 5;
   Publish(manifest);
-  EXPECT_EQ(UpdateRun(fake), 1);
-  EXPECT_EQ(fake.requests, std::vector<std::string>{ManifestUrl()});
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1);
+  EXPECT_EQ(fake.requests, std::vector<std::string>{kManifestUrl});
 }
 
 TEST_F(UpdateRunTest, AnIndexIsRefusedWholeBeforeAnythingIsTouched) {
@@ -393,28 +396,28 @@ TEST_F(UpdateRunTest, AnIndexIsRefusedWholeBeforeAnythingIsTouched) {
   const std::string indexAddress = kFiles + ".index";
   const std::string big = "update_index=.index " + std::string(64, 'a') + " 67108865\r\n";
   const std::vector<Row> rows{
-      {"a malformed index line", "update_size=1\r\nupdate_index=.index 12\r\n", "", {ManifestUrl()}},
-      {"a size beyond 64 MiB", "update_size=1\r\n" + big, "", {ManifestUrl()}},
-      {"a count of 0 in the index", "", "update_size=0\r\n" + hashed, {ManifestUrl(), indexAddress}},
-      {"no count in the index", "", hashed, {ManifestUrl(), indexAddress}},
+      {"a malformed index line", "update_size=1\r\nupdate_index=.index 12\r\n", "", {kManifestUrl}},
+      {"a size beyond 64 MiB", "update_size=1\r\n" + big, "", {kManifestUrl}},
+      {"a count of 0 in the index", "", "update_size=0\r\n" + hashed, {kManifestUrl, indexAddress}},
+      {"no count in the index", "", hashed, {kManifestUrl, indexAddress}},
       {"an entry without a hash line",
        "",
        "update_size=2\r\n" + hashed + Entry(1, "b", "", ""),
-       {ManifestUrl(), indexAddress}},
+       {kManifestUrl, indexAddress}},
       {"an unsafe entry",
        "",
        "update_size=2\r\n" + hashed + Entry(1, "..\\b", "", "") + Hash(1, "b"),
-       {ManifestUrl(), indexAddress}},
+       {kManifestUrl, indexAddress}},
       {"a missing entry",
        "",
        "update_size=3\r\n" + hashed + Entry(1, "b", "", "") + Hash(1, "b"),
-       {ManifestUrl(), indexAddress}},
+       {kManifestUrl, indexAddress}},
   };
   for (const Row& row : rows) {
     fake.requests.clear();
     fake.served[indexAddress] = row.index;
     Publish(Manifest("2", "5", row.tail.empty() ? "update_size=1\r\n" + IndexLine(row.index) : row.tail));
-    EXPECT_EQ(UpdateRun(fake), 0) << row.what;
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0) << row.what;
     EXPECT_EQ(fake.requests, row.requests) << row.what;
     EXPECT_TRUE(fake.files.empty()) << row.what;
     EXPECT_EQ(fake.folders, std::set<std::string>{"D:\\app"}) << row.what;
@@ -436,7 +439,7 @@ TEST_F(SignedUpdateRunTest, TheSignatureCoversTheIndexLineAndTheLineTheIndex) {
   fake.signatureValid = true;
   Publish(Signed(text::ReplaceAll(manifest, "update_index=", "update_other=")));
   EXPECT_EQ(UpdateRun(fake, options), 0);
-  EXPECT_EQ(fake.requests, std::vector<std::string>{ManifestUrl()});
+  EXPECT_EQ(fake.requests, std::vector<std::string>{kManifestUrl});
 }
 
 // The updater's own entry: a key build renames itself aside and puts the checked new file in its
@@ -529,7 +532,7 @@ TEST_F(OwnEntryTest, AFailedStepLeavesTheRunningUpdaterInItsPlace) {
 }
 
 TEST_F(OwnEntryTest, ABuildWithoutAKeyRefusesItsOwnEntryBeforeItsFolderOrRequest) {
-  UpdateOptions unkeyed;
+  UpdateOptions unkeyed{kManifestUrl};
   for (const auto& [name, to] : std::vector<std::pair<std::string, std::string>>{
            {"Merovast.exe", ""}, {"mErOvAsT.ExE", ""}, {"Merovast.exe", "\\."}, {"Merovast.exe", "//"}}) {
     fake.files = {{kModule, "old updater"}};
@@ -557,7 +560,7 @@ TEST_F(OwnEntryTest, AnEntryNamedLikeTheAsideFileIsUnsafeInEveryBuild) {
     EXPECT_EQ(Downloads(), std::vector<std::string>{}) << "a key build checks every entry first";
     fake.requests.clear();
     fake.files = {{kModule, "old updater"}};
-    EXPECT_EQ(UpdateRun(fake, {}), 0) << name;
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0) << name;
     EXPECT_EQ(Downloads(), std::vector<std::string>{kFiles + "/a"}) << name;
   }
 }
@@ -614,7 +617,7 @@ TEST_F(UpdateRunTest, AFileWithAMapIsAssembledFromTheOldOneAndRangesOfTheNew) {
     if (!row.servedMap.empty()) fake.served[mapUrl] = row.servedMap;
     Publish(Manifest(
         "2", "5", "update_size=1\r\n" + Entry(0, "big", "", "") + Hash(0, served) + MapLineFor(0, ".maps/big", map)));
-    EXPECT_EQ(UpdateRun(fake), 1) << row.what;
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1) << row.what;
     EXPECT_EQ(Downloads(), row.downloads) << row.what;
     EXPECT_TRUE(fake.files["D:\\app\\big"] == served) << row.what;
     EXPECT_FALSE(fake.files.contains("D:\\app\\big.seed")) << row.what;
@@ -626,7 +629,7 @@ TEST_F(UpdateRunTest, AMalformedMapLineEndsTheRunBeforeItsFolder) {
   Publish(Manifest("2", "5",
                    "update_size=1\r\n" + Entry(0, "a", "", "\\sub") + Hash(0, "a") + "update_map0=.maps/a " +
                        std::string(64, '0') + " 4097\r\n"));
-  EXPECT_EQ(UpdateRun(fake), 0) << "a map above 1 / 200 of the file and 4 KiB";
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0) << "a map above 1 / 200 of the file and 4 KiB";
   EXPECT_TRUE(Downloads().empty());
   EXPECT_FALSE(fake.folders.contains("D:\\app\\sub"));
 }

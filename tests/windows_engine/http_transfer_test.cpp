@@ -190,9 +190,7 @@ namespace {
 
 // SHA-256 as CNG computes it, checked against the standard's own example first.
 FileDigest DigestOf(const std::string& bytes) {
-  Sha256 hash;
-  hash.Add(bytes.data(), bytes.size());
-  return {hash.Finish().value(), static_cast<std::int32_t>(bytes.size())};
+  return {Sha256Of(bytes).value(), static_cast<std::int32_t>(bytes.size())};
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "block_maps.hpp"
 
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <system_error>
 
@@ -9,6 +8,7 @@
 #include "crypto.hpp"
 #include "durable_files.hpp"
 #include "map_line.hpp"
+#include "served_file.hpp"
 
 namespace fs = std::filesystem;
 
@@ -33,9 +33,7 @@ std::vector<BlockMapFile> AddBlockMaps(Release& release, const fs::path& root) {
     const std::string shown = file.folder.empty() ? file.name : file.folder + "/" + file.name;
     const std::string name = HexOf(file.digest->sha256);
     std::string bytes = BlockMapOfFile(root / shown, shown);
-    Sha256 hash;
-    hash.Add(bytes.data(), bytes.size());
-    const auto digest = hash.Finish();
+    const auto digest = Sha256Of(bytes);
     if (!digest) throw PublishError(shown + ": its map cannot be hashed");
     file.map = MapLine{std::string(kMapsSuffix) + "/" + name, {*digest, static_cast<std::int32_t>(bytes.size())}};
     maps.emplace(name, std::move(bytes));
@@ -51,9 +49,7 @@ void CheckServedMaps(const fs::path& folder, const std::vector<BlockMapFile>& ma
   for (const BlockMapFile& map : maps) {
     const fs::path path = folder / map.name;
     if (!fs::exists(fs::symlink_status(path, error))) continue;
-    std::ifstream in(path, std::ios::binary);
-    const std::string held((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (held != map.bytes)
+    if (ReadWholeFile(path) != map.bytes)
       throw PublishError(path.string() + ": already holds another map; a served map never changes");
   }
 }

@@ -325,7 +325,10 @@ InstallPlan PlanInstall(const std::string& manifest, const fs::path& installDir,
   PlanSteps steps(plan.steps, plan.fetches, platform, webRoot.has_value());
   plan.steps.push_back(text::Format("the installed target: version \"%s\", %d bytes",
                                     NameFromServed(platform.GetTargetVersion()).c_str(), platform.GetTargetFileSize()));
-  UpdateOptions options{publicKeys, &steps, {}};
+  // The platform serves the manifest from its file, at whatever address the run asks.
+  UpdateOptions options(manifestPath.string());
+  options.publicKeys = publicKeys;
+  options.report = &steps;
   plan.result = UpdateRun(platform, options);
   steps.AddTotal();
   return plan;

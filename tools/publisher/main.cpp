@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -19,10 +18,10 @@
 #include "manifest_signature.hpp"
 #include "manifest_writer.hpp"
 #include "release_check.hpp"
-#include "release_patch.hpp"
-#include "release_scan.hpp"
-#include "release_updater.hpp"
+#include "release_manifest.hpp"
 #include "release_stage.hpp"
+#include "release_updater.hpp"
+#include "served_file.hpp"
 #include "signing_key.hpp"
 
 namespace {
@@ -93,17 +92,29 @@ struct CommandSpec {
   std::size_t minOperands, maxOperands;
   std::set<std::string> valueOptions;
   std::set<std::string> flags;
+  int (*run)(const CommandLine& line);
 };
+
+int Keygen(const CommandLine& line);
+int Publish(const CommandLine& line);
+int Stage(const CommandLine& line);
+int Renew(const CommandLine& line);
+int Check(const CommandLine& line);
+int Plan(const CommandLine& line);
 
 const std::map<std::string, CommandSpec>& Commands() {
   static const std::map<std::string, CommandSpec> commands{
-      {"keygen", {1, 1, {}, {}}},
-      {"manifest", {2, 3, {"--key", "--since", "--expires-in", "--expires-at"}, {"--no-hashes", "--index"}}},
+      {"keygen", {1, 1, {}, {}, Keygen}},
+      {"manifest", {2, 3, {"--key", "--since", "--expires-in", "--expires-at"}, {"--no-hashes", "--index"}, Publish}},
       {"stage",
-       {3, 3, {"--key", "--since", "--expires-in", "--expires-at"}, {"--allow-downgrade", "--no-hashes", "--index"}}},
-      {"renew", {1, 1, {"--key", "--expires-in", "--expires-at"}, {}}},
-      {"check", {1, 1, {"--public-key", "--release", "--web-root"}, {}}},
-      {"plan", {2, 2, {"--public-key", "--web-root"}, {}}},
+       {3,
+        3,
+        {"--key", "--since", "--expires-in", "--expires-at"},
+        {"--allow-downgrade", "--no-hashes", "--index"},
+        Stage}},
+      {"renew", {1, 1, {"--key", "--expires-in", "--expires-at"}, {}, Renew}},
+      {"check", {1, 1, {"--public-key", "--release", "--web-root"}, {}, Check}},
+      {"plan", {2, 2, {"--public-key", "--web-root"}, {}, Plan}},
   };
   return commands;
 }
@@ -169,15 +180,9 @@ std::optional<std::filesystem::path> WebRootOption(const CommandLine& line) {
 }
 
 std::string ReadManifestFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PublishError(path + ": cannot be read");
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void ReportRemoved(const Patch& patch, const std::string& base) {
-  for (const std::string& file : patch.removed)
-    std::cerr << "merovast-publish: " << file << ": removed since " << base
-              << "; the updater leaves it in installations\n";
+  std::optional<std::string> bytes = ReadWholeFile(path);
+  if (!bytes) throw PublishError(path + ": cannot be read");
+  return std::move(*bytes);
 }
 
 int Keygen(const CommandLine& line) {
@@ -188,57 +193,50 @@ int Keygen(const CommandLine& line) {
   return 0;
 }
 
+ReleaseOptions ReleaseOptionsOf(const CommandLine& line, const std::optional<SigningKey>& key) {
+  ReleaseOptions options;
+  options.root = line.operands[0];
+  if (const auto base = line.Option("--since")) options.since = *base;
+  options.hashes = !line.Flag("--no-hashes");
+  options.index = line.Flag("--index");
+  options.key = key ? &*key : nullptr;
+  options.expires = ExpiresOption(line);
+  return options;
+}
+
 int Publish(const CommandLine& line) {
-  const std::string& root = line.operands[0];
   const std::optional<SigningKey> key = KeyOption(line);
-  Release release = ScanRelease(root, !line.Flag("--no-hashes"));
-  std::optional<Patch> patch;
-  if (const auto base = line.Option("--since")) {
-    patch = PatchSince(release, root, ScanRelease(*base, false), *base);
-    release = patch->release;
-  }
+  ReleaseOptions options = ReleaseOptionsOf(line, key);
   // Maps need a place beside OUTPUT; a manifest on standard output has none.
-  const std::vector<BlockMapFile> maps = line.operands.size() == 3 && !line.Flag("--no-hashes")
-                                             ? AddBlockMaps(release, root)
-                                             : std::vector<BlockMapFile>{};
-  if (patch && line.Flag("--index"))
-    throw PublishError("--since and --index do not combine: a patch lists only what changed since one release");
-  const IndexUse use = line.Flag("--index") ? IndexUse::kAlways : patch ? IndexUse::kNever : IndexUse::kWhenNeeded;
-  const WrittenManifest written =
-      WriteManifestOrIndex(release, line.operands[1], key ? &*key : nullptr, use, ExpiresOption(line));
-  if (key)
-    if (const auto said = CheckReleaseUpdater(root, release, key->Public()))
-      std::cerr << "merovast-publish: " << *said << "\n";
+  options.maps = line.operands.size() == 3;
+  const std::string& url = line.operands[1];
+  const ReleaseManifest made = ListRelease(ScanReleaseFolder(options), options, url);
+  const WrittenManifest& written = made.written;
+  if (made.updaterNote) std::cerr << "merovast-publish: " << *made.updaterNote << "\n";
   if (line.operands.size() == 2) {
     if (written.index) throw PublishError("the entries go to a release index, written next to OUTPUT: give OUTPUT");
     std::cout << written.manifest;
   } else {
     const std::string& output = line.operands[2];
     const std::string mapsFolder = output + kMapsSuffix;
-    CheckServedMaps(mapsFolder, maps);
-    WriteBlockMaps(mapsFolder, maps);
+    CheckServedMaps(mapsFolder, made.maps);
+    WriteBlockMaps(mapsFolder, made.maps);
     // The index first: a manifest is never there without the index it names.
     if (written.index) WriteFile(output + ".index", *written.index);
     WriteFile(output, written.manifest);
-    std::string url = line.operands[1];
-    while (!url.empty() && url.back() == '/') url.pop_back();
-    if (written.index) std::cout << output << ".index: serve it at " << url << kIndexFrom << "\n";
-    if (!maps.empty())
-      std::cout << "wrote " << maps.size() << " block maps to " << mapsFolder << "/: serve them at " << url
-                << kMapsSuffix << "/\n";
+    if (written.index) std::cout << output << ".index: serve it at " << UpdateUrlOf(url) << kIndexFrom << "\n";
+    if (!made.maps.empty())
+      std::cout << "wrote " << made.maps.size() << " block maps to " << mapsFolder << "/: serve them at "
+                << UpdateUrlOf(url) << kMapsSuffix << "/\n";
   }
-  if (patch) ReportRemoved(*patch, *line.Option("--since"));
+  if (options.since) ReportRemoved(made.removed, *options.since, std::cerr);
   return 0;
 }
 
 int Stage(const CommandLine& line) {
   const std::optional<SigningKey> key = KeyOption(line);
-  StageRequest request{
-      line.operands[0],          line.operands[1],     line.operands[2], std::nullopt, line.Flag("--allow-downgrade"),
-      !line.Flag("--no-hashes"), key ? &*key : nullptr};
-  if (const auto base = line.Option("--since")) request.since = *base;
-  request.expires = ExpiresOption(line);
-  request.index = line.Flag("--index");
+  const StageRequest request{ReleaseOptionsOf(line, key), line.operands[1], line.operands[2],
+                             line.Flag("--allow-downgrade")};
   StageRelease(request, std::cout, std::cerr);
   return 0;
 }
@@ -250,8 +248,8 @@ int Renew(const CommandLine& line) {
   if (!key || !expires) throw PublishError("renew needs --key and --expires-in or --expires-at");
   const std::string renewed = RenewManifest(ReadManifestFile(path), *key, *expires);
   ReplaceDurably(path, renewed);
-  std::cout << "renewed " << path << ": expires at " << UtcTimeText(*expires) << ", " << renewed.size()
-            << " of the 5000 bytes the updater reads\n";
+  std::cout << "renewed " << path << ": expires at " << UtcTimeText(*expires) << ", " << renewed.size() << " of the "
+            << kManifestLimit << " bytes the updater reads\n";
   return 0;
 }
 
@@ -313,12 +311,7 @@ int main(int argc, char** argv) {
     }
     const std::optional<CommandLine> line = Parse(args);
     if (!line) return Usage();
-    if (line->command == "keygen") return Keygen(*line);
-    if (line->command == "manifest") return Publish(*line);
-    if (line->command == "stage") return Stage(*line);
-    if (line->command == "plan") return Plan(*line);
-    if (line->command == "renew") return Renew(*line);
-    return Check(*line);
+    return Commands().at(line->command).run(*line);
   } catch (const PublishError& error) {
     std::cerr << "merovast-publish: " << error.what() << "\n";
     return 1;

@@ -12,6 +12,7 @@
 #include "helper_file.hpp"
 #include "manifest_signature.hpp"
 #include "update_manifest.hpp"
+#include "update_run.hpp"
 
 struct PlannedDownload {
   ManifestFileEntry entry;
@@ -37,9 +38,6 @@ struct ManifestCheck {
   std::vector<std::string> problems;  // each starts with "line N: " where a line is to blame
   int updaterEntry = -1;              // the entry that replaces the updater in a key build
 };
-
-// The updater reads at most this many bytes of the manifest.
-inline constexpr std::size_t kManifestLimit = 5000;
 
 // Given the public keys of a key build, also what that build refuses: a manifest without the
 // valid signature of one of them, a malformed expiry line, a version that does not read as

@@ -16,11 +16,10 @@
 #include "manifest_expiry.hpp"
 #include "text.hpp"
 #include "update_manifest.hpp"
+#include "update_run.hpp"
 #include "version_numbers.hpp"
 
 namespace {
-
-constexpr std::size_t kManifestLimit = 5000;
 
 std::string Shown(const ReleaseFile& file) { return file.folder.empty() ? file.name : file.folder + "/" + file.name; }
 
@@ -34,6 +33,11 @@ std::string Parent(const std::string& folder) {
 }
 
 }  // namespace
+
+std::string UpdateUrlOf(std::string_view url) {
+  while (url.ends_with('/')) url.remove_suffix(1);
+  return std::string(url);
+}
 
 std::string WriteManifest(const Release& release, std::string_view url, const SigningKey* key,
                           std::optional<UtcSeconds> expires) {
@@ -88,8 +92,7 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
     return std::tie(a.folder, a.name) < std::tie(b.folder, b.name);
   });
 
-  std::string base(url);
-  while (!base.empty() && base.back() == '/') base.pop_back();
+  const std::string base = UpdateUrlOf(url);
   const std::string header = text::Format("update_version=%s\r\nupdate_filesize=%lld\r\nupdate_url=%s\r\n%s",
                                           release.version.c_str(), static_cast<long long>(release.targetSize),
                                           base.c_str(), expires ? ExpiryLine(*expires).c_str() : "");
@@ -112,9 +115,7 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
   std::string manifest = header;
   if (use == IndexUse::kAlways || (use == IndexUse::kWhenNeeded && !fits && everyHash)) {
     if (!everyHash) throw PublishError("a release index needs a hash line for every file: leave out --no-hashes");
-    Sha256 hash;
-    hash.Add(entries.data(), entries.size());
-    const auto digest = hash.Finish();
+    const auto digest = Sha256Of(entries);
     if (!digest || entries.size() > static_cast<std::size_t>(kIndexSizeLimit))
       throw PublishError(text::Format("the release index would be %zu bytes; the updater fetches at most %d",
                                       entries.size(), kIndexSizeLimit));

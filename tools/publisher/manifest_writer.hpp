@@ -9,6 +9,9 @@
 
 class SigningKey;
 
+// `url` without trailing slashes: the update_url that a manifest for files served below it holds.
+std::string UpdateUrlOf(std::string_view url);
+
 // The manifest bytes for `release` served below `url`: the header, then one entry per file,
 // ordered so that every folder is created by an earlier entry before a deeper one needs it,
 // and the target last, so that an interrupted update never looks current. A file with a digest gets

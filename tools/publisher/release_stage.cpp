@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <system_error>
 #include <vector>
@@ -14,12 +12,10 @@
 #include "durable_files.hpp"
 #include "manifest_writer.hpp"
 #include "release_names.hpp"
-#include "release_updater.hpp"
-#include "signing_key.hpp"
-#include "release_patch.hpp"
-#include "release_scan.hpp"
+#include "served_file.hpp"
 #include "text.hpp"
 #include "update_manifest.hpp"
+#include "update_run.hpp"
 #include "version_numbers.hpp"
 #include "web_root_lock.hpp"
 
@@ -48,15 +44,10 @@ std::optional<std::vector<std::uint64_t>> VersionNumbers(const std::string& vers
   return numbers;
 }
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The version the web root's manifest offers now; empty when there is none.
 std::string ServedVersion(const fs::path& manifest) {
   if (!fs::exists(manifest)) return {};
-  const std::string bytes = ReadAll(manifest);
+  const std::string bytes = ReadWholeFile(manifest).value_or(std::string());
   ManifestReader reader(bytes);
   UpdateManifest header;
   return reader.ReadHeader(header) ? header.update_version : std::string();
@@ -130,7 +121,8 @@ fs::path CopyToStaging(const fs::path& webRoot, const fs::path& root, const std:
 }  // namespace
 
 void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& notes) {
-  if (request.allowDowngrade && request.key)
+  const fs::path& root = request.release.root;
+  if (request.allowDowngrade && request.release.key)
     throw PublishError(
         "--allow-downgrade with --key: an updater with a built-in key refuses a release older than the installed "
         "one; publish the old code with a new FileVersion instead");
@@ -140,35 +132,19 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
   if (!webRootExists &&
       (fs::exists(fs::symlink_status(request.webRoot, error)) || !fs::is_directory(webRootParent, error)))
     throw PublishError(request.webRoot.string() + ": not a folder");
-  if (request.since && request.index)
-    throw PublishError("--since and --index do not combine: a patch lists only what changed since one release");
-  const Release release = ScanRelease(request.release, request.hashes);
+  const Release release = ScanReleaseFolder(request.release);
   std::vector<std::string> served;
   for (const ReleaseFile& file : release.files) served.push_back(ServedPath(PathOf(file)));
   CheckCaseCollisions(release.files);
   const std::string versionName = NameFromServed(release.version);
   ServedName(versionName, "update_version " + versionName);
-  std::string urlBase = request.urlBase;
-  while (!urlBase.empty() && urlBase.back() == '/') urlBase.pop_back();
-  const std::string url = urlBase + "/v/" + release.version;
-
-  Release listed = release;
-  std::vector<std::string> removed;
-  if (request.since) {
-    Patch patch = PatchSince(release, request.release, ScanRelease(*request.since, false), *request.since);
-    listed = std::move(patch.release);
-    removed = std::move(patch.removed);
-  }
-  const std::vector<BlockMapFile> maps =
-      request.hashes ? AddBlockMaps(listed, request.release) : std::vector<BlockMapFile>{};
-  const WrittenManifest written = WriteManifestOrIndex(listed, url, request.key,
-                                                       request.since   ? IndexUse::kNever
-                                                       : request.index ? IndexUse::kAlways
-                                                                       : IndexUse::kWhenNeeded,
-                                                       request.expires);
+  const std::string urlBase = UpdateUrlOf(request.urlBase);
+  const ReleaseManifest made = ListRelease(release, request.release, urlBase + "/v/" + release.version);
+  const Release& listed = made.listed;
+  const std::vector<BlockMapFile>& maps = made.maps;
+  const WrittenManifest& written = made.written;
   const std::string& manifest = written.manifest;
-  if (request.key)
-    if (const auto said = CheckReleaseUpdater(request.release, listed, request.key->Public())) out << *said << "\n";
+  if (made.updaterNote) out << *made.updaterNote << "\n";
 
   const fs::path versions = request.webRoot / "v";
   const fs::path folder = versions / release.version;
@@ -185,9 +161,9 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
   }
   const WebRootLock lock(request.webRoot);
   if (!request.allowDowngrade) CheckNotOlder(ServedVersion(manifestPath), release.version);
-  const bool staged = AlreadyStaged(folder, request.release, release.files, served, shownFolder);
+  const bool staged = AlreadyStaged(folder, root, release.files, served, shownFolder);
   const bool indexStaged = written.index && fs::exists(fs::symlink_status(indexPath, error));
-  if (indexStaged && ReadAll(indexPath) != *written.index)
+  if (indexStaged && ReadWholeFile(indexPath).value_or(std::string()) != *written.index)
     throw PublishError(shownIndex +
                        ": already holds another index of this version; a version never changes, so give the release "
                        "a new FileVersion");
@@ -209,13 +185,13 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
   if (staged) {
     out << shownFolder << " already holds this release byte for byte: nothing copied\n";
   } else {
-    const fs::path staging = CopyToStaging(request.webRoot, request.release, release.files, served);
+    const fs::path staging = CopyToStaging(request.webRoot, root, release.files, served);
     if (!fs::exists(versions)) MakeFolder(versions);
     fs::rename(staging, folder);
     SyncFolder(versions);
     SyncFolder(request.webRoot);
     std::uintmax_t bytes = 0;
-    for (const ReleaseFile& file : release.files) bytes += fs::file_size(request.release / PathOf(file));
+    for (const ReleaseFile& file : release.files) bytes += fs::file_size(root / PathOf(file));
     out << "copied " << release.files.size() << " files (" << bytes << " bytes) of " << versionName << " to "
         << shownFolder << "\n";
   }
@@ -237,12 +213,11 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     SyncFolder(request.webRoot);
   }
   ReplaceDurably(manifestPath, manifest);
-  if (request.since)
+  if (const auto& since = request.release.since) {
     out << "the manifest lists " << listed.files.size() << " of the " << release.files.size()
-        << " files: those that differ from " << request.since->string() << ", and the target\n";
-  for (const std::string& file : removed)
-    notes << "merovast-publish: " << file << ": removed since " << request.since->string()
-          << "; the updater leaves it in installations\n";
+        << " files: those that differ from " << since->string() << ", and the target\n";
+    ReportRemoved(made.removed, *since, notes);
+  }
   out << "wrote " << manifestPath.string() << " (update_url=" << urlBase << "/v/" << versionName
-      << "): " << manifest.size() << " of the 5000 bytes the updater reads\n";
+      << "): " << manifest.size() << " of the " << kManifestLimit << " bytes the updater reads\n";
 }

@@ -3,24 +3,16 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
 #include <ostream>
 #include <string>
 
-#include "utc_time.hpp"
-
-class SigningKey;
+#include "release_manifest.hpp"
 
 struct StageRequest {
-  std::filesystem::path release;
+  ReleaseOptions release;
   std::filesystem::path webRoot;
   std::string urlBase;  // where webRoot is served
-  std::optional<std::filesystem::path> since;
   bool allowDowngrade = false;
-  bool hashes = true;                                // a hash line after every entry
-  const SigningKey* key = nullptr;                   // signs the manifest
-  std::optional<UtcSeconds> expires = std::nullopt;  // the manifest's expiry line
-  bool index = false;                                // a release index even when the entries fit in the manifest
 };
 
 // Validates everything and builds the manifest before the first write; reports what it did to

@@ -18,11 +18,15 @@ std::optional<std::filesystem::path> ServedFile(const std::filesystem::path& web
   return file;
 }
 
-std::optional<std::string> ReadServedFile(const std::filesystem::path& webRoot, std::string_view address) {
-  const auto file = ServedFile(webRoot, address);
-  if (!file) return std::nullopt;
-  std::ifstream in(*file, std::ios::binary);
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
   std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   if (in.bad()) return std::nullopt;
   return bytes;
+}
+
+std::optional<std::string> ReadServedFile(const std::filesystem::path& webRoot, std::string_view address) {
+  const auto file = ServedFile(webRoot, address);
+  return file ? ReadWholeFile(*file) : std::nullopt;
 }

@@ -11,5 +11,8 @@
 // ".." component, or names no regular file.
 std::optional<std::filesystem::path> ServedFile(const std::filesystem::path& webRoot, std::string_view address);
 
+// The bytes of the file at `path`, or nothing when it cannot be opened or read.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
+
 // Its bytes, or nothing when it is not there or cannot be read.
 std::optional<std::string> ReadServedFile(const std::filesystem::path& webRoot, std::string_view address);

@@ -81,9 +81,7 @@ std::optional<Sha256Digest> Sha256::Finish() {
 }
 
 bool VerifyP256Signature(std::string_view message, const Signature& signature, const PublicKey& key) {
-  Sha256 hash;
-  hash.Add(message.data(), message.size());
-  auto digest = hash.Finish();
+  auto digest = Sha256Of(message);  // CNG takes the hash through a pointer to non-const
   if (!digest) return false;
 
   Algorithm ecdsa(BCRYPT_ECDSA_P256_ALGORITHM);

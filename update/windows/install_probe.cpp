@@ -10,16 +10,14 @@
 #include "text.hpp"
 #include "win_handle.hpp"
 
-namespace {
-
-// The updater's own path, or nothing when it does not fit its buffer: the platform cuts a
-// longer path short, and a folder taken from that would be some other folder.
 std::optional<std::string> ModulePath() {
   char buffer[kMaxPathBytes + 1] = {};
   const DWORD length = ::GetModuleFileNameA(::GetModuleHandleA(nullptr), buffer, kMaxPathBytes);
   if (length == 0 || length >= kMaxPathBytes) return std::nullopt;
   return std::string(buffer, length);
 }
+
+namespace {
 
 std::optional<std::string> TargetPath() {
   const auto module = ModulePath();

@@ -3,7 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+// The running program's own path, read through a buffer of kMaxPathBytes; nothing when it does
+// not fit: the platform cuts a longer path short, and a folder or name taken from that would be
+// some other one.
+std::optional<std::string> ModulePath();
 
 // The updater's folder, without a trailing backslash; empty when the module path does not
 // fit its buffer (the folder would be some other folder).

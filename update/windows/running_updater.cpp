@@ -4,14 +4,14 @@
 
 #include "http_transfer.hpp"
 #include "install_paths.hpp"
+#include "install_probe.hpp"
 #include "temporary_file_sink.hpp"
 #include "text.hpp"
 
 std::string UpdaterModulePath() {
-  char buffer[kMaxPathBytes + 1] = {};
-  const DWORD length = ::GetModuleFileNameA(::GetModuleHandleA(nullptr), buffer, kMaxPathBytes);
-  if (length == 0 || length >= kMaxPathBytes) return {};
-  std::string module = LongPath(std::string(buffer, length));
+  const auto path = ModulePath();
+  if (!path) return {};
+  std::string module = LongPath(*path);
   // The name as typed may differ in case from the name on disk, which a rename back must keep.
   WIN32_FIND_DATAA found{};
   const HANDLE search = ::FindFirstFileA(module.c_str(), &found);

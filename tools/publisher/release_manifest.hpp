@@ -1,0 +1,47 @@
+// What `manifest` and `stage` both make of a release folder: the files it lists (all of them, or
+// those that changed since a base release), their block maps, and the manifest and release index
+// that list them.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "block_maps.hpp"
+#include "manifest_writer.hpp"
+#include "release.hpp"
+#include "utc_time.hpp"
+
+class SigningKey;
+
+struct ReleaseOptions {
+  std::filesystem::path root;                  // the release folder
+  std::optional<std::filesystem::path> since;  // the base release of a patch
+  bool hashes = true;                          // a hash line after every entry
+  bool index = false;                          // a release index even when the entries fit in the manifest
+  bool maps = true;                            // block maps, given hashes
+  const SigningKey* key = nullptr;             // signs the manifest
+  std::optional<UtcSeconds> expires = std::nullopt;
+};
+
+// Refuses options that do not combine, then reads the release folder (ScanRelease).
+Release ScanReleaseFolder(const ReleaseOptions& options);
+
+struct ReleaseManifest {
+  Release listed;                    // the files the manifest lists, with their map lines
+  std::vector<std::string> removed;  // files of the base that the release no longer has
+  std::vector<BlockMapFile> maps;
+  WrittenManifest written;
+  std::optional<std::string> updaterNote;  // what a release that carries the updater needs said
+};
+
+// The manifest of `release` (from ScanReleaseFolder), whose files are served below `url`. A patch
+// always lists its entries in the manifest; otherwise they go to an index when asked to or when
+// they do not fit.
+ReleaseManifest ListRelease(const Release& release, const ReleaseOptions& options, std::string_view url);
+
+// Tells the publisher, on `notes`, of every file removed since the base `since`.
+void ReportRemoved(const std::vector<std::string>& removed, const std::filesystem::path& since, std::ostream& notes);
