@@ -85,6 +85,16 @@ TEST(ManifestCount, IsSearchedAfterTheUrlLine) {
   EXPECT_EQ(count(kHeader + "update_size=-2\r\n"), -2);
   EXPECT_EQ(count(kHeader + "update_size=4294967298\r\n"), 2);
   EXPECT_EQ(count("update_size=1\r\n" + kHeader), std::nullopt);
+
+  // A release index has no header: its count is searched from the start. A manifest whose header
+  // is missing has no count.
+  const std::string index = "update_size=2\r\n";
+  ManifestReader indexReader(index), headless(index);
+  UpdateManifest m;
+  ASSERT_TRUE(indexReader.ReadCount(m));
+  EXPECT_EQ(m.FileCount(), 2);
+  EXPECT_FALSE(headless.ReadHeader(m));
+  EXPECT_FALSE(headless.ReadCount(m));
 }
 
 TEST(ManifestEntries, AreReadInIndexOrderEachAfterThePrevious) {
