@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "entry_safety.hpp"
+#include "manifest_keys.hpp"
 #include "manifest_signature.hpp"
 #include "search_from_position.hpp"
 #include "update_manifest.hpp"
@@ -43,20 +44,20 @@ void CompareWithSearchFromPosition(std::string_view input, bool index) {
   if (!index && !header) return;
   if (m.update_version != o.update_version || m.update_filesize != o.update_filesize || m.update_url != o.update_url)
     Differs("the header's values", -1);
-  const bool counted = index ? reader.ReadIndexCount(m) : reader.ReadFileCount(m);
+  const bool counted = reader.ReadCount(m);
   if (counted != (index ? oracle.ReadIndexCount(o) : oracle.ReadFileCount(o)) || m.update_size != o.update_size)
     Differs("the count", -1);
   if (!counted) return;
   HelperFile line;
   bool malformed = false;
   const auto indexLine = reader.ReadIndexLine(line);
-  const auto expected = oracle.LineAfterCount("update_index=", malformed);
+  const auto expected = oracle.LineAfterCount(std::string(manifest_key::kIndex), malformed);
   const auto parsed = expected ? ParseHelperFileValue(*expected) : std::nullopt;
   const auto oracleLine = malformed || (expected && (!parsed || parsed->digest.size > kIndexSizeLimit))
-                              ? ManifestReader::Line::kMalformed
-                          : expected ? ManifestReader::Line::kPresent
-                                     : ManifestReader::Line::kAbsent;
-  if (indexLine != oracleLine || (parsed && oracleLine == ManifestReader::Line::kPresent &&
+                              ? OptionalLine::kMalformed
+                          : expected ? OptionalLine::kPresent
+                                     : OptionalLine::kAbsent;
+  if (indexLine != oracleLine || (parsed && oracleLine == OptionalLine::kPresent &&
                                   (line.from != parsed->from || !(line.digest == parsed->digest))))
     Differs("the index line", -1);
   for (std::int32_t i = 0; i < m.FileCount(); ++i) {
@@ -67,11 +68,11 @@ void CompareWithSearchFromPosition(std::string_view input, bool index) {
     if (entry.name != found.name || entry.from != found.from || entry.to != found.to) Differs("the values", i);
     FileDigest digest;
     const auto hash = reader.ReadEntryHash(i, digest);
-    const auto hashValue = oracle.LineAfterEntry(text::Format("update_hash%d=", i), malformed);
+    const auto hashValue = oracle.LineAfterEntry(manifest_key::kHash(i), malformed);
     const auto hashParsed = hashValue ? ParseHashValue(*hashValue) : std::nullopt;
-    const auto oracleHash = malformed || (hashValue && !hashParsed) ? ManifestReader::Line::kMalformed
-                            : hashValue                             ? ManifestReader::Line::kPresent
-                                                                    : ManifestReader::Line::kAbsent;
+    const auto oracleHash = malformed || (hashValue && !hashParsed) ? OptionalLine::kMalformed
+                            : hashValue                             ? OptionalLine::kPresent
+                                                                    : OptionalLine::kAbsent;
     if (hash != oracleHash || (hashParsed && !(digest == *hashParsed))) Differs("the hash line", i);
   }
 }
@@ -95,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckValue(manifest.update_version, "update_version");
   CheckValue(manifest.update_filesize, "update_filesize");
   CheckValue(manifest.update_url, "update_url");
-  if (!reader.ReadFileCount(manifest)) return 0;
+  if (!reader.ReadCount(manifest)) return 0;
   CheckValue(manifest.update_size, "update_size");
   for (std::int32_t i = 0; i < manifest.FileCount(); ++i) {
     ManifestFileEntry entry;
@@ -105,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckValue(entry.to, "to");
     if (!IsSafeEntry(entry)) break;
     FileDigest digest;
-    if (reader.ReadEntryHash(i, digest) == ManifestReader::HashLine::kPresent &&
+    if (reader.ReadEntryHash(i, digest) == OptionalLine::kPresent &&
         (digest.size < 0 || !ParseHashValue(HashValue(digest))))
       std::abort();
   }

@@ -1,5 +1,7 @@
 #include "search_from_position.hpp"
 
+#include "manifest_keys.hpp"
+
 std::optional<std::string> SearchFromPosition::Next(const std::string& key, text::Pos& position) const {
   const text::Pos keyAt = text::Find(text_, key, position);
   if (keyAt == text::kNotFound) return std::nullopt;
@@ -41,9 +43,9 @@ bool SearchFromPosition::ReadIndexCount(UpdateManifest& manifest) {
 
 bool SearchFromPosition::ReadEntry(int index, ManifestFileEntry& entry) {
   text::Pos position = index == 0 ? 0 : entryEnd_;
-  auto name = Next(text::Format("update_name%d=", index), position);
-  auto from = name ? Next(text::Format("update_from%d=", index), position) : std::nullopt;
-  auto to = from ? Next(text::Format("update_to%d=", index), position) : std::nullopt;
+  auto name = Next(manifest_key::kName(index), position);
+  auto from = name ? Next(manifest_key::kFrom(index), position) : std::nullopt;
+  auto to = from ? Next(manifest_key::kTo(index), position) : std::nullopt;
   if (!to) return false;
   entry = {*name, *from, *to};
   entryEnd_ = lineEnd_ = position;

@@ -73,20 +73,20 @@ ReaderView Read(std::string_view body, bool keyed, const std::string& index, con
   ManifestReader manifestReader(body);
   view.header = manifestReader.ReadHeader(view.manifest);
   if (!view.header) return view;
-  view.counted = manifestReader.ReadFileCount(view.manifest);
+  view.counted = manifestReader.ReadCount(view.manifest);
   if (!view.counted) return view;
   HelperFile line;
   const auto indexLine = manifestReader.ReadIndexLine(line);
   ManifestReader indexReader(index);
-  view.indexLine = indexLine != ManifestReader::Line::kAbsent;
-  if (indexLine == ManifestReader::Line::kMalformed) {
+  view.indexLine = indexLine != OptionalLine::kAbsent;
+  if (indexLine == OptionalLine::kMalformed) {
     view.refused = true;
     return view;
   }
-  if (indexLine == ManifestReader::Line::kPresent) {
+  if (indexLine == OptionalLine::kPresent) {
     view.indexAddress = view.manifest.update_url + line.from;
     view.indexed = true;
-    if (!IsNamedIndex(index, line) || !indexReader.ReadIndexCount(view.manifest) || view.manifest.FileCount() <= 0) {
+    if (!IsNamedIndex(index, line) || !indexReader.ReadCount(view.manifest) || view.manifest.FileCount() <= 0) {
       view.refused = true;
       return view;
     }
@@ -103,8 +103,8 @@ ReaderView Read(std::string_view body, bool keyed, const std::string& index, con
     if (path == aside)
       FailOracle("an entry at the updater's aside file passes as safe: " + entry.to + "|" + entry.name);
     const auto hash = reader.ReadEntryHash(i, digest);
-    if (hash == ManifestReader::HashLine::kMalformed ||
-        ((keyed || view.indexed) && hash == ManifestReader::HashLine::kAbsent) || (!keyed && path == module)) {
+    if (hash == OptionalLine::kMalformed || ((keyed || view.indexed) && hash == OptionalLine::kAbsent) ||
+        (!keyed && path == module)) {
       view.refused = true;
       break;
     }

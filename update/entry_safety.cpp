@@ -57,3 +57,15 @@ std::string UnsafeEntryReason(const ManifestFileEntry& entry) {
     return std::string("names the updater's aside file ") + kUpdaterAsideName;
   return {};
 }
+
+std::string EntryAddress(std::string_view url, const ManifestFileEntry& entry) {
+  return std::string(url) + entry.from + "/" + entry.name;
+}
+
+std::string EntryLocalPath(std::string_view installDir, const ManifestFileEntry& entry) {
+  return std::string(installDir) + entry.to + "\\" + entry.name;
+}
+
+bool IsUpdaterEntry(std::string_view localPath, std::string_view modulePath) {
+  return !modulePath.empty() && SamePath(localPath, modulePath);
+}

@@ -1,5 +1,7 @@
 #include "helper_file.hpp"
 
+#include "crypto.hpp"
+
 std::optional<HelperFile> ParseHelperFileValue(std::string_view value) {
   // "<sha256> <size>" is the value of a hash line; what stands before its space is the address.
   constexpr std::size_t kHexLength = 64;
@@ -10,4 +12,10 @@ std::optional<HelperFile> ParseHelperFileValue(std::string_view value) {
   const auto digest = ParseHashValue(value.substr(hashAt));
   if (!digest) return std::nullopt;
   return HelperFile{std::string(value.substr(0, hashAt - 1)), *digest};
+}
+
+std::string HelperFileAddress(std::string_view url, const HelperFile& file) { return std::string(url) + file.from; }
+
+bool IsHelperFileBody(const HelperFile& file, std::string_view body) {
+  return body.size() == static_cast<std::size_t>(file.digest.size) && Sha256Of(body) == file.digest.sha256;
 }

@@ -9,10 +9,6 @@
 
 #include "file_digest.hpp"
 
-// An optional line of the manifest: not there, there and well formed, or there with its key but
-// not its form.
-enum class OptionalLine { kAbsent, kPresent, kMalformed };
-
 struct HelperFile {
   std::string from;  // appended to update_url, like an entry's from; never empty, may hold spaces
   FileDigest digest;
@@ -20,3 +16,9 @@ struct HelperFile {
 
 // The line's value, spaces already trimmed; nothing when it is not of that form.
 std::optional<HelperFile> ParseHelperFileValue(std::string_view value);
+
+// Where the file is served: update_url followed directly by its from.
+std::string HelperFileAddress(std::string_view url, const HelperFile& file);
+
+// Whether `body` is the file the line names: exactly its size and its SHA-256.
+bool IsHelperFileBody(const HelperFile& file, std::string_view body);

@@ -2,15 +2,15 @@
 
 #include "version_numbers.hpp"
 
-std::optional<ManifestRefusal> StaleManifestRefusal(const ManifestReader& reader, std::string_view manifestVersion,
+std::optional<ManifestRefusal> StaleManifestRefusal(ManifestReader& reader, std::string_view manifestVersion,
                                                     std::string_view installedVersion, UtcSeconds now) {
   UtcSeconds expires = 0;
   switch (reader.ReadExpiry(expires)) {
-    case ManifestReader::ExpiryLine::kMalformed: return ManifestRefusal{RunEvent::kExpiryMalformed, {}};
-    case ManifestReader::ExpiryLine::kPresent:
+    case OptionalLine::kMalformed: return ManifestRefusal{RunEvent::kExpiryMalformed, {}};
+    case OptionalLine::kPresent:
       if (now >= expires) return ManifestRefusal{RunEvent::kExpired, UtcTimeText(expires)};
       break;
-    case ManifestReader::ExpiryLine::kAbsent: break;
+    case OptionalLine::kAbsent: break;
   }
   const auto offered = ReadVersionNumbers(manifestVersion);
   if (!offered) return ManifestRefusal{RunEvent::kVersionUnreadable, std::string(manifestVersion)};

@@ -19,5 +19,5 @@ struct ManifestRefusal {
 // `installedVersion` is the target's version text; one that does not read as numbers (no
 // target, no version block) has nothing to protect. An equal version goes on, so that an
 // installation of the current version with other bytes is repaired.
-std::optional<ManifestRefusal> StaleManifestRefusal(const ManifestReader& reader, std::string_view manifestVersion,
+std::optional<ManifestRefusal> StaleManifestRefusal(ManifestReader& reader, std::string_view manifestVersion,
                                                     std::string_view installedVersion, UtcSeconds now);

@@ -4,6 +4,7 @@
 
 #include "base64.hpp"
 #include "hex.hpp"
+#include "manifest_keys.hpp"
 #include "text.hpp"
 
 std::optional<PublicKey> ParsePublicKey(std::string_view hex) {
@@ -39,11 +40,11 @@ constexpr std::size_t kEncodedLength = 88;
 
 std::optional<ManifestSignature> FindManifestSignature(std::string_view manifest) {
   const std::string_view text = text::UntilNul(manifest);
-  const text::Pos keyAt = text::Find(text, kSignatureKey, 0);
+  const text::Pos keyAt = text::Find(text, manifest_key::kSignature, 0);
   if (keyAt == text::kNotFound) return std::nullopt;
   const auto at = static_cast<std::size_t>(keyAt);
   if (at != 0 && (at < 2 || text.substr(at - 2, 2) != "\r\n")) return std::nullopt;
-  const std::string_view line = text.substr(at + kSignatureKey.size());
+  const std::string_view line = text.substr(at + manifest_key::kSignature.size());
   if (line.size() != kEncodedLength + 2 || line.substr(kEncodedLength) != "\r\n") return std::nullopt;
   const auto bytes = Base64Decode(line.substr(0, kEncodedLength));
   ManifestSignature found{text.substr(0, at), {}};
@@ -53,5 +54,5 @@ std::optional<ManifestSignature> FindManifestSignature(std::string_view manifest
 }
 
 std::string SignatureLine(const Signature& signature) {
-  return std::string(kSignatureKey) + Base64Encode(signature.data(), signature.size()) + "\r\n";
+  return manifest_key::Line(manifest_key::kSignature, Base64Encode(signature.data(), signature.size()));
 }

@@ -14,8 +14,6 @@ using PublicKey = std::array<std::uint8_t, 64>;
 // r‖s, 32 bytes each.
 using Signature = std::array<std::uint8_t, 64>;
 
-inline constexpr std::string_view kSignatureKey = "update_signature=";
-
 // 128 hexadecimal digits (either case), the form the publisher's keygen prints.
 std::optional<PublicKey> ParsePublicKey(std::string_view hex);
 std::string PublicKeyHex(const PublicKey& key);

@@ -3,7 +3,6 @@
 // directly after the entry's hash line, in a manifest or wherever entries stand.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,7 +24,3 @@ std::optional<MapLine> ParseMapValue(std::string_view value, std::int32_t fileSi
 
 // The map line in the value form ParseMapValue reads.
 std::string MapValue(const MapLine& map);
-
-// The map line of entry `index` when a line starting at `lineAt` of `text` has its key;
-// malformed when it has the key but not the form.
-OptionalLine ReadMapLine(std::string_view text, std::size_t lineAt, int index, std::int32_t fileSize, MapLine& map);

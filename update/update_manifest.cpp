@@ -1,5 +1,7 @@
 #include "update_manifest.hpp"
 
+#include "manifest_keys.hpp"
+
 std::optional<ManifestValue> ReadManifestValue(std::string_view manifest, std::string_view key, text::Pos start) {
   const text::Pos keyAt = text::FindAtBoundary(manifest, key, start);
   if (keyAt == text::kNotFound) return std::nullopt;
@@ -26,112 +28,72 @@ std::optional<ManifestValue> ManifestReader::Next(std::string_view key, text::Po
 
 bool ManifestReader::ReadHeader(UpdateManifest& manifest) {
   text::Pos position = 0;
-  auto version = Next("update_version=", position);
+  countFrom_ = text::kNotFound;
+  auto version = Next(manifest_key::kVersion, position);
   if (!version) return false;
-  auto filesize = Next("update_filesize=", position);
+  auto filesize = Next(manifest_key::kFileSize, position);
   if (!filesize) return false;
-  auto url = Next("update_url=", position);
+  auto url = Next(manifest_key::kUrl, position);
   if (!url) return false;
   manifest.update_version = std::move(version->value);
   manifest.update_filesize = std::move(filesize->value);
   manifest.update_url = std::move(url->value);
-  urlEnd_ = position;
+  countFrom_ = position;
+  headerChain_ = position;
   return true;
 }
 
-ManifestReader::ExpiryLine ManifestReader::ReadExpiry(UtcSeconds& expires) const {
-  constexpr std::string_view kKey = "update_expires=";
-  if (urlEnd_ == text::kNotFound) return ExpiryLine::kAbsent;
-  const auto lineAt = static_cast<std::size_t>(urlEnd_) + 2;
-  if (lineAt > text_.size() || text_.compare(lineAt, kKey.size(), kKey) != 0) return ExpiryLine::kAbsent;
-  const auto value = ReadManifestValue(text_, kKey, static_cast<text::Pos>(lineAt));
-  const auto parsed = value ? ReadUtcTime(value->value) : std::nullopt;
-  if (!parsed) return ExpiryLine::kMalformed;
-  expires = *parsed;
-  return ExpiryLine::kPresent;
+OptionalLine ManifestReader::ReadExpiry(UtcSeconds& expires) {
+  return ReadLineAfter(text_, headerChain_, manifest_key::kExpires, ReadUtcTime, expires);
 }
 
-bool ManifestReader::ReadFileCount(UpdateManifest& manifest) {
-  if (urlEnd_ == text::kNotFound) return false;
-  text::Pos position = urlEnd_;
-  auto size = Next("update_size=", position);
+bool ManifestReader::ReadCount(UpdateManifest& manifest) {
+  if (countFrom_ == text::kNotFound) return false;
+  text::Pos position = countFrom_;
+  auto size = Next(manifest_key::kSize, position);
   if (!size) return false;
   manifest.update_size = std::move(size->value);
-  sizeEnd_ = position;
-  return true;
-}
-
-bool ManifestReader::ReadIndexCount(UpdateManifest& manifest) {
-  text::Pos position = 0;
-  auto size = Next("update_size=", position);
-  if (!size) return false;
-  manifest.update_size = std::move(size->value);
-  sizeEnd_ = position;
+  countChain_ = position;
   return true;
 }
 
 bool ManifestReader::ReadEntry(int index, ManifestFileEntry& entry) {
   text::Pos position = index == 0 ? 0 : entryEnd_;
-  auto name = Next(text::Format("update_name%d=", index), position);
+  auto name = Next(manifest_key::kName(index), position);
   if (!name) return false;
   const text::Pos nameAt = lastKeyAt_;
-  auto from = Next(text::Format("update_from%d=", index), position);
+  auto from = Next(manifest_key::kFrom(index), position);
   if (!from) return false;
-  auto to = Next(text::Format("update_to%d=", index), position);
+  auto to = Next(manifest_key::kTo(index), position);
   if (!to) return false;
   entry = ManifestFileEntry{std::move(name->value), std::move(from->value), std::move(to->value)};
   entryEnd_ = position;
-  entryLineEnd_ = position;
+  entryChain_ = position;
+  entryHash_.reset();
   lastKeyAt_ = nameAt;
   return true;
 }
 
-ManifestReader::Line ManifestReader::LineAt(text::Pos lineAt, std::string_view key, std::string& value,
-                                            text::Pos& end) const {
-  const auto at = static_cast<std::size_t>(lineAt);
-  if (lineAt < 0 || at > text_.size() || text_.compare(at, key.size(), key) != 0) return Line::kAbsent;
-  auto found = ReadManifestValue(text_, key, lineAt);
-  if (!found) return Line::kMalformed;
-  value = std::move(found->value);
-  end = found->end;
-  return Line::kPresent;
-}
-
-ManifestReader::Line ManifestReader::ReadLineAfterEntry(std::string_view key, std::string& value) {
-  if (entryLineEnd_ == text::kNotFound) return Line::kAbsent;
-  text::Pos end = 0;
-  const Line line = LineAt(entryLineEnd_ + 2, key, value, end);
-  if (line == Line::kPresent) entryLineEnd_ = end;
+OptionalLine ManifestReader::ReadEntryHash(int index, FileDigest& digest) {
+  const OptionalLine line = ReadLineAfter(text_, entryChain_, manifest_key::kHash(index), ParseHashValue, digest);
+  if (line == OptionalLine::kPresent) entryHash_ = digest;
   return line;
 }
 
-ManifestReader::HashLine ManifestReader::ReadEntryHash(int index, FileDigest& digest) {
-  std::string value;
-  const Line line = ReadLineAfterEntry(text::Format("update_hash%d=", index), value);
-  if (line != Line::kPresent) return line;
-  const auto parsed = ParseHashValue(value);
-  if (!parsed) return Line::kMalformed;
-  digest = *parsed;
-  return Line::kPresent;
+OptionalLine ManifestReader::ReadIndexLine(HelperFile& index) {
+  return ReadLineAfter(
+      text_, countChain_, manifest_key::kIndex,
+      [](std::string_view value) {
+        auto parsed = ParseHelperFileValue(value);
+        return parsed && parsed->digest.size <= kIndexSizeLimit ? parsed : std::nullopt;
+      },
+      index);
 }
 
-ManifestReader::Line ManifestReader::ReadIndexLine(HelperFile& index) const {
-  std::string value;
-  text::Pos end = 0;
-  const Line line = sizeEnd_ == text::kNotFound ? Line::kAbsent : LineAt(sizeEnd_ + 2, "update_index=", value, end);
-  if (line != Line::kPresent) return line;
-  auto parsed = ParseHelperFileValue(value);
-  if (!parsed || parsed->digest.size > kIndexSizeLimit) return Line::kMalformed;
-  index = std::move(*parsed);
-  return Line::kPresent;
-}
-
-OptionalLine ManifestReader::ReadEntryMap(int index, MapLine& map) const {
-  const std::string key = text::Format("update_hash%d=", index);
-  const auto hashAt = static_cast<std::size_t>(entryEnd_) + 2;
-  if (hashAt > text_.size() || text_.compare(hashAt, key.size(), key) != 0) return OptionalLine::kAbsent;
-  const auto hash = ReadManifestValue(text_, key, static_cast<text::Pos>(hashAt));
-  const auto digest = hash ? ParseHashValue(hash->value) : std::nullopt;
-  if (!digest) return OptionalLine::kAbsent;
-  return ReadMapLine(text_, static_cast<std::size_t>(hash->end) + 2, index, digest->size, map);
+OptionalLine ManifestReader::ReadEntryMap(int index, MapLine& map) {
+  if (!entryHash_) return OptionalLine::kAbsent;
+  const std::int32_t fileSize = entryHash_->size;
+  return ReadLineAfter(
+      text_, entryChain_, manifest_key::kMap(index),
+      [fileSize](std::string_view value) { return ParseMapValue(value, fileSize); }, map);
 }

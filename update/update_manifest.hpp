@@ -40,6 +40,30 @@ struct ManifestValue {
 // value up to the next CR LF. Missing when the key or the CR LF after it is not there.
 std::optional<ManifestValue> ReadManifestValue(std::string_view manifest, std::string_view key, text::Pos start);
 
+// An optional line of the manifest: not there, there and well formed, or there with its key but
+// not its form.
+enum class OptionalLine { kAbsent, kPresent, kMalformed };
+
+// The one grammar of the optional lines: the line with `key` that stands directly after the line
+// whose CR LF is at `after`, that is, starts at the byte after that CR LF. Absent when no line
+// starts there with `key` (or `after` is kNotFound); malformed when one does but is not ended by
+// CR LF or `parse` (value -> std::optional) does not take its value; present otherwise. A present
+// line moves `after` to its own CR LF, so that the next line of a chain is read directly after it.
+template <class Value, class Parse>
+OptionalLine ReadLineAfter(std::string_view text, text::Pos& after, std::string_view key, Parse&& parse, Value& value) {
+  const text::Pos lineAt = after == text::kNotFound ? text::kNotFound : after + 2;
+  if (lineAt < 0 || static_cast<std::size_t>(lineAt) > text.size() ||
+      !text.substr(static_cast<std::size_t>(lineAt)).starts_with(key))
+    return OptionalLine::kAbsent;
+  const auto line = ReadManifestValue(text, key, lineAt);
+  if (!line) return OptionalLine::kMalformed;
+  auto parsed = parse(line->value);
+  if (!parsed) return OptionalLine::kMalformed;
+  value = std::move(*parsed);
+  after = line->end;
+  return OptionalLine::kPresent;
+}
+
 // The largest release index an updater fetches.
 inline constexpr std::int32_t kIndexSizeLimit = 64 * 1024 * 1024;
 
@@ -47,6 +71,11 @@ inline constexpr std::int32_t kIndexSizeLimit = 64 * 1024 * 1024;
 // file count after the URL line, then the entries in index order. It reads through a view of
 // the caller's text, which must outlive it; a copy of a reader shares that text. Every search
 // goes on from where the previous one ended, so reading is linear in the text's size.
+//
+// The optional lines hang in three chains, each read with ReadLineAfter from the last line read
+// in it: the header's (update_url, then the expiry line), the count's (update_size, then the
+// index line) and the entry's (its to line, then its hash line, then its map line; after the last
+// entry, that entry's last line).
 class ManifestReader {
  public:
   // The manifest ends at its first zero byte, if it holds one.
@@ -56,34 +85,25 @@ class ManifestReader {
 
   // update_version, update_filesize and update_url, each searched from the end of the previous.
   bool ReadHeader(UpdateManifest& manifest);
-  using ExpiryLine = OptionalLine;
-  // The expiry line: present only when the line right after the update_url line starts with
-  // "update_expires=", and then well formed only as a UTC time. Needs ReadHeader first.
-  ExpiryLine ReadExpiry(UtcSeconds& expires) const;
-  // update_size, searched from the end of the update_url line. Needs ReadHeader first.
-  bool ReadFileCount(UpdateManifest& manifest);
-  // update_size of a release index, which has no header: searched from the start.
-  bool ReadIndexCount(UpdateManifest& manifest);
+  // The expiry line: directly after the update_url line, well formed only as a UTC time. Needs
+  // ReadHeader first.
+  OptionalLine ReadExpiry(UtcSeconds& expires);
+  // update_size: searched from the end of the update_url line once ReadHeader has read it; from
+  // the start in a release index, which has no header (never after a header that is missing).
+  bool ReadCount(UpdateManifest& manifest);
   // Entry `index`: its name key from the end of the previous entry (the start of the text for
   // entry 0), then its from and to keys. Entries must be read in increasing order.
   bool ReadEntry(int index, ManifestFileEntry& entry);
 
-  using Line = OptionalLine;
-  using HashLine = Line;
-  // The hash line of the entry just read: present only when the line right after its to line
-  // starts with "update_hash<index>=". The next entry is still searched from the to line's end.
-  HashLine ReadEntryHash(int index, FileDigest& digest);
-  // An optional line of the entry just read: present when the line right after the entry's last
-  // line read so far (its to line, or an optional line read before) starts with `key`, which
-  // then becomes its last line; malformed when that line is not ended by CR LF.
-  Line ReadLineAfterEntry(std::string_view key, std::string& value);
-  // The index line: present only when the line right after the update_size line starts with
-  // "update_index="; malformed unless it reads "<from> <sha256> <size>" with a size of at most
-  // kIndexSizeLimit. Needs ReadFileCount first.
-  Line ReadIndexLine(HelperFile& index) const;
-  // The map line of the entry just read: only the line right after a well-formed hash line can
-  // be one (map_line.hpp).
-  OptionalLine ReadEntryMap(int index, MapLine& map) const;
+  // The hash line of the entry just read, directly after its to line. The next entry is still
+  // searched from the to line's end.
+  OptionalLine ReadEntryHash(int index, FileDigest& digest);
+  // The index line, directly after the update_size line: "<from> <sha256> <size>" with a size of
+  // at most kIndexSizeLimit. Needs ReadCount first.
+  OptionalLine ReadIndexLine(HelperFile& index);
+  // The map line of the entry just read: only the line directly after a well-formed hash line, read
+  // by ReadEntryHash, can be one (map_line.hpp).
+  OptionalLine ReadEntryMap(int index, MapLine& map);
 
   // The key text of the last lookup that failed, for saying what is wrong with a manifest.
   const std::string& missingKey() const { return missingKey_; }
@@ -94,14 +114,14 @@ class ManifestReader {
 
  private:
   std::optional<ManifestValue> Next(std::string_view key, text::Pos& position);
-  // The line at `lineAt` when it starts with `key`, as ReadLineAfterEntry reads it.
-  Line LineAt(text::Pos lineAt, std::string_view key, std::string& value, text::Pos& end) const;
 
   std::string_view text_;
-  text::Pos urlEnd_ = text::kNotFound;
-  text::Pos sizeEnd_ = text::kNotFound;
+  text::Pos countFrom_ = 0;  // where update_size is searched from
+  text::Pos headerChain_ = text::kNotFound;
+  text::Pos countChain_ = text::kNotFound;
   text::Pos entryEnd_ = 0;
-  text::Pos entryLineEnd_ = text::kNotFound;
+  text::Pos entryChain_ = text::kNotFound;
+  std::optional<FileDigest> entryHash_;  // of the entry just read, when its hash line is well formed
   text::Pos lastKeyAt_ = text::kNotFound;
   std::string missingKey_;
 };

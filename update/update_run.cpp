@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "entry_safety.hpp"
-#include "manifest_freshness.hpp"
 #include "helper_file_fetch.hpp"
 #include "install_paths.hpp"
-#include "path_identity.hpp"
+#include "manifest_freshness.hpp"
+#include "manifest_keys.hpp"
 #include "run_report.hpp"
 #include "text.hpp"
 #include "update_manifest.hpp"
@@ -31,11 +31,9 @@ class Run {
   }
   bool Keyed() const { return !options_.publicKeys.empty(); }
   bool SignatureHolds(std::string_view manifest);
-  std::string LocalPath(const ManifestFileEntry& entry) const {
-    return text::Format("%s%s\\%s", installDir_.c_str(), entry.to.c_str(), entry.name.c_str());
-  }
+  std::string LocalPath(const ManifestFileEntry& entry) const { return EntryLocalPath(installDir_, entry); }
   bool IsOwnEntry(const ManifestFileEntry& entry) {
-    return !modulePath_.empty() && SamePath(platform_.LongPath(LocalPath(entry)), modulePath_);
+    return IsUpdaterEntry(platform_.LongPath(LocalPath(entry)), modulePath_);
   }
   int ReplaceUpdater(int index, const std::string& remoteAddress, const FileDigest& digest);
   // Reads entry `index` with its hash line; false, reported, when the run must end there.
@@ -47,7 +45,7 @@ class Run {
   std::optional<BlockMap> FetchMap(const MapLine& line, const FileDigest& file);
   // Reads the index the manifest names, if any, into `body` and `index`; false, reported, when the
   // run must end there.
-  bool FollowIndex(const ManifestReader& reader, std::string& body, std::optional<ManifestReader>& index,
+  bool FollowIndex(ManifestReader& reader, std::string& body, std::optional<ManifestReader>& index,
                    UpdateManifest& manifest);
 
   UpdatePlatform& platform_;
@@ -78,9 +76,9 @@ bool Run::ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry,
     return Fail(RunEvent::kEntryUnsafe, index, reason);
   FileDigest found;
   switch (reader.ReadEntryHash(index, found)) {
-    case ManifestReader::HashLine::kMalformed: return Fail(RunEvent::kHashMalformed, index);
-    case ManifestReader::HashLine::kPresent: digest = found; break;
-    case ManifestReader::HashLine::kAbsent:
+    case OptionalLine::kMalformed: return Fail(RunEvent::kHashMalformed, index);
+    case OptionalLine::kPresent: digest = found; break;
+    case OptionalLine::kAbsent:
       digest.reset();
       // A signature, or an index's hash, covers the installed bytes only through their hashes.
       if (hashRequired_) return Fail(RunEvent::kHashMissing, index);
@@ -128,20 +126,20 @@ int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::opti
   return 1;
 }
 
-bool Run::FollowIndex(const ManifestReader& reader, std::string& body, std::optional<ManifestReader>& index,
+bool Run::FollowIndex(ManifestReader& reader, std::string& body, std::optional<ManifestReader>& index,
                       UpdateManifest& manifest) {
   HelperFile line;
   switch (reader.ReadIndexLine(line)) {
-    case ManifestReader::Line::kAbsent: return true;
-    case ManifestReader::Line::kMalformed: return Fail(RunEvent::kIndexMalformed);
-    case ManifestReader::Line::kPresent: break;
+    case OptionalLine::kAbsent: return true;
+    case OptionalLine::kMalformed: return Fail(RunEvent::kIndexMalformed);
+    case OptionalLine::kPresent: break;
   }
-  const std::string address = url_ + line.from;
+  const std::string address = HelperFileAddress(url_, line);
   if (!FetchHelperFile(platform_, url_, line, body)) return Fail(RunEvent::kIndexFailed, -1, address);
   Report(RunEvent::kIndexRead, -1, address);
   index.emplace(body);
-  if (!index->ReadIndexCount(manifest)) return Fail(RunEvent::kCountMissing, -1, index->missingKey());
-  if (manifest.FileCount() <= 0) return Fail(RunEvent::kIndexMalformed, -1, "update_size=");
+  if (!index->ReadCount(manifest)) return Fail(RunEvent::kCountMissing, -1, index->missingKey());
+  if (manifest.FileCount() <= 0) return Fail(RunEvent::kIndexMalformed, -1, manifest_key::kSize);
   return true;
 }
 
@@ -204,7 +202,7 @@ int Run::Carry() {
     return 1;
   }
 
-  if (!reader.ReadFileCount(manifest)) return Fail(RunEvent::kCountMissing, -1, reader.missingKey());
+  if (!reader.ReadCount(manifest)) return Fail(RunEvent::kCountMissing, -1, reader.missingKey());
   std::string indexBody;
   std::optional<ManifestReader> index;
   if (!FollowIndex(reader, indexBody, index, manifest)) return 0;

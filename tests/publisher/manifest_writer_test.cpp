@@ -47,7 +47,7 @@ std::vector<std::string> EntriesRead(const std::string& manifest) {
   ManifestFileEntry entry;
   for (int i = 0; reader.ReadEntry(i, entry); ++i) {
     FileDigest digest;
-    const bool hashed = reader.ReadEntryHash(i, digest) == ManifestReader::HashLine::kPresent;
+    const bool hashed = reader.ReadEntryHash(i, digest) == OptionalLine::kPresent;
     entries.push_back(entry.name + "|" + entry.from + "|" + entry.to + (hashed ? " " + HashValue(digest) : ""));
   }
   return entries;
@@ -142,7 +142,7 @@ TEST(ManifestExpiry, ItsLineFollowsTheUrlLineAndARenewalChangesNothingElse) {
   EXPECT_EQ(body(expiring), expected);
   const ManifestCheck check = CheckManifest(expiring, PublicKeys{key.Public()});
   EXPECT_TRUE(check.problems.empty()) << check.problems.front();
-  EXPECT_EQ(check.expiry, ManifestReader::ExpiryLine::kPresent);
+  EXPECT_EQ(check.expiry, OptionalLine::kPresent);
   EXPECT_EQ(check.expires, k2099);
 
   // The line replaced, or added after the URL line, and the whole signed again.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "manifest_keys.hpp"
 #include "version_numbers.hpp"
 
 namespace {
@@ -77,19 +78,30 @@ TEST(ManifestCount, IsSearchedAfterTheUrlLine) {
     ManifestReader reader(manifest);
     UpdateManifest m;
     EXPECT_TRUE(reader.ReadHeader(m));
-    return reader.ReadFileCount(m) ? std::optional<int>(m.FileCount()) : std::nullopt;
+    return reader.ReadCount(m) ? std::optional<int>(m.FileCount()) : std::nullopt;
   };
   EXPECT_EQ(count(kHeader + "update_size=3abc\r\n"), 3);
   EXPECT_EQ(count(kHeader + "update_size=abc\r\n"), 0);
   EXPECT_EQ(count(kHeader + "update_size=-2\r\n"), -2);
   EXPECT_EQ(count(kHeader + "update_size=4294967298\r\n"), 2);
   EXPECT_EQ(count("update_size=1\r\n" + kHeader), std::nullopt);
+
+  // A release index has no header: its count is searched from the start. A manifest whose header
+  // is missing has no count.
+  const std::string index = "update_size=2\r\n";
+  ManifestReader indexReader(index), headless(index);
+  UpdateManifest m;
+  ASSERT_TRUE(indexReader.ReadCount(m));
+  EXPECT_EQ(m.FileCount(), 2);
+  EXPECT_FALSE(headless.ReadHeader(m));
+  EXPECT_FALSE(headless.ReadCount(m));
 }
 
 TEST(ManifestEntries, AreReadInIndexOrderEachAfterThePrevious) {
   std::string manifest = "update_name0=a.dll\r\nupdate_from0=\r\nupdate_to0=\r\n" + kHeader + "update_size=11\r\n";
   for (int i = 1; i <= 10; ++i)
-    manifest += text::Format("update_name%d=f%d\r\nupdate_from%d=/d\r\nupdate_to%d= \\d \r\n", i, i, i, i);
+    manifest += manifest_key::Line(manifest_key::kName(i), "f" + std::to_string(i)) +
+                manifest_key::Line(manifest_key::kFrom(i), "/d") + manifest_key::Line(manifest_key::kTo(i), " \\d ");
   std::vector<ManifestFileEntry> entries;
   ASSERT_EQ(EntriesRead(manifest, 11, &entries), 11) << "entry 0 may stand before the header";
   EXPECT_EQ(entries[0].name, "a.dll");
@@ -130,11 +142,11 @@ TEST(ManifestEntries, HashLinesChangeNothingOfTheEntriesRead) {
   ManifestFileEntry entry;
   FileDigest digest;
   ASSERT_TRUE(reader.ReadEntry(0, entry));
-  ASSERT_EQ(reader.ReadEntryHash(0, digest), ManifestReader::HashLine::kPresent);
+  ASSERT_EQ(reader.ReadEntryHash(0, digest), OptionalLine::kPresent);
   EXPECT_EQ(digest.size, 12);
   EXPECT_EQ(HexOf(digest.sha256), std::string(64, 'f'));
   ASSERT_TRUE(reader.ReadEntry(1, entry));
-  EXPECT_EQ(reader.ReadEntryHash(1, digest), ManifestReader::HashLine::kMalformed);
+  EXPECT_EQ(reader.ReadEntryHash(1, digest), OptionalLine::kMalformed);
 }
 
 TEST(ManifestVersionNumbers, OneToFourNumbersWithOneKindOfSeparator) {
@@ -205,17 +217,17 @@ TEST(ManifestExpiry, OnlyTheLineRightAfterTheUrlLine) {
   const std::string line = "update_expires=2027-01-31T00:00:00Z\r\n";
   struct Row {
     std::string manifest;
-    ManifestReader::ExpiryLine expected;
+    OptionalLine expected;
   };
   const std::vector<Row> rows{
-      {kHeader + line + "update_size=0\r\n", ManifestReader::ExpiryLine::kPresent},
-      {kHeader + "update_expires= 2027-01-31T00:00:00Z \r\n", ManifestReader::ExpiryLine::kPresent},
-      {kHeader, ManifestReader::ExpiryLine::kAbsent},
-      {kHeader + "x\r\n" + line, ManifestReader::ExpiryLine::kAbsent},
-      {line + kHeader, ManifestReader::ExpiryLine::kAbsent},
-      {kHeader + "update_expires=2027-01-31\r\n", ManifestReader::ExpiryLine::kMalformed},
-      {kHeader + "update_expires=2027-01-31T00:00:00Z", ManifestReader::ExpiryLine::kMalformed},  // no CR LF
-      {kHeader + "update_expires=\r\n", ManifestReader::ExpiryLine::kMalformed},
+      {kHeader + line + "update_size=0\r\n", OptionalLine::kPresent},
+      {kHeader + "update_expires= 2027-01-31T00:00:00Z \r\n", OptionalLine::kPresent},
+      {kHeader, OptionalLine::kAbsent},
+      {kHeader + "x\r\n" + line, OptionalLine::kAbsent},
+      {line + kHeader, OptionalLine::kAbsent},
+      {kHeader + "update_expires=2027-01-31\r\n", OptionalLine::kMalformed},
+      {kHeader + "update_expires=2027-01-31T00:00:00Z", OptionalLine::kMalformed},  // no CR LF
+      {kHeader + "update_expires=\r\n", OptionalLine::kMalformed},
   };
   for (const Row& row : rows) {
     ManifestReader reader(row.manifest);
@@ -223,7 +235,7 @@ TEST(ManifestExpiry, OnlyTheLineRightAfterTheUrlLine) {
     ASSERT_TRUE(reader.ReadHeader(m)) << row.manifest;
     UtcSeconds expires = 0;
     EXPECT_EQ(reader.ReadExpiry(expires), row.expected) << row.manifest;
-    if (row.expected == ManifestReader::ExpiryLine::kPresent) {
+    if (row.expected == OptionalLine::kPresent) {
       EXPECT_EQ(expires, 1801353600);
     }
   }
@@ -232,7 +244,7 @@ TEST(ManifestExpiry, OnlyTheLineRightAfterTheUrlLine) {
   ManifestReader reader(manifest);
   UpdateManifest m;
   ASSERT_TRUE(reader.ReadHeader(m));
-  ASSERT_TRUE(reader.ReadFileCount(m));
+  ASSERT_TRUE(reader.ReadCount(m));
   EXPECT_EQ(m.FileCount(), 3);
 }
 
@@ -240,28 +252,27 @@ TEST(ManifestIndexLine, StandsDirectlyAfterTheCountAndIsReadFromTheRight) {
   const std::string hex(64, 'a');
   struct Row {
     std::string afterCount;  // the text right after the update_size line
-    ManifestReader::Line line;
+    OptionalLine line;
     std::string from;
     std::int32_t size;
   };
   const std::vector<Row> rows{
-      {"update_index=.index " + hex + " 120\r\n", ManifestReader::Line::kPresent, ".index", 120},
-      {"update_index= my dir/1,0,0,4.index " + hex + " 0 \r\n", ManifestReader::Line::kPresent, "my dir/1,0,0,4.index",
-       0},
-      {"update_index=a  " + hex + " 7\r\n", ManifestReader::Line::kPresent, "a ", 7},
-      {"update_index=.index " + hex + " 67108864\r\n", ManifestReader::Line::kPresent, ".index", 64 << 20},
+      {"update_index=.index " + hex + " 120\r\n", OptionalLine::kPresent, ".index", 120},
+      {"update_index= my dir/1,0,0,4.index " + hex + " 0 \r\n", OptionalLine::kPresent, "my dir/1,0,0,4.index", 0},
+      {"update_index=a  " + hex + " 7\r\n", OptionalLine::kPresent, "a ", 7},
+      {"update_index=.index " + hex + " 67108864\r\n", OptionalLine::kPresent, ".index", 64 << 20},
       // Malformed: beyond the size an updater fetches, no from, a short hash, upper case, a leading
       // zero, no size, no CR LF.
-      {"update_index=.index " + hex + " 67108865\r\n", ManifestReader::Line::kMalformed, "", 0},
-      {"update_index=" + hex + " 12\r\n", ManifestReader::Line::kMalformed, "", 0},
-      {"update_index=.index " + hex.substr(1) + " 12\r\n", ManifestReader::Line::kMalformed, "", 0},
-      {"update_index=.index " + std::string(64, 'A') + " 12\r\n", ManifestReader::Line::kMalformed, "", 0},
-      {"update_index=.index " + hex + " 012\r\n", ManifestReader::Line::kMalformed, "", 0},
-      {"update_index=.index " + hex + "\r\n", ManifestReader::Line::kMalformed, "", 0},
-      {"update_index=.index " + hex + " 12", ManifestReader::Line::kMalformed, "", 0},
+      {"update_index=.index " + hex + " 67108865\r\n", OptionalLine::kMalformed, "", 0},
+      {"update_index=" + hex + " 12\r\n", OptionalLine::kMalformed, "", 0},
+      {"update_index=.index " + hex.substr(1) + " 12\r\n", OptionalLine::kMalformed, "", 0},
+      {"update_index=.index " + std::string(64, 'A') + " 12\r\n", OptionalLine::kMalformed, "", 0},
+      {"update_index=.index " + hex + " 012\r\n", OptionalLine::kMalformed, "", 0},
+      {"update_index=.index " + hex + "\r\n", OptionalLine::kMalformed, "", 0},
+      {"update_index=.index " + hex + " 12", OptionalLine::kMalformed, "", 0},
       // The key standing anywhere else is no index line.
-      {"\r\nupdate_index=.index " + hex + " 12\r\n", ManifestReader::Line::kAbsent, "", 0},
-      {"x update_index=.index " + hex + " 12\r\n", ManifestReader::Line::kAbsent, "", 0},
+      {"\r\nupdate_index=.index " + hex + " 12\r\n", OptionalLine::kAbsent, "", 0},
+      {"x update_index=.index " + hex + " 12\r\n", OptionalLine::kAbsent, "", 0},
   };
   for (const Row& row : rows) {
     const std::string manifest = kHeader + "update_size=1\r\n" + row.afterCount;
@@ -269,10 +280,10 @@ TEST(ManifestIndexLine, StandsDirectlyAfterTheCountAndIsReadFromTheRight) {
     UpdateManifest m;
     ASSERT_TRUE(reader.ReadHeader(m));
     HelperFile index;
-    EXPECT_EQ(reader.ReadIndexLine(index), ManifestReader::Line::kAbsent) << "read only after the count";
-    ASSERT_TRUE(reader.ReadFileCount(m));
+    EXPECT_EQ(reader.ReadIndexLine(index), OptionalLine::kAbsent) << "read only after the count";
+    ASSERT_TRUE(reader.ReadCount(m));
     EXPECT_EQ(reader.ReadIndexLine(index), row.line) << row.afterCount;
-    if (row.line != ManifestReader::Line::kPresent) continue;
+    if (row.line != OptionalLine::kPresent) continue;
     EXPECT_EQ(index.from, row.from);
     EXPECT_EQ(index.digest.size, row.size);
     EXPECT_EQ(HexOf(index.digest.sha256), hex);
@@ -282,30 +293,33 @@ TEST(ManifestIndexLine, StandsDirectlyAfterTheCountAndIsReadFromTheRight) {
   ManifestReader before(manifest);
   UpdateManifest m;
   HelperFile index;
-  ASSERT_TRUE(before.ReadHeader(m) && before.ReadFileCount(m));
-  EXPECT_EQ(before.ReadIndexLine(index), ManifestReader::Line::kAbsent);
+  ASSERT_TRUE(before.ReadHeader(m) && before.ReadCount(m));
+  EXPECT_EQ(before.ReadIndexLine(index), OptionalLine::kAbsent);
 }
 
 // Each search goes on from the previous match: an index of 100,000 entries with double-byte names
 // is read whole (a reader that searched from the start for every key would not end in a test's time).
 TEST(ManifestEntries, AHundredThousandEntryIndexIsReadInOnePass) {
   constexpr int kCount = 100000;
-  std::string index = text::Format("update_size=%d\r\n", kCount);
+  namespace keys = manifest_key;
+  std::string index = keys::Line(keys::kSize, std::to_string(kCount));
   index.reserve(static_cast<std::size_t>(kCount) * 160);
   const std::string hash = std::string(64, 'c') + " 4096";
-  for (int i = 0; i < kCount; ++i)
-    index += text::Format("update_name%d=\xB5\xD8\xCD\xBC%d.dat\r\nupdate_from%d=/d%d\r\nupdate_to%d=\\d%d\r\n", i, i,
-                          i, i % 50, i, i % 50) +
-             text::Format("update_hash%d=%s\r\n", i, hash.c_str());
+  for (int i = 0; i < kCount; ++i) {
+    const std::string folder = std::to_string(i % 50);
+    index += keys::Line(keys::kName(i), "\xB5\xD8\xCD\xBC" + std::to_string(i) + ".dat") +
+             keys::Line(keys::kFrom(i), "/d" + folder) + keys::Line(keys::kTo(i), "\\d" + folder) +
+             keys::Line(keys::kHash(i), hash);
+  }
   ManifestReader reader(index);
   UpdateManifest m;
-  ASSERT_TRUE(reader.ReadIndexCount(m));
+  ASSERT_TRUE(reader.ReadCount(m));
   ASSERT_EQ(m.FileCount(), kCount);
   ManifestFileEntry entry;
   FileDigest digest;
   int read = 0;
   for (int i = 0; i < kCount && reader.ReadEntry(i, entry); ++i)
-    read += reader.ReadEntryHash(i, digest) == ManifestReader::Line::kPresent ? 1 : 0;
+    read += reader.ReadEntryHash(i, digest) == OptionalLine::kPresent ? 1 : 0;
   EXPECT_EQ(read, kCount);
   EXPECT_EQ(entry.name,
             "\xB5\xD8\xCD\xBC"
@@ -344,7 +358,9 @@ TEST(ManifestEntries, AMapLineCountsOnlyDirectlyAfterAWellFormedHashLine) {
     ManifestReader reader(text);
     ManifestFileEntry read;
     MapLine map;
+    FileDigest digest;
     ASSERT_TRUE(reader.ReadEntry(0, read)) << row.lines;
+    reader.ReadEntryHash(0, digest);
     EXPECT_EQ(reader.ReadEntryMap(0, map), row.expected) << row.lines;
     if (row.expected != OptionalLine::kPresent) continue;
     EXPECT_EQ(map.from, row.from);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.hpp"
+#include "manifest_keys.hpp"
 #include "text.hpp"
 
 namespace {
@@ -17,13 +18,13 @@ std::string Manifest(const std::string& version, const std::string& size, const 
 }
 
 std::string Entry(int i, const std::string& name, const std::string& from, const std::string& to) {
-  return text::Format("update_name%d=%s\r\nupdate_from%d=%s\r\nupdate_to%d=%s\r\n", i, name.c_str(), i, from.c_str(), i,
-                      to.c_str());
+  namespace keys = manifest_key;
+  return keys::Line(keys::kName(i), name) + keys::Line(keys::kFrom(i), from) + keys::Line(keys::kTo(i), to);
 }
 
 // The hash line of `bytes`, to stand right after an entry's to line.
 std::string Hash(int i, const std::string& bytes) {
-  return text::Format("update_hash%d=%s\r\n", i, HashValue(FakePlatform::DigestOf(bytes)).c_str());
+  return manifest_key::Line(manifest_key::kHash(i), HashValue(FakePlatform::DigestOf(bytes)));
 }
 
 class UpdateRunTest : public ::testing::Test {
@@ -314,7 +315,7 @@ std::string IndexLine(const std::string& index) {
 
 // A map line for `bytes`, whose map is served at kFiles + from.
 std::string MapLineFor(int i, const std::string& from, const std::string& map) {
-  return text::Format("update_map%d=%s %s\r\n", i, from.c_str(), HashValue(FakePlatform::DigestOf(map)).c_str());
+  return manifest_key::Line(manifest_key::kMap(i), from + " " + HashValue(FakePlatform::DigestOf(map)));
 }
 
 std::string MapBytes(const std::string& file) {

@@ -5,7 +5,7 @@
 #include "crypto.hpp"
 #include "entry_safety.hpp"
 #include "install_paths.hpp"
-#include "path_identity.hpp"
+#include "manifest_keys.hpp"
 #include "served_file.hpp"
 #include "text.hpp"
 #include "version_numbers.hpp"
@@ -36,8 +36,9 @@ class Problems {
       At(anywhere, key + " stands before the key it must follow, where the updater does not look for it");
   }
 
-  void Tabs(const std::string& key, const std::string& value) {
-    if (value.find('\t') != std::string::npos) At(text::Find(bytes_, key, 0), key + " keeps a tab in its value");
+  void Tabs(std::string_view key, const std::string& value) {
+    if (value.find('\t') != std::string::npos)
+      At(text::Find(bytes_, key, 0), std::string(key) + " keeps a tab in its value");
   }
 
  private:
@@ -51,7 +52,7 @@ class Problems {
 int CountNameKeys(std::string_view text) {
   int names = 0;
   for (text::Pos from = 0;; ++names) {
-    const std::string key = text::Format("update_name%d=", names);
+    const std::string key = manifest_key::kName(names);
     text::Pos at = text::FindAtBoundary(text, key, from);
     if (at == text::kNotFound) at = text::Find(text, key, 0);
     if (at == text::kNotFound) return names;
@@ -72,34 +73,31 @@ void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, con
       break;
     }
     const text::Pos nameAt = reader.lastKeyAt();
-    const std::string nameKey = text::Format("update_name%d=", i);
     for (const auto& [key, value] :
-         {std::pair{nameKey, entry.name}, std::pair{text::Format("update_from%d=", i), entry.from},
-          std::pair{text::Format("update_to%d=", i), entry.to}})
+         {std::pair{manifest_key::kName(i), entry.name}, std::pair{manifest_key::kFrom(i), entry.from},
+          std::pair{manifest_key::kTo(i), entry.to}})
       problems.Tabs(key, value);
     if (const std::string reason = UnsafeEntryReason(entry); !reason.empty())
       problems.At(nameAt, text::Format("entry %d is refused by the updater: %s", i, reason.c_str()));
     FileDigest digest;
     const auto hash = reader.ReadEntryHash(i, digest);
-    const std::string hashKey = text::Format("update_hash%d=", i);
-    if (hash == ManifestReader::HashLine::kMalformed)
+    const std::string hashKey = manifest_key::kHash(i);
+    if (hash == OptionalLine::kMalformed)
       problems.At(text::Find(bytes, hashKey, nameAt),
                   hashKey +
                       " is malformed, so the updater stops before this entry: it takes 64 digits of [0-9a-f], one "
                       "space and the size (0 to 2147483647, no leading zero)");
-    else if (hash == ManifestReader::HashLine::kAbsent && hashRequiredBy)
+    else if (hash == OptionalLine::kAbsent && hashRequiredBy)
       problems.At(nameAt, text::Format("entry %d has no hash line, which %s refuses", i, hashRequiredBy));
     MapLine map;
     const OptionalLine mapLine = reader.ReadEntryMap(i, map);
     if (mapLine == OptionalLine::kMalformed)
-      problems.At(text::Find(bytes, text::Format("update_map%d=", i), nameAt),
-                  text::Format("update_map%d= is malformed, so the updater stops before this entry: it takes the "
-                               "address after update_url, the map's SHA-256 and its size (at most the file's / 200 + "
-                               "4096)",
-                               i));
-    const std::string remoteDir = url + entry.from;
-    const std::string localDir = installDir + entry.to;
-    if (SamePath(localDir + "\\" + entry.name, installDir + "\\" + kUpdaterFileName)) {
+      problems.At(text::Find(bytes, manifest_key::kMap(i), nameAt),
+                  manifest_key::kMap(i) +
+                      " is malformed, so the updater stops before this entry: it takes the address after update_url, "
+                      "the map's SHA-256 and its size (at most the file's / 200 + 4096)");
+    const std::string localPath = EntryLocalPath(installDir, entry);
+    if (IsUpdaterEntry(localPath, installDir + "\\" + kUpdaterFileName)) {
       if (!keyed)
         problems.At(nameAt,
                     text::Format("entry %d is the updater's own file, which only an updater with a built-in key "
@@ -108,8 +106,8 @@ void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, con
       else if (check.updaterEntry < 0)
         check.updaterEntry = i;
     }
-    check.downloads.push_back({entry, remoteDir + "/" + entry.name, localDir + "\\" + entry.name,
-                               hash == ManifestReader::HashLine::kPresent ? std::optional(digest) : std::nullopt,
+    check.downloads.push_back({entry, EntryAddress(url, entry), localPath,
+                               hash == OptionalLine::kPresent ? std::optional(digest) : std::nullopt,
                                mapLine == OptionalLine::kPresent ? std::optional(map) : std::nullopt});
   }
   check.entriesRead = static_cast<int>(check.downloads.size()) == count;
@@ -129,9 +127,7 @@ void CheckIndex(ManifestCheck& check, Problems& problems, const std::string& ind
                      check.indexAddress.c_str(), index.size(), line.digest.size));
     return;
   }
-  Sha256 hash;
-  hash.Add(index.data(), index.size());
-  if (hash.Finish() != line.digest.sha256) {
+  if (!IsHelperFileBody(line, index)) {
     problems.Add("the release index " + check.indexAddress +
                  " does not have the SHA-256 its update_index= line states, so the updater refuses it");
     return;
@@ -139,7 +135,7 @@ void CheckIndex(ManifestCheck& check, Problems& problems, const std::string& ind
   check.indexRead = true;
   Problems indexProblems(index, check.problems, "index ");
   ManifestReader reader(index);
-  if (!reader.ReadIndexCount(check.indexCount)) {
+  if (!reader.ReadCount(check.indexCount)) {
     indexProblems.Missing(reader.missingKey());
     return;
   }
@@ -170,7 +166,7 @@ ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys
 
   if (keyed) {
     const auto signature = FindManifestSignature(bytes.substr(0, kManifestLimit));
-    const text::Pos keyAt = text::Find(bytes, kSignatureKey, 0);
+    const text::Pos keyAt = text::Find(bytes, manifest_key::kSignature, 0);
     if (!signature && keyAt == text::kNotFound)
       problems.Add("not signed: there is no update_signature= line");
     else if (!signature)
@@ -192,43 +188,43 @@ ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys
     problems.Missing(reader.missingKey());
     return check;
   }
-  problems.Tabs("update_version=", check.header.update_version);
-  problems.Tabs("update_filesize=", check.header.update_filesize);
-  problems.Tabs("update_url=", check.header.update_url);
+  problems.Tabs(manifest_key::kVersion, check.header.update_version);
+  problems.Tabs(manifest_key::kFileSize, check.header.update_filesize);
+  problems.Tabs(manifest_key::kUrl, check.header.update_url);
   check.expiry = reader.ReadExpiry(check.expires);
-  if (keyed && check.expiry == ManifestReader::ExpiryLine::kMalformed)
-    problems.At(text::Find(bytes, "update_expires=", 0),
+  if (keyed && check.expiry == OptionalLine::kMalformed)
+    problems.At(text::Find(bytes, manifest_key::kExpires, 0),
                 "update_expires= is malformed, which an updater with a built-in key refuses: it takes a UTC time "
                 "YYYY-MM-DDTHH:MM:SSZ");
   if (keyed && !ReadVersionNumbers(check.header.update_version))
-    problems.At(text::Find(bytes, "update_version=", 0),
+    problems.At(text::Find(bytes, manifest_key::kVersion, 0),
                 "update_version= does not read as numbers (1 to 4 numbers from 0 to 65535, separated by , or .), "
                 "which an updater with a built-in key refuses");
-  check.countRead = reader.ReadFileCount(check.header);
+  check.countRead = reader.ReadCount(check.header);
   if (!check.countRead) {
     problems.Missing(reader.missingKey());
     return check;
   }
-  problems.Tabs("update_size=", check.header.update_size);
+  problems.Tabs(manifest_key::kSize, check.header.update_size);
 
   HelperFile index;
   switch (reader.ReadIndexLine(index)) {
-    case ManifestReader::Line::kAbsent:
+    case OptionalLine::kAbsent:
       CheckEntries(reader, read, check.header.FileCount(), keyed ? "an updater with a built-in key" : nullptr, keyed,
                    problems, check, check.header.update_url);
       return check;
-    case ManifestReader::Line::kMalformed:
-      problems.At(text::Find(read, "update_index=", reader.lastKeyAt()),
+    case OptionalLine::kMalformed:
+      problems.At(text::Find(read, manifest_key::kIndex, reader.lastKeyAt()),
                   text::Format("update_index= is malformed, so the updater stops before it asks for the index: it "
                                "takes the address after update_url, 64 digits of [0-9a-f] and the size (0 to %d, no "
                                "leading zero), each after one space",
                                kIndexSizeLimit));
       return check;
-    case ManifestReader::Line::kPresent: break;
+    case OptionalLine::kPresent: break;
   }
   // The manifest's own entries are not read: they are what an updater that predates the index sees.
   check.index = index;
-  check.indexAddress = check.header.update_url + index.from;
+  check.indexAddress = HelperFileAddress(check.header.update_url, index);
   if (!webRoot) {
     check.indexUnchecked = true;
     problems.Add("the release index " + check.indexAddress +

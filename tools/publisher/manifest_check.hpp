@@ -27,7 +27,7 @@ struct ManifestCheck {
   bool countRead = false;
   bool entriesRead = false;  // every entry the count announces
   UpdateManifest header;
-  ManifestReader::ExpiryLine expiry = ManifestReader::ExpiryLine::kAbsent;
+  OptionalLine expiry = OptionalLine::kAbsent;
   UtcSeconds expires = 0;           // when the expiry line is present
   std::optional<HelperFile> index;  // the release index the manifest names
   std::string indexAddress;

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "manifest_check.hpp"
+#include "manifest_keys.hpp"
 #include "manifest_signature.hpp"
 #include "release.hpp"
 #include "signing_key.hpp"
@@ -43,9 +44,9 @@ std::optional<UtcSeconds> ExpiryOption(const std::optional<std::string>& days, c
 }
 
 void ReportExpiry(ManifestCheck& check, bool keyed, UtcSeconds now, std::ostream& out) {
-  if (check.expiry == ManifestReader::ExpiryLine::kMalformed) {
+  if (check.expiry == OptionalLine::kMalformed) {
     out << "update_expires= is malformed: an updater with a built-in key refuses the manifest\n";
-  } else if (check.expiry == ManifestReader::ExpiryLine::kPresent) {
+  } else if (check.expiry == OptionalLine::kPresent) {
     const bool passed = now >= check.expires;
     out << "update_expires=" << UtcTimeText(check.expires) << " ("
         << (passed ? std::string("passed")
@@ -57,7 +58,7 @@ void ReportExpiry(ManifestCheck& check, bool keyed, UtcSeconds now, std::ostream
   }
 }
 
-std::string ExpiryLine(UtcSeconds expires) { return "update_expires=" + UtcTimeText(expires) + "\r\n"; }
+std::string ExpiryLine(UtcSeconds expires) { return manifest_key::Line(manifest_key::kExpires, UtcTimeText(expires)); }
 
 std::string RenewManifest(std::string_view manifest, const SigningKey& key, UtcSeconds expires) {
   const ManifestCheck check = CheckManifest(manifest, PublicKeys{key.Public()});
@@ -68,11 +69,11 @@ std::string RenewManifest(std::string_view manifest, const SigningKey& key, UtcS
   // The check found the signature line last and the header read; the URL line ends the header.
   const std::string_view body = FindManifestSignature(manifest)->signedText;
   text::Pos urlEnd = 0;
-  for (const char* header : {"update_version=", "update_filesize=", "update_url="})
+  for (const std::string_view header : {manifest_key::kVersion, manifest_key::kFileSize, manifest_key::kUrl})
     urlEnd = ReadManifestValue(body, header, urlEnd)->end;
   const auto lineAt = static_cast<std::size_t>(urlEnd) + 2;
   std::size_t restAt = lineAt;
-  if (check.expiry != ManifestReader::ExpiryLine::kAbsent)
+  if (check.expiry != OptionalLine::kAbsent)
     restAt = static_cast<std::size_t>(text::Find(body, "\r\n", static_cast<text::Pos>(lineAt))) + 2;
   std::string renewed = std::string(body.substr(0, lineAt)) + ExpiryLine(expires) + std::string(body.substr(restAt));
   const std::size_t total = renewed.size() + SignatureLine(Signature{}).size();

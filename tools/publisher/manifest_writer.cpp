@@ -14,6 +14,7 @@
 #include "release_updater.hpp"
 #include "signing_key.hpp"
 #include "manifest_expiry.hpp"
+#include "manifest_keys.hpp"
 #include "text.hpp"
 #include "update_manifest.hpp"
 #include "update_run.hpp"
@@ -93,19 +94,21 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
   });
 
   const std::string base = UpdateUrlOf(url);
-  const std::string header = text::Format("update_version=%s\r\nupdate_filesize=%lld\r\nupdate_url=%s\r\n%s",
-                                          release.version.c_str(), static_cast<long long>(release.targetSize),
-                                          base.c_str(), expires ? ExpiryLine(*expires).c_str() : "");
-  std::string entries = text::Format("update_size=%zu\r\n", files.size());
+  namespace keys = manifest_key;
+  const std::string header = keys::Line(keys::kVersion, release.version) +
+                             keys::Line(keys::kFileSize, std::to_string(release.targetSize)) +
+                             keys::Line(keys::kUrl, base) + (expires ? ExpiryLine(*expires) : "");
+  std::string entries = keys::Line(keys::kSize, std::to_string(files.size()));
   bool everyHash = true;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const ReleaseFile& file = files[i];
     const std::string from = file.folder.empty() ? "" : "/" + ServedPath(file.folder);
     const std::string to = text::ReplaceAll(from, "/", "\\");
-    entries += text::Format("update_name%zu=%s\r\nupdate_from%zu=%s\r\nupdate_to%zu=%s\r\n", i,
-                            ServedPath(file.name).c_str(), i, from.c_str(), i, to.c_str());
-    if (file.digest) entries += text::Format("update_hash%zu=%s\r\n", i, HashValue(*file.digest).c_str());
-    if (file.digest && file.map) entries += text::Format("update_map%zu=%s\r\n", i, MapValue(*file.map).c_str());
+    const auto n = static_cast<long long>(i);
+    entries += keys::Line(keys::kName(n), ServedPath(file.name)) + keys::Line(keys::kFrom(n), from) +
+               keys::Line(keys::kTo(n), to);
+    if (file.digest) entries += keys::Line(keys::kHash(n), HashValue(*file.digest));
+    if (file.digest && file.map) entries += keys::Line(keys::kMap(n), MapValue(*file.map));
     everyHash = everyHash && file.digest.has_value();
   }
   // The signature line counts towards the bytes the updater reads, and is as long for every signature.
@@ -119,8 +122,9 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
     if (!digest || entries.size() > static_cast<std::size_t>(kIndexSizeLimit))
       throw PublishError(text::Format("the release index would be %zu bytes; the updater fetches at most %d",
                                       entries.size(), kIndexSizeLimit));
-    manifest += text::Format("update_size=1\r\nupdate_index=%s %s\r\n", kIndexFrom,
-                             HashValue({*digest, static_cast<std::int32_t>(entries.size())}).c_str());
+    manifest += keys::Line(keys::kSize, "1") +
+                keys::Line(keys::kIndex, std::string(kIndexFrom) + " " +
+                                             HashValue({*digest, static_cast<std::int32_t>(entries.size())}));
     written.index = std::move(entries);
   } else {
     manifest += entries;
