@@ -1,16 +1,16 @@
-// Owners for the few Windows handles the shell creates itself.
+// Owners for the few Windows handles the shell creates itself, of the engine's one kind.
 #pragma once
 
 #include <windows.h>
 
-#include <memory>
-#include <type_traits>
+#include "windows/win_handle.hpp"
 
-struct IconDeleter {
-  void operator()(HICON icon) const { DestroyIcon(icon); }
-};
+namespace win_handle_detail {
+inline void DestroyIconHandle(HICON icon) { ::DestroyIcon(icon); }
+}  // namespace win_handle_detail
+
 // An icon loaded without LR_SHARED, so it is ours to destroy.
-using Icon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
+using Icon = UniqueHandle<HICON, nullptr, win_handle_detail::DestroyIconHandle>;
 
 // Loads an icon resource at the system's large icon size.
 inline Icon LoadIconResource(HINSTANCE module, int id) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -53,10 +54,10 @@ class FuzzPlatform : public UpdatePlatform {
   int FetchText(const std::string& url, char* buffer, std::size_t capacity) override;
   int FetchExact(const std::string& url, std::size_t size, std::string& body) override;
   int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) override;
-  int DownloadWithMap(const std::string& url, const std::string& localPath, const FileDigest& expected,
-                      const std::function<std::optional<BlockMap>()>&) override {
-    return DownloadToFile(url, localPath, &expected);
-  }
+  // The server answers no range and every body is the address's own, so no file on this disk
+  // is offered as a seed: the planner sends every file whole, through DownloadToFile.
+  SeedsOnDisk FindSeeds(const std::string&) override { return {}; }
+  std::unique_ptr<Replacement> OpenSeeds(const std::string&, const FileDigest&) override { return nullptr; }
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override;
   bool VerifySignature(std::string_view, const Signature&, const PublicKey&) override { return signatureHolds_; }
   std::string GetTargetVersion() override { return targetVersion_; }

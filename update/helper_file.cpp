@@ -14,8 +14,6 @@ std::optional<HelperFile> ParseHelperFileValue(std::string_view value) {
   return HelperFile{std::string(value.substr(0, hashAt - 1)), *digest};
 }
 
-std::string HelperFileAddress(std::string_view url, const HelperFile& file) { return std::string(url) + file.from; }
-
 bool IsHelperFileBody(const HelperFile& file, std::string_view body) {
   return body.size() == static_cast<std::size_t>(file.digest.size) && Sha256Of(body) == file.digest.sha256;
 }

@@ -17,8 +17,5 @@ struct HelperFile {
 // The line's value, spaces already trimmed; nothing when it is not of that form.
 std::optional<HelperFile> ParseHelperFileValue(std::string_view value);
 
-// Where the file is served: update_url followed directly by its from.
-std::string HelperFileAddress(std::string_view url, const HelperFile& file);
-
 // Whether `body` is the file the line names: exactly its size and its SHA-256.
 bool IsHelperFileBody(const HelperFile& file, std::string_view body);

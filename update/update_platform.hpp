@@ -5,12 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "block_map.hpp"
+#include "download_plan.hpp"
 #include "file_digest.hpp"
 #include "manifest_signature.hpp"
 
@@ -27,12 +27,11 @@ class UpdatePlatform {
   // With `expected`, a body of another size or SHA-256 is a failure too. A failed write raises
   // FileError.
   virtual int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) = 0;
-  // DownloadToFile with `expected` for a file that has a block map: the blocks that the file at
-  // `localPath` or a partial download beside it already hold are copied, the rest asked for in
-  // byte ranges. `map` is asked only when there is a file to search, and gives nothing when the
-  // map cannot be had. Anything unexpected ends in one whole download.
-  virtual int DownloadWithMap(const std::string& url, const std::string& localPath, const FileDigest& expected,
-                              const std::function<std::optional<BlockMap>()>& map) = 0;
+  // What lies beside `localPath` that a download could start from; nothing is opened.
+  virtual SeedsOnDisk FindSeeds(const std::string& localPath) = 0;
+  // Opens the seeds of `localPath` and holds them, and the new file beside it that is put in
+  // place only with `expected`'s size and SHA-256; null when the destination cannot be held.
+  virtual std::unique_ptr<Replacement> OpenSeeds(const std::string& localPath, const FileDigest& expected) = 0;
   // Whether the file at `localPath` has exactly the expected size and SHA-256; false when it
   // cannot be read.
   virtual bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) = 0;

@@ -43,6 +43,9 @@ class Run {
                    const std::optional<MapLine>& map);
   // The block map a map line names, when it has the stated size and SHA-256 and fits the file.
   std::optional<BlockMap> FetchMap(const MapLine& line, const FileDigest& file);
+  // Fetches one file as the download plan says; 1 when it is in place.
+  int Download(const ServedObject& source, const std::string& localPath, const std::optional<FileDigest>& digest,
+               const std::optional<MapLine>& map);
   // Reads the index the manifest names, if any, into `body` and `index`; false, reported, when the
   // run must end there.
   bool FollowIndex(ManifestReader& reader, std::string& body, std::optional<ManifestReader>& index,
@@ -102,13 +105,37 @@ std::optional<BlockMap> Run::FetchMap(const MapLine& line, const FileDigest& fil
   return ParseBlockMap(body, file.size);
 }
 
+int Run::Download(const ServedObject& source, const std::string& localPath, const std::optional<FileDigest>& digest,
+                  const std::optional<MapLine>& map) {
+  FileToFetch file{source, digest ? &*digest : nullptr, map.has_value(), platform_.FindSeeds(localPath)};
+  std::unique_ptr<Replacement> seeds;
+  std::optional<BlockMap> blocks;
+  for (;;) {
+    const DownloadPlan plan = PlanDownload(file);
+    switch (plan.next) {
+      case DownloadPlan::Next::kWhole: return platform_.DownloadToFile(source.address, localPath, file.expected);
+      case DownloadPlan::Next::kOpenSeeds:
+        seeds = platform_.OpenSeeds(localPath, *digest);
+        if (!seeds) return 0;
+        file.seeds = seeds.get();
+        break;
+      case DownloadPlan::Next::kFetchMap:
+        blocks = FetchMap(*map, *digest);
+        file.mapFetched = true;
+        file.map = blocks ? &*blocks : nullptr;
+        break;
+      case DownloadPlan::Next::kWholeInto:
+      case DownloadPlan::Next::kAssemble: return CarryOut(plan, source, *seeds);
+    }
+  }
+}
+
 // Brings one entry's file into place; 0 when its folder cannot be had or the download fails.
 int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::optional<FileDigest>& digest,
                       const std::optional<MapLine>& map) {
-  const std::string remoteDir = text::Format("%s%s", url_.c_str(), entry.from.c_str());
   const std::string localDir = text::Format("%s%s", installDir_.c_str(), entry.to.c_str());
   const std::string localPath = LocalPath(entry);
-  const std::string remoteAddress = text::Format("%s/%s", remoteDir.c_str(), entry.name.c_str());
+  const std::string remoteAddress = ServedAddress(url_, text::Format("%s/%s", entry.from.c_str(), entry.name.c_str()));
   if (!platform_.IsDirectory(localDir)) {
     if (!platform_.MakeDirectory(localDir)) return Fail(RunEvent::kFolderFailed, index, localDir);
     Report(RunEvent::kFolderCreated, index, localDir);
@@ -118,9 +145,8 @@ int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::opti
     return 1;
   }
   if (digest && Keyed() && IsOwnEntry(entry)) return ReplaceUpdater(index, remoteAddress, *digest);
-  const int downloaded =
-      map ? platform_.DownloadWithMap(remoteAddress, localPath, *digest, [&] { return FetchMap(*map, *digest); })
-          : platform_.DownloadToFile(remoteAddress, localPath, digest ? &*digest : nullptr);
+  const ServedObject source{remoteAddress, 0, digest ? static_cast<std::uint64_t>(digest->size) : 0};
+  const int downloaded = Download(source, localPath, digest, map);
   if (!downloaded) return Fail(RunEvent::kDownloadFailed, index, remoteAddress);
   Report(RunEvent::kDownloaded, index, localPath);
   return 1;
@@ -134,7 +160,7 @@ bool Run::FollowIndex(ManifestReader& reader, std::string& body, std::optional<M
     case OptionalLine::kMalformed: return Fail(RunEvent::kIndexMalformed);
     case OptionalLine::kPresent: break;
   }
-  const std::string address = HelperFileAddress(url_, line);
+  const std::string address = ServedAddress(url_, line.from);
   if (!FetchHelperFile(platform_, url_, line, body)) return Fail(RunEvent::kIndexFailed, -1, address);
   Report(RunEvent::kIndexRead, -1, address);
   index.emplace(body);

@@ -34,13 +34,17 @@ release="$HARNESS_SCRATCH_DIR/release" manifest="$www/update_go/update.htm" serv
 server_ctl mode name=down >/dev/null || exit 1
 mkdir -p "$www"
 trap '"$serve" stop "$state"' EXIT
-SERVE_LOG_RANGE=1 "$serve" start "$www" "$state" 8081 || exit 1
+SERVE_LOG_BYTES=1 SERVE_LOG_RANGE=1 "$serve" start "$www" "$state" 8081 || exit 1
 
 # A fresh release 1,0,0,4, an empty web root and a fresh installation of 1,0,0,3 holding older
 # copies of two of its files; `publish_release ARGS...` stages it with the tool's extra ARGS.
 fresh_release() {
-  rm -rf "${www:?}"/* "$install"
+  rm -rf "${www:?}"/*
   fresh_release_files
+  fresh_install
+}
+fresh_install() {
+  rm -rf "$install"
   mkdir -p "$install/data"
   cp "$updater" "$install/Merovast.exe"
   cp "$HARNESS_STANDIN_DIR/standin-zh.exe" "$install/Ostravine.exe"
@@ -82,7 +86,9 @@ PY
 }
 requests() { sleep 0.1; tail -n +"$(($1 + 1))" "$state/access.log" | cut -f1 | sed 's/^GET \(.*\) HTTP\/1.1$/\1/' | paste -sd' '; }
 # The Range header of each request for PATH since line N of the log ("-" for none).
-ranges_of() { tail -n +"$(($1 + 1))" "$state/access.log" | awk -F'\t' -v p="GET $2 HTTP/1.1" '$1 == p { print $4 }' | paste -sd' '; }
+ranges_of() { tail -n +"$(($1 + 1))" "$state/access.log" | awk -F'\t' -v p="GET $2 HTTP/1.1" '$1 == p { print $NF }' | paste -sd' '; }
+# The body bytes nginx sent since line N of the log for everything but the manifest.
+bytes_sent() { tail -n +"$(($1 + 1))" "$state/access.log" | awk -F'\t' -v m="GET $M HTTP/1.1" '$1 != m { n += $4 } END { print n + 0 }'; }
 
 # A release with a large file that installations hold an older copy of: the map rows.
 #   with_large_file OLD NEW: OLD in the installation, NEW in the release, both of python code
@@ -94,6 +100,7 @@ with_large_file() {
 same='import sys; sys.stdout.buffer.write(open(sys.argv[1], "rb").read())'
 overwritten='import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[2 << 20:(2 << 20) + (256 << 10)] = bytes(256 << 10); sys.stdout.buffer.write(b)'
 inserted='import sys; b = open(sys.argv[1], "rb").read(); sys.stdout.buffer.write(b[:5000] + b"+" + b[5000:])'
+overwritten_mib='import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[1 << 20:2 << 20] = bytes(1 << 20); sys.stdout.buffer.write(b)'
 map_of() { grep -a '^update_map[0-9]*=' "$manifest" | sed 's/^update_map[0-9]*=\([^ ]*\) .*/\1/'; }
 
 # What `merovast-publish plan` says the updater will download, as request paths, and whether
@@ -213,6 +220,38 @@ if [ "$mode" = hashes ]; then
   logged=$(wc -l <"$state/access.log")
   run_row "a served map with one byte changed" installed "$M $R/readme.txt $R/data/items.dat $R$(map_of) $L $R/data/maps/east.map $R/Ostravine.exe"
   check "a served map with one byte changed: the whole file" "-" "$(ranges_of "$logged" "$L")"
+
+  # What plan says an update fetches is what nginx sends: one release of a 3 MiB file with a map,
+  # staged once, met by installations that hold other things of it.
+  fresh_release
+  python3 -c "import random, sys; random.seed(23); sys.stdout.buffer.write(random.randbytes(3 << 20))" >"$release/data/large.pak"
+  publish_release
+  new_large="$release/data/large.pak"
+  # plan_fetches ROW SETUP: a fresh installation changed by SETUP; plan's total against nginx's.
+  plan_fetches() {
+    fresh_install && eval "$2"
+    local said logged
+    said=$("$publish" plan "$manifest" "$install" --web-root "$www" | sed -n 's/^fetches in all: \([0-9]*\) bytes$/\1/p')
+    logged=$(wc -l <"$state/access.log")
+    run_row "plan's bytes, $1" installed "$3"
+    check "plan's bytes, $1: plan says what nginx sent" "$(bytes_sent "$logged")" "$said"
+  }
+  files="$R/readme.txt $R/data/items.dat"
+  rest="$R/data/maps/east.map $R/Ostravine.exe"
+  mapped="$M $files $R$(map_of) $L $rest"
+  plan_fetches "an overwritten MiB" \
+    'python3 -c "$overwritten_mib" "$new_large" >"$install/data/large.pak"' "$mapped"
+  plan_fetches "an inserted byte" \
+    'python3 -c "$inserted" "$new_large" >"$install/data/large.pak"' "$mapped"
+  plan_fetches "a killed run's temporary file with a map" \
+    'head -c 1500000 "$new_large" >"$install/data/large.pak.download"' "$mapped"
+  plan_fetches "a killed run's temporary file without a map" \
+    'head -c 100000 "$release/data/items.dat" >"$install/data/items.dat.download"' "$M $files $L $rest"
+  plan_fetches "a NAME.seed beside an old file" \
+    'python3 -c "$overwritten_mib" "$new_large" >"$install/data/large.pak" &&
+     head -c 1600000 "$new_large" >"$install/data/large.pak.seed"' "$mapped"
+  plan_fetches "nothing in common" \
+    'head -c 3000000 /dev/urandom >"$install/data/large.pak"' "$mapped"
 else
   public_key=$(cat "$keys/test-public.txt")
   planned=1

@@ -720,6 +720,18 @@ TEST_F(PublishCli, WritesAMapForEveryLargeFileAndCheckHoldsItAgainstTheFile) {
   EXPECT_EQ(fs::file_size(map), 16u + 12u * 192u) << "768 bytes per MiB and a header";
 
   EXPECT_EQ(Run({"check", out, "--release", release.string()}).status, 0);
+
+  // plan counts what the updater fetches after a killed run: with the map, the blocks the
+  // temporary file lacks; without one, the rest of it in one range.
+  const fs::path install = dir_ / "install";
+  WriteFile(install / "data/big.pak.download", big.substr(0, std::size_t{1} << 20));
+  WriteFile(install / "data/small.txt.download", "sm");
+  const Outcome planned = Run({"plan", out, install.string()});
+  EXPECT_NE(planned.out.find("fetches 2099472 bytes (its map 2320 bytes, 1 ranges, of a file of 3145728 bytes)\n"),
+            std::string::npos)
+      << planned.out;
+  EXPECT_NE(planned.out.find("fetches 3 bytes (1 ranges, of a file of 5 bytes)\n"), std::string::npos) << planned.out;
+
   std::string bytes = ReadFile(map);
   bytes[100] ^= 1;
   WriteFile(map, bytes);

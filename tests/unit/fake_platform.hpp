@@ -3,11 +3,11 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "block_matcher.hpp"
 #include "crypto.hpp"
 #include "file_error.hpp"
 #include "text.hpp"
@@ -47,38 +47,19 @@ class FakePlatform : public UpdatePlatform {
     return it->second.size() == size ? 1 : 0;
   }
 
-  // Seeds: the file at the path and NAME.seed. A range request shows as "URL bytes=FIRST-LAST";
-  // a server in `wholeForRanges` answers ranges with the whole body.
-  int DownloadWithMap(const std::string& url, const std::string& localPath, const FileDigest& expected,
-                      const std::function<std::optional<BlockMap>()>& map) override {
-    std::vector<MemorySeed> seeds;
-    for (const std::string& path : {localPath, localPath + ".seed"})
-      if (files.contains(path)) seeds.emplace_back(files[path]);
-    std::optional<BlockMap> blocks;
-    if (!seeds.empty()) blocks = map();
-    auto it = served.find(url);
-    if (!blocks || it == served.end()) return DownloadToFile(url, localPath, &expected);
-    std::vector<SeedFile*> pointers;
-    pointers.reserve(seeds.size());
-    for (MemorySeed& seed : seeds) pointers.push_back(&seed);
-    std::string assembled;
-    for (const AssemblyStep& step : PlanAssembly(*blocks, MatchBlocks(*blocks, pointers))) {
-      if (step.seed >= 0) {
-        assembled += seeds[step.seed].bytes.substr(step.seedOffset, step.length);
-        continue;
-      }
-      requests.push_back(text::Format("%s bytes=%llu-%llu", url.c_str(), static_cast<unsigned long long>(step.offset),
-                                      static_cast<unsigned long long>(step.offset + step.length - 1)));
-      if (wholeForRanges) {
-        assembled = it->second;
-        break;
-      }
-      assembled += it->second.substr(step.offset, step.length);
+  // Seeds as the updater finds them: the file at the path, and NAME.download of a killed run,
+  // which becomes NAME.seed once opened, or an earlier NAME.seed. A range request shows as
+  // "URL bytes=FIRST-LAST"; a server in `wholeForRanges` answers ranges with the whole body.
+  SeedsOnDisk FindSeeds(const std::string& localPath) override {
+    return {files.contains(localPath), files.contains(localPath + ".download") || files.contains(localPath + ".seed")};
+  }
+  std::unique_ptr<Replacement> OpenSeeds(const std::string& localPath, const FileDigest& expected) override {
+    if (localPath == running) return nullptr;
+    if (auto partial = files.find(localPath + ".download"); partial != files.end()) {
+      files[localPath + ".seed"] = partial->second;
+      files.erase(partial);
     }
-    if (!Matches(assembled, expected)) return DownloadToFile(url, localPath, &expected);
-    files[localPath] = assembled;
-    files.erase(localPath + ".seed");
-    return 1;
+    return std::make_unique<MemoryReplacement>(*this, localPath, expected);
   }
   bool wholeForRanges = false;
 
@@ -92,6 +73,51 @@ class FakePlatform : public UpdatePlatform {
       return n;
     }
     std::string bytes;
+  };
+
+  class MemoryReplacement : public Replacement {
+   public:
+    MemoryReplacement(FakePlatform& fake, std::string path, const FileDigest& expected)
+        : fake_(fake), path_(std::move(path)), expected_(expected) {
+      for (const std::string& seed : {path_, path_ + ".seed"})
+        seeds_.emplace_back(fake_.files.contains(seed) ? fake_.files[seed] : std::string());
+    }
+    SeedFile& Seed(int index) override { return seeds_[static_cast<std::size_t>(index)]; }
+    bool Copy(int index, std::uint64_t offset, std::uint64_t length) override {
+      assembled_ += seeds_[static_cast<std::size_t>(index)].bytes.substr(offset, length);
+      return true;
+    }
+    RangeAnswer FetchRange(const std::string& url, const ByteRange& range) override {
+      fake_.requests.push_back(text::Format("%s bytes=%llu-%llu", url.c_str(),
+                                            static_cast<unsigned long long>(range.first),
+                                            static_cast<unsigned long long>(range.last)));
+      auto it = fake_.served.find(url);
+      if (it == fake_.served.end()) return RangeAnswer::kRefused;
+      if (fake_.wholeForRanges) {
+        assembled_ = it->second;
+        return Finish() ? RangeAnswer::kWhole : RangeAnswer::kWholeFailed;
+      }
+      assembled_ += it->second.substr(range.first, range.last - range.first + 1);
+      return RangeAnswer::kPart;
+    }
+    int FetchWhole(const std::string& url) override {
+      if (!fake_.DownloadToFile(url, path_, &expected_)) return 0;
+      fake_.files.erase(path_ + ".seed");
+      return 1;
+    }
+    bool Finish() override {
+      if (!Matches(assembled_, expected_)) return false;
+      fake_.files[path_] = assembled_;
+      fake_.files.erase(path_ + ".seed");
+      return true;
+    }
+
+   private:
+    FakePlatform& fake_;
+    std::string path_;
+    FileDigest expected_;
+    std::vector<MemorySeed> seeds_;
+    std::string assembled_;
   };
 
   int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) override {

@@ -592,7 +592,10 @@ TEST_F(UpdateRunTest, AFileWithAMapIsAssembledFromTheOldOneAndRangesOfTheNew) {
     std::string servedMap;
     bool wholeForRanges;
     std::vector<std::string> downloads;
+    bool mapLine = true;
   };
+  const std::string killed = served.substr(0, std::size_t{30} * kMapBlockSize);
+  const std::string rest = kFiles + "/big bytes=491520-655369";
   const std::vector<Row> rows{
       {"the old file as seed", {{"D:\\app\\big", old}}, map, false, {mapUrl, range}},
       {"a partial download as seed",
@@ -608,6 +611,13 @@ TEST_F(UpdateRunTest, AFileWithAMapIsAssembledFromTheOldOneAndRangesOfTheNew) {
        {mapUrl, kFiles + "/big"}},
       {"a map not served: whole", {{"D:\\app\\big", old}}, "", false, {mapUrl, kFiles + "/big"}},
       {"a range answered with the whole file", {{"D:\\app\\big", old}}, map, true, {mapUrl, range}},
+      {"a killed run's temporary file as seed", {{"D:\\app\\big.download", killed}}, map, false, {mapUrl, rest}},
+      {"without a map, a killed run's temporary file is resumed",
+       {{"D:\\app\\big", old}, {"D:\\app\\big.download", killed}},
+       map,
+       false,
+       {rest},
+       false},
   };
   for (const Row& row : rows) {
     fake.files = row.files;
@@ -616,12 +626,14 @@ TEST_F(UpdateRunTest, AFileWithAMapIsAssembledFromTheOldOneAndRangesOfTheNew) {
     fake.wholeForRanges = row.wholeForRanges;
     Serve("/big", served);
     if (!row.servedMap.empty()) fake.served[mapUrl] = row.servedMap;
-    Publish(Manifest(
-        "2", "5", "update_size=1\r\n" + Entry(0, "big", "", "") + Hash(0, served) + MapLineFor(0, ".maps/big", map)));
+    Publish(Manifest("2", "5",
+                     "update_size=1\r\n" + Entry(0, "big", "", "") + Hash(0, served) +
+                         (row.mapLine ? MapLineFor(0, ".maps/big", map) : "")));
     EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1) << row.what;
     EXPECT_EQ(Downloads(), row.downloads) << row.what;
     EXPECT_TRUE(fake.files["D:\\app\\big"] == served) << row.what;
     EXPECT_FALSE(fake.files.contains("D:\\app\\big.seed")) << row.what;
+    EXPECT_FALSE(fake.files.contains("D:\\app\\big.download")) << row.what;
   }
 }
 

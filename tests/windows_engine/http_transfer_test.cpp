@@ -299,6 +299,32 @@ std::vector<std::string> RangesAsked() {
   return ranges;
 }
 
+// Downloads `url` to `path` as the update run does: the engine's plan, carried out by this side.
+// `map` is handed to the planner when it asks for it; `asked` counts the asks.
+int SeededDownload(const std::string& url, const std::string& path, const FileDigest& digest, const BlockMap* map,
+                   int& asked) {
+  const ServedObject source{url, 0, static_cast<std::uint64_t>(digest.size)};
+  FileToFetch file{source, &digest, map != nullptr, FindSeeds(path)};
+  std::unique_ptr<Replacement> seeds;
+  for (;;) {
+    const DownloadPlan plan = PlanDownload(file);
+    switch (plan.next) {
+      case DownloadPlan::Next::kWhole: return DownloadToFile(url, path, &digest);
+      case DownloadPlan::Next::kOpenSeeds:
+        seeds = OpenSeeds(path, digest);
+        if (!seeds) return 0;
+        file.seeds = seeds.get();
+        break;
+      case DownloadPlan::Next::kFetchMap:
+        ++asked;
+        file.mapFetched = true;
+        file.map = map;
+        break;
+      default: return CarryOut(plan, source, *seeds);
+    }
+  }
+}
+
 }  // namespace
 
 TEST_F(TransferTest, AFileWithAMapTakesWhatTheOldFileHoldsAndRangesOfTheRest) {
@@ -333,11 +359,8 @@ TEST_F(TransferTest, AFileWithAMapTakesWhatTheOldFileHoldsAndRangesOfTheRest) {
     if (*row.fault) harness::SetRangeFault("/new.bin", row.fault);
     if (row.status != 200) harness::SetReply("/new.bin", Reply{.status = row.status, .body = "oops"});
     int asked = 0;
-    const std::function<std::optional<BlockMap>()> loader = [&] {
-      ++asked;
-      return std::optional(*row.map);
-    };
-    EXPECT_EQ(DownloadWithSeeds(kBase + "/new.bin", Ansi(dest_), digest, &loader), row.installed ? 1 : 0) << row.fault;
+    EXPECT_EQ(SeededDownload(kBase + "/new.bin", Ansi(dest_), digest, row.map, asked), row.installed ? 1 : 0)
+        << row.fault;
     EXPECT_EQ(asked, 1);
     EXPECT_TRUE(harness::ReadBytes(dest_) == (row.installed ? body : old)) << row.fault;
     EXPECT_EQ(RangesAsked(), row.ranges) << row.fault;
@@ -367,7 +390,8 @@ TEST_F(TransferTest, AKilledRunsTemporaryFileIsResumedOrSeedsTheNextDownload) {
     harness::WriteBytes(dest_, old_);
     harness::WriteBytes(dest_ + L".download", row.left);
     harness::ServeFaults(www_);
-    EXPECT_EQ(DownloadWithSeeds(kBase + "/new.bin", Ansi(dest_), digest, nullptr), 1) << row.what;
+    int asked = 0;
+    EXPECT_EQ(SeededDownload(kBase + "/new.bin", Ansi(dest_), digest, nullptr, asked), 1) << row.what;
     EXPECT_TRUE(harness::ReadBytes(dest_) == body) << row.what;
     EXPECT_EQ(RangesAsked(), row.ranges) << row.what;
     EXPECT_FALSE(Exists(dest_ + L".download")) << row.what;
@@ -380,7 +404,8 @@ TEST_F(TransferTest, AKilledRunsTemporaryFileIsResumedOrSeedsTheNextDownload) {
   harness::ServeFaults(www_);
   harness::SetRangeFault("/new.bin", "416");
   harness::SetReply("/new.bin", Reply{.status = 404, .body = "gone"});
-  EXPECT_EQ(DownloadWithSeeds(kBase + "/new.bin", Ansi(dest_), digest, nullptr), 0);
+  int asked = 0;
+  EXPECT_EQ(SeededDownload(kBase + "/new.bin", Ansi(dest_), digest, nullptr, asked), 0);
   ExpectOldFileIntact();
   EXPECT_TRUE(harness::ReadBytes(dest_ + L".seed") == body.substr(0, 700000));
 }

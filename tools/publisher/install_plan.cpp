@@ -28,7 +28,7 @@ constexpr const char* kInstall = "<install>";
 
 // What one download would fetch.
 struct Fetch {
-  std::optional<std::int64_t> bytes;  // unknown without a hash line
+  std::optional<std::int64_t> bytes;  // unknown without a hash line; the map's bytes included
   std::int64_t fileSize = 0;
   std::size_t ranges = 0;  // 0: the whole file in one request
   std::int64_t mapBytes = 0;
@@ -42,8 +42,10 @@ class DiskSeed : public SeedFile {
     size_ = fs::file_size(path, error);
     if (error) size_ = 0;
   }
+  DiskSeed() = default;
   std::uint64_t Size() override { return size_; }
   std::size_t Read(std::uint64_t offset, unsigned char* data, std::size_t size) override {
+    if (!in_.is_open()) return 0;
     in_.clear();
     in_.seekg(static_cast<std::streamoff>(offset));
     in_.read(reinterpret_cast<char*>(data), static_cast<std::streamsize>(size));
@@ -53,6 +55,35 @@ class DiskSeed : public SeedFile {
  private:
   std::ifstream in_;
   std::uint64_t size_ = 0;
+};
+
+// The seeds read for real; the steps carried out only counted, every range and the whole body
+// assumed to arrive as asked.
+class CountingReplacement : public Replacement {
+ public:
+  CountingReplacement(const std::optional<fs::path>& oldFile, const std::optional<fs::path>& partial, Fetch& fetch)
+      : fetch_(fetch) {
+    if (oldFile) seeds_[0].emplace(*oldFile);
+    if (partial) seeds_[1].emplace(*partial);
+    for (std::optional<DiskSeed>& seed : seeds_)
+      if (!seed) seed.emplace();
+  }
+  SeedFile& Seed(int index) override { return *seeds_[static_cast<std::size_t>(index)]; }
+  bool Copy(int, std::uint64_t, std::uint64_t) override { return true; }
+  RangeAnswer FetchRange(const std::string&, const ByteRange& range) override {
+    *fetch_.bytes += static_cast<std::int64_t>(range.last - range.first + 1);
+    ++fetch_.ranges;
+    return RangeAnswer::kPart;
+  }
+  int FetchWhole(const std::string&) override {
+    *fetch_.bytes += fetch_.fileSize;
+    return 1;
+  }
+  bool Finish() override { return true; }
+
+ private:
+  Fetch& fetch_;
+  std::optional<DiskSeed> seeds_[2];
 };
 
 // The updater's platform over a folder on this machine: folders it would create are only
@@ -69,7 +100,6 @@ class FolderPlatform : public UpdatePlatform {
     if (reader.ReadHeader(header)) url_ = header.update_url;
   }
 
-  // The last download's fetch, taken by whoever reports it.
   std::optional<Fetch> lastFetch;
 
   int FetchText(const std::string&, char* buffer, std::size_t capacity) override {
@@ -95,29 +125,24 @@ class FolderPlatform : public UpdatePlatform {
         Fetch{expected ? std::optional<std::int64_t>(expected->size) : std::nullopt, expected ? expected->size : 0};
     return 1;
   }
-  // Matches the installed file and a seed beside it against the map, as the updater would.
-  int DownloadWithMap(const std::string& url, const std::string& localPath, const FileDigest& expected,
-                      const std::function<std::optional<BlockMap>()>& map) override {
-    std::vector<fs::path> found;
-    for (const std::string& path : {localPath, localPath + ".download", localPath + ".seed"})
-      if (const auto file = Existing(path); file && fs::is_regular_file(*file)) found.push_back(*file);
+  // Every download starts here, so the map bytes counted are its own.
+  SeedsOnDisk FindSeeds(const std::string& localPath) override {
     mapBytes_ = 0;
-    const std::optional<BlockMap> blocks = found.empty() ? std::nullopt : map();
-    if (!blocks) {
-      DownloadToFile(url, localPath, &expected);
-      lastFetch->mapBytes = mapBytes_;
-      return 1;
+    return {ExistingFile(localPath).has_value(), Partial(localPath).has_value()};
+  }
+  // The seeds as the updater opens them; the fetch is counted as the plan is carried out.
+  std::unique_ptr<Replacement> OpenSeeds(const std::string& localPath, const FileDigest& expected) override {
+    lastFetch = Fetch{0, expected.size};
+    return std::make_unique<CountingReplacement>(ExistingFile(localPath), Partial(localPath), *lastFetch);
+  }
+  // The last download's fetch, its map's bytes added; taken by whoever reports it.
+  std::optional<Fetch> TakeFetch() {
+    std::optional<Fetch> fetch = std::exchange(lastFetch, std::nullopt);
+    if (fetch && fetch->bytes) {
+      *fetch->bytes += mapBytes_;
+      fetch->mapBytes = mapBytes_;
     }
-    std::vector<DiskSeed> seeds(found.begin(), found.end());
-    std::vector<SeedFile*> pointers;
-    pointers.reserve(seeds.size());
-    for (DiskSeed& seed : seeds) pointers.push_back(&seed);
-    const auto plan = PlanAssembly(*blocks, MatchBlocks(*blocks, pointers));
-    Fetch fetch{static_cast<std::int64_t>(FetchedBytes(plan)), expected.size, 0, mapBytes_};
-    for (const AssemblyStep& step : plan) fetch.ranges += step.seed < 0 ? 1 : 0;
-    *fetch.bytes += mapBytes_;
-    lastFetch = fetch;
-    return 1;
+    return fetch;
   }
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override {
     const auto file = Existing(localPath);
@@ -173,6 +198,18 @@ class FolderPlatform : public UpdatePlatform {
 
  private:
   static std::string Target() { return std::string(kInstall) + "\\" + kTargetFileName; }
+
+  std::optional<fs::path> ExistingFile(const std::string& path) const {
+    std::error_code error;
+    auto file = Existing(path);
+    if (file && !fs::is_regular_file(*file, error)) file.reset();
+    return file;
+  }
+  // A killed run's temporary file, which the updater makes its seed, or else an earlier seed.
+  std::optional<fs::path> Partial(const std::string& localPath) const {
+    if (auto download = ExistingFile(localPath + ".download")) return download;
+    return ExistingFile(localPath + ".seed");
+  }
 
   // The components of an installation path, decoded from code page 936; nothing when the path
   // does not lie in the installation or is no text of that code page.
@@ -293,7 +330,7 @@ class PlanSteps : public RunReport {
  private:
   void Add(std::string line) { steps_.push_back(std::move(line)); }
   void AddFetch(const std::string& at) {
-    const std::optional<Fetch> fetch = std::exchange(platform_.lastFetch, std::nullopt);
+    const std::optional<Fetch> fetch = platform_.TakeFetch();
     if (!fetch || !fetch->bytes) {
       unknown_ = true;
       fetches_.push_back(at + "fetches the whole file (its size is not in the manifest)");
@@ -301,10 +338,13 @@ class PlanSteps : public RunReport {
     }
     total_ += *fetch->bytes;
     std::string line = text::Format("%sfetches %lld bytes", at.c_str(), static_cast<long long>(*fetch->bytes));
-    if (fetch->ranges > 0 || fetch->mapBytes > 0)
+    if (fetch->mapBytes > 0)
       line +=
           text::Format(" (its map %lld bytes, %zu ranges, of a file of %lld bytes)",
                        static_cast<long long>(fetch->mapBytes), fetch->ranges, static_cast<long long>(fetch->fileSize));
+    else if (fetch->ranges > 0)
+      line += text::Format(" (%zu ranges, of a file of %lld bytes)", fetch->ranges,
+                           static_cast<long long>(fetch->fileSize));
     fetches_.push_back(line);
   }
 

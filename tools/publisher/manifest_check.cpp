@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "crypto.hpp"
+#include "download_plan.hpp"
 #include "entry_safety.hpp"
 #include "install_paths.hpp"
 #include "manifest_keys.hpp"
@@ -224,7 +225,7 @@ ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys
   }
   // The manifest's own entries are not read: they are what an updater that predates the index sees.
   check.index = index;
-  check.indexAddress = HelperFileAddress(check.header.update_url, index);
+  check.indexAddress = ServedAddress(check.header.update_url, index.from);
   if (!webRoot) {
     check.indexUnchecked = true;
     problems.Add("the release index " + check.indexAddress +

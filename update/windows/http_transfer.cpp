@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 #include "bounded_buffer_sink.hpp"
@@ -33,12 +32,33 @@ InternetHandle OpenSession() {
   return InternetHandle(::InternetOpenA(agent, access, nullptr, nullptr, 0));
 }
 
-bool StatusIsSuccess(HINTERNET request) {
+// An opened request: the URL handle is declared after the session, so it is closed first.
+struct Request {
+  InternetHandle session;
+  InternetHandle url;
+  explicit operator bool() const { return static_cast<bool>(url); }
+  HINTERNET get() const { return url.get(); }
+};
+
+// The one way a request is opened, for whole bodies and ranges alike: a session of its own and
+// a GET of `url` with `headers` that bypasses every cache.
+Request OpenRequest(const std::string& url, const std::string& headers) {
+  MarkPhase("start");
+  Request request{OpenSession(), {}};
+  if (!request.session) return request;
+  MarkPhase("session");
+  request.url.Reset(::InternetOpenUrlA(request.session.get(), url.c_str(), headers.c_str(),
+                                       static_cast<DWORD>(headers.size()), kRequestFlags, 0));
+  if (request) MarkPhase("request");
+  return request;
+}
+
+// The response's status code; 0 when it cannot be read.
+DWORD Status(HINTERNET request) {
   DWORD status = 0;
   DWORD size = sizeof status;
-  if (!::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
-    return false;
-  return status >= 200 && status <= 299;
+  if (!::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) return 0;
+  return status;
 }
 
 // The body length the server announced, if it did.
@@ -72,19 +92,14 @@ bool ReadBody(HINTERNET request, std::optional<std::uint64_t> expected, Transfer
   }
 }
 
-// One GET of `url` into `sink`. The URL handle is declared after the session, so it is closed first.
+// One GET of `url` into `sink`.
 int Transfer(const std::string& url, TransferSink& sink) {
-  MarkPhase("start");
-  InternetHandle session = OpenSession();
-  if (!session) return 0;
-  MarkPhase("session");
-  InternetHandle request(::InternetOpenUrlA(session.get(), url.c_str(), kExtraHeaders,
-                                            static_cast<DWORD>(std::strlen(kExtraHeaders)), kRequestFlags, 0));
+  const Request request = OpenRequest(url, kExtraHeaders);
   if (!request) return 0;
   // An error page is not the content that was asked for.
-  if (!StatusIsSuccess(request.get())) return 0;
+  const DWORD status = Status(request.get());
+  if (status < 200 || status > 299) return 0;
   const auto expected = ContentLength(request.get());
-  MarkPhase("request");
   if (!sink.Open()) return 0;
   MarkPhase("open");
   return ReadBody(request.get(), expected, sink) && sink.Finish() ? 1 : 0;
@@ -117,32 +132,22 @@ int DownloadToFile(const std::string& url, const std::string& localPath, const F
 }
 
 RangeAnswer FetchRange(const std::string& url, const ByteRange& range, TransferSink& sink) {
-  MarkPhase("start");
-  InternetHandle session = OpenSession();
-  if (!session) return RangeAnswer::kRefused;
-  MarkPhase("session");
   const std::string headers =
       text::Format("Accept: */*\r\nRange: bytes=%llu-%llu\r\n\r\n", static_cast<unsigned long long>(range.first),
                    static_cast<unsigned long long>(range.last));
-  // Declared after the session, so it is closed first.
-  InternetHandle opened(::InternetOpenUrlA(session.get(), url.c_str(), headers.c_str(),
-                                           static_cast<DWORD>(headers.size()), kRequestFlags, 0));
-  if (!opened) return RangeAnswer::kRefused;
-  const HINTERNET request = opened.get();
-  MarkPhase("request");
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  if (!::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
-    return RangeAnswer::kRefused;
-  const auto length = ContentLength(request);
+  const Request request = OpenRequest(url, headers);
+  if (!request) return RangeAnswer::kRefused;
+  const DWORD status = Status(request.get());
+  const auto length = ContentLength(request.get());
   if (status == 200) {
     if (!sink.Open()) return RangeAnswer::kWholeFailed;
-    return ReadBody(request, length, sink) && sink.Finish() ? RangeAnswer::kWhole : RangeAnswer::kWholeFailed;
+    return ReadBody(request.get(), length, sink) && sink.Finish() ? RangeAnswer::kWhole : RangeAnswer::kWholeFailed;
   }
   const std::uint64_t wanted = range.last - range.first + 1;
   const std::string stated =
       text::Format("bytes %llu-%llu/%llu", static_cast<unsigned long long>(range.first),
                    static_cast<unsigned long long>(range.last), static_cast<unsigned long long>(range.total));
-  if (status != 206 || ContentRange(request) != stated || (length && *length != wanted)) return RangeAnswer::kRefused;
-  return ReadBody(request, wanted, sink) ? RangeAnswer::kPart : RangeAnswer::kRefused;
+  if (status != 206 || ContentRange(request.get()) != stated || (length && *length != wanted))
+    return RangeAnswer::kRefused;
+  return ReadBody(request.get(), wanted, sink) ? RangeAnswer::kPart : RangeAnswer::kRefused;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "download_plan.hpp"
 #include "file_digest.hpp"
 #include "transfer_sink.hpp"
 
@@ -25,20 +26,6 @@ int DownloadToFile(const std::string& url, const std::string& localPath, const F
 // One GET of `url` into `sink`, which may already hold bytes: its Open starts it afresh. 1 when
 // the whole body arrived and the sink kept it.
 int DownloadToSink(const std::string& url, TransferSink& sink);
-
-// Bytes [first, last] of a file of `total` bytes.
-struct ByteRange {
-  std::uint64_t first = 0;
-  std::uint64_t last = 0;
-  std::uint64_t total = 0;
-};
-
-enum class RangeAnswer {
-  kPart,         // exactly the range arrived and went to the sink's Add
-  kWhole,        // the server sent the whole file (200): the sink started afresh, took it and kept it
-  kWholeFailed,  // it sent the whole file, which could not be kept
-  kRefused,      // anything else: a status other than 200 and 206, another Content-Range, another length
-};
 
 // Asks for one range with the header "Range: bytes=FIRST-LAST". A 206 counts only with
 // "Content-Range: bytes FIRST-LAST/TOTAL" exactly and a body of exactly the range's length; a

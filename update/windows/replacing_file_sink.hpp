@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "crypto.hpp"
 #include "file_digest.hpp"
+#include "sink_parts.hpp"
 #include "transfer_sink.hpp"
 #include "win_handle.hpp"
 
@@ -16,9 +16,6 @@ class ReplacingFileSink : public TransferSink {
  public:
   // With `expected`, only a body of exactly that size and SHA-256 is put in place.
   explicit ReplacingFileSink(std::string destination, const FileDigest* expected = nullptr);
-  ~ReplacingFileSink() override;
-  ReplacingFileSink(const ReplacingFileSink&) = delete;
-  ReplacingFileSink& operator=(const ReplacingFileSink&) = delete;
 
   // Holds an existing destination open for reading and writing without sharing (it is not
   // truncated), so a file that is open elsewhere or read-only fails here, before any byte is
@@ -42,19 +39,12 @@ class ReplacingFileSink : public TransferSink {
   static std::string SeedPath(const std::string& destination) { return destination + ".seed"; }
 
  private:
-  void Restart();
   void WriteBuffered();
-  void Discard();
-  [[noreturn]] void FailWrite(DWORD error);
 
   std::string destination_;
-  std::string temporary_;
   FileHandle hold_;
   FileHandle seed_;
-  FileHandle file_;
-  bool created_ = false;
-  std::optional<FileDigest> expected_;
-  std::optional<Sha256> hash_;
-  std::uint64_t received_ = 0;
+  NewFile file_;  // the temporary file
+  std::optional<ExpectedBody> expected_;
   std::vector<char> buffer_;
 };

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
-#include "block_matcher.hpp"
 #include "http_transfer.hpp"
 #include "phase_log.hpp"
 #include "replacing_file_sink.hpp"
@@ -12,6 +12,8 @@
 namespace {
 
 constexpr std::size_t kCopyPiece = std::size_t{1} << 20;
+
+bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // A file read in place through a handle someone else owns.
 class HandleSeed : public SeedFile {
@@ -40,69 +42,87 @@ class HandleSeed : public SeedFile {
   std::uint64_t size_ = 0;
 };
 
-// Appends `length` bytes of the seed from `offset` to the file; false when they cannot be read.
-bool Copy(HandleSeed& seed, std::uint64_t offset, std::uint64_t length, ReplacingFileSink& file) {
-  std::vector<unsigned char> piece(static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyPiece)));
-  while (length > 0) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(length, piece.size()));
-    if (seed.Read(offset, piece.data(), want) != want) return false;
-    file.Add(reinterpret_cast<const char*>(piece.data()), want);
-    offset += want;
-    length -= want;
-  }
-  return true;
-}
+// The seeds are read for the map's scan from the map's arrival until the first step is carried
+// out; the phase log shows the scan between the two marks.
+class WindowsReplacement : public Replacement {
+  // A seed as the planner reads it: its first read starts the scan.
+  class ScannedSeed : public SeedFile {
+   public:
+    ScannedSeed(WindowsReplacement& owner, int index) : owner_(owner), index_(static_cast<std::size_t>(index)) {}
+    std::uint64_t Size() override { return owner_.seeds_[index_].Size(); }
+    std::size_t Read(std::uint64_t offset, unsigned char* data, std::size_t size) override {
+      owner_.Scanning();
+      return owner_.seeds_[index_].Read(offset, data, size);
+    }
 
-// A seed that is a prefix of the new file is kept, and the rest is one range; a longer one is
-// of no use.
-std::vector<AssemblyStep> ResumePlan(HandleSeed& seed, int index, std::uint64_t size) {
-  const std::uint64_t have = seed.Size();
-  if (have == 0 || have > size) return {};
-  std::vector<AssemblyStep> plan{{index, 0, 0, have}};
-  if (have < size) plan.push_back({-1, 0, have, size - have});
-  return plan;
-}
+   private:
+    WindowsReplacement& owner_;
+    std::size_t index_;
+  };
+
+ public:
+  WindowsReplacement(const std::string& localPath, const FileDigest& expected) : file_(localPath, &expected) {}
+
+  bool Open() {
+    if (!file_.Open()) return false;
+    seeds_.emplace_back(file_.OldFile());
+    seeds_.emplace_back(file_.Seed());
+    return true;
+  }
+
+  SeedFile& Seed(int index) override { return scanned_[static_cast<std::size_t>(index)]; }
+  bool Copy(int index, std::uint64_t offset, std::uint64_t length) override {
+    Carrying();
+    HandleSeed& seed = seeds_[static_cast<std::size_t>(index)];
+    std::vector<unsigned char> piece(static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyPiece)));
+    while (length > 0) {
+      const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(length, piece.size()));
+      if (seed.Read(offset, piece.data(), want) != want) return false;
+      file_.Add(reinterpret_cast<const char*>(piece.data()), want);
+      offset += want;
+      length -= want;
+    }
+    return true;
+  }
+  RangeAnswer FetchRange(const std::string& address, const ByteRange& range) override {
+    Carrying();
+    return ::FetchRange(address, range, file_);
+  }
+  int FetchWhole(const std::string& address) override {
+    Carrying();
+    return DownloadToSink(address, file_);
+  }
+  bool Finish() override {
+    Carrying();
+    return file_.Finish();
+  }
+
+ private:
+  void Scanning() {
+    if (!scanning_ && !carrying_) MarkPhase("map");
+    scanning_ = true;
+  }
+  void Carrying() {
+    if (scanning_ && !carrying_) MarkPhase("scan");
+    carrying_ = true;
+  }
+
+  ReplacingFileSink file_;
+  std::vector<HandleSeed> seeds_;
+  ScannedSeed scanned_[2]{{*this, 0}, {*this, 1}};
+  bool scanning_ = false;
+  bool carrying_ = false;
+};
 
 }  // namespace
 
-bool HasSeed(const std::string& localPath) {
-  for (const std::string& path : {ReplacingFileSink::TemporaryPath(localPath), ReplacingFileSink::SeedPath(localPath)})
-    if (::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-  return false;
+SeedsOnDisk FindSeeds(const std::string& localPath) {
+  return {Exists(localPath),
+          Exists(ReplacingFileSink::TemporaryPath(localPath)) || Exists(ReplacingFileSink::SeedPath(localPath))};
 }
 
-int DownloadWithSeeds(const std::string& url, const std::string& localPath, const FileDigest& expected,
-                      const std::function<std::optional<BlockMap>()>* map) {
-  ReplacingFileSink file(localPath, &expected);
-  if (!file.Open()) return 0;
-  std::vector<HandleSeed> seeds{HandleSeed(file.OldFile()), HandleSeed(file.Seed())};
-  std::vector<AssemblyStep> plan;
-  if (map && (seeds[0].Size() > 0 || seeds[1].Size() > 0)) {
-    if (const std::optional<BlockMap> blocks = (*map)()) {
-      MarkPhase("map");
-      const std::vector<BlockOrigin> origins = MatchBlocks(*blocks, {&seeds[0], &seeds[1]});
-      MarkPhase("scan");
-      plan = PlanAssembly(*blocks, origins);
-    }
-  } else if (!map) {
-    plan = ResumePlan(seeds[1], 1, static_cast<std::uint64_t>(expected.size));
-  }
-  bool assembled = !plan.empty();
-  for (const AssemblyStep& step : plan) {
-    if (step.seed >= 0) {
-      assembled = Copy(seeds[static_cast<std::size_t>(step.seed)], step.seedOffset, step.length, file);
-    } else {
-      const ByteRange range{step.offset, step.offset + step.length - 1, static_cast<std::uint64_t>(expected.size)};
-      switch (FetchRange(url, range, file)) {
-        case RangeAnswer::kPart: break;
-        case RangeAnswer::kWhole: return 1;
-        case RangeAnswer::kWholeFailed: return 0;
-        case RangeAnswer::kRefused: assembled = false; break;
-      }
-    }
-    if (!assembled) break;
-  }
-  if (assembled && file.Finish()) return 1;
-  // The one whole download: the temporary file starts afresh, the old file is still held.
-  return DownloadToSink(url, file);
+std::unique_ptr<Replacement> OpenSeeds(const std::string& localPath, const FileDigest& expected) {
+  auto replacement = std::make_unique<WindowsReplacement>(localPath, expected);
+  if (!replacement->Open()) return nullptr;
+  return replacement;
 }

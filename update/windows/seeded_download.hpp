@@ -1,20 +1,18 @@
 // A download that starts from what is already on disk: the old file, read through the handle
-// that holds it, and the seed a killed run left. With a block map, every block they hold is
-// copied and the rest asked for in ranges; without one, a seed that is a prefix of the new file
-// is resumed with one range. Any unexpected answer ends in one whole download, and the file is
+// that holds it, and the partial download a killed run left. The plan of what to copy and what
+// to fetch is the engine's; this side opens the files and carries out its steps, and the file is
 // put in place only with the expected size and SHA-256.
 #pragma once
 
-#include <functional>
-#include <optional>
+#include <memory>
 #include <string>
 
-#include "block_map.hpp"
+#include "download_plan.hpp"
 #include "file_digest.hpp"
 
-// `map` (may be null: resume only) is asked only when there is a file to search.
-int DownloadWithSeeds(const std::string& url, const std::string& localPath, const FileDigest& expected,
-                      const std::function<std::optional<BlockMap>()>* map);
+// What lies beside `localPath` that a download could start from.
+SeedsOnDisk FindSeeds(const std::string& localPath);
 
-// Whether a killed run left something beside `localPath` that a download could start from.
-bool HasSeed(const std::string& localPath);
+// Holds the old file and the seed of `localPath` and creates the new file beside it; null when
+// the destination cannot be held.
+std::unique_ptr<Replacement> OpenSeeds(const std::string& localPath, const FileDigest& expected);

@@ -19,15 +19,14 @@ int WindowsUpdatePlatform::FetchExact(const std::string& url, std::size_t size, 
 
 int WindowsUpdatePlatform::DownloadToFile(const std::string& url, const std::string& localPath,
                                           const FileDigest* expected) {
-  // Only a file of known bytes can be resumed: the final hash decides.
-  if (expected && HasSeed(localPath)) return DownloadWithSeeds(url, localPath, *expected, nullptr);
   return ::DownloadToFile(url, localPath, expected);
 }
 
-int WindowsUpdatePlatform::DownloadWithMap(const std::string& url, const std::string& localPath,
-                                           const FileDigest& expected,
-                                           const std::function<std::optional<BlockMap>()>& map) {
-  return DownloadWithSeeds(url, localPath, expected, &map);
+SeedsOnDisk WindowsUpdatePlatform::FindSeeds(const std::string& localPath) { return ::FindSeeds(localPath); }
+
+std::unique_ptr<Replacement> WindowsUpdatePlatform::OpenSeeds(const std::string& localPath,
+                                                              const FileDigest& expected) {
+  return ::OpenSeeds(localPath, expected);
 }
 
 bool WindowsUpdatePlatform::IsFileCurrent(const std::string& localPath, const FileDigest& expected) {

@@ -16,8 +16,8 @@ class WindowsUpdatePlatform : public UpdatePlatform {
   int FetchText(const std::string& url, char* buffer, std::size_t capacity) override;
   int FetchExact(const std::string& url, std::size_t size, std::string& body) override;
   int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) override;
-  int DownloadWithMap(const std::string& url, const std::string& localPath, const FileDigest& expected,
-                      const std::function<std::optional<BlockMap>()>& map) override;
+  SeedsOnDisk FindSeeds(const std::string& localPath) override;
+  std::unique_ptr<Replacement> OpenSeeds(const std::string& localPath, const FileDigest& expected) override;
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override;
   bool VerifySignature(std::string_view message, const Signature& signature, const PublicKey& key) override;
   std::string GetTargetVersion() override;
