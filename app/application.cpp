@@ -1,6 +1,6 @@
 #include "application.hpp"
 
-#include "install_paths.hpp"
+#include "paths/install_paths.hpp"
 #include "module_names.hpp"
 #include "windows/install_probe.hpp"
 

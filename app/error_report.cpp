@@ -4,7 +4,7 @@
 #include <new>
 
 #include "file_error.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "module_names.hpp"
 
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace {
 

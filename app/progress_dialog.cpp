@@ -6,11 +6,11 @@
 
 #include "about_dialog.hpp"
 #include "built_in_trust.hpp"
-#include "install_paths.hpp"
+#include "paths/install_paths.hpp"
 #include "windows/install_probe.hpp"
 #include "resource.h"
 #include "system_menu.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 #include "update_run.hpp"
 #include "windows/windows_update_platform.hpp"
 

@@ -15,8 +15,8 @@
 #include <cstring>
 #include <string>
 
-#include "block_checksum.hpp"
-#include "block_matcher.hpp"
+#include "blocks/block_checksum.hpp"
+#include "blocks/block_matcher.hpp"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "entry_safety.hpp"
-#include "manifest_keys.hpp"
-#include "manifest_signature.hpp"
+#include "paths/entry_safety.hpp"
+#include "manifest/manifest_keys.hpp"
+#include "manifest/manifest_signature.hpp"
 #include "search_from_position.hpp"
-#include "update_manifest.hpp"
+#include "manifest/update_manifest.hpp"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "search_from_position.hpp"
 
-#include "manifest_keys.hpp"
+#include "manifest/manifest_keys.hpp"
 
 std::optional<std::string> SearchFromPosition::Next(const std::string& key, text::Pos& position) const {
   const text::Pos keyAt = text::Find(text_, key, position);

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "update_manifest.hpp"
+#include "manifest/update_manifest.hpp"
 
 class SearchFromPosition {
  public:

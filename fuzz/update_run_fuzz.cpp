@@ -20,13 +20,13 @@
 #include <vector>
 
 #include "crypto.hpp"
-#include "entry_safety.hpp"
+#include "paths/entry_safety.hpp"
 #include "file_error.hpp"
 #include "fuzz_platform.hpp"
-#include "manifest_freshness.hpp"
-#include "manifest_signature.hpp"
+#include "manifest/manifest_freshness.hpp"
+#include "manifest/manifest_signature.hpp"
 #include "run_report.hpp"
-#include "update_manifest.hpp"
+#include "manifest/update_manifest.hpp"
 #include "update_run.hpp"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "file_digest.hpp"
-#include "manifest_signature.hpp"
+#include "manifest/manifest_signature.hpp"
 
 class Sha256 {
  public:

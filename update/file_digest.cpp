@@ -1,7 +1,7 @@
 #include "file_digest.hpp"
 
 #include "crypto.hpp"
-#include "hex.hpp"
+#include "text/hex.hpp"
 
 std::string HexOf(const Sha256Digest& digest) { return HexEncode(digest.data(), digest.size()); }
 

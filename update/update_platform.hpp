@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "download_plan.hpp"
+#include "download/download_plan.hpp"
 #include "file_digest.hpp"
-#include "manifest_signature.hpp"
+#include "manifest/manifest_signature.hpp"
 
 class UpdatePlatform {
  public:

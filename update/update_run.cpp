@@ -2,14 +2,14 @@
 
 #include <vector>
 
-#include "entry_safety.hpp"
-#include "helper_file_fetch.hpp"
-#include "install_paths.hpp"
-#include "manifest_freshness.hpp"
-#include "manifest_keys.hpp"
+#include "paths/entry_safety.hpp"
+#include "download/helper_file_fetch.hpp"
+#include "paths/install_paths.hpp"
+#include "manifest/manifest_freshness.hpp"
+#include "manifest/manifest_keys.hpp"
 #include "run_report.hpp"
-#include "text.hpp"
-#include "update_manifest.hpp"
+#include "text/text.hpp"
+#include "manifest/update_manifest.hpp"
 #include "update_platform.hpp"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "manifest_signature.hpp"
+#include "manifest/manifest_signature.hpp"
 
 class RunReport;
 class UpdatePlatform;

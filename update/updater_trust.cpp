@@ -1,6 +1,6 @@
 #include "updater_trust.hpp"
 
-#include "text.hpp"
+#include "text/text.hpp"
 
 std::optional<UpdaterTrust> ParseTrustRecord(std::string_view record) {
   record = text::UntilNul(record);

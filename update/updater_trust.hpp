@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "manifest_signature.hpp"
+#include "manifest/manifest_signature.hpp"
 
 // At most 8 bytes: a PE section name.
 inline constexpr std::string_view kTrustSectionName = ".mvtrust";

@@ -8,7 +8,7 @@
 #include "crypto.hpp"
 #include "manifest_check.hpp"
 #include "manifest_expiry.hpp"
-#include "manifest_signature.hpp"
+#include "manifest/manifest_signature.hpp"
 #include "signing_key.hpp"
 
 namespace {

@@ -1,12 +1,12 @@
 // Block maps and the matcher: the new file assembled from a seed and the fetched runs is the
 // new file, and only what the seed lacks is fetched.
-#include "block_matcher.hpp"
+#include "blocks/block_matcher.hpp"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "block_checksum.hpp"
+#include "blocks/block_checksum.hpp"
 #include "fake_platform.hpp"
 
 namespace {

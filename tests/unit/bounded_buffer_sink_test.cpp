@@ -1,4 +1,4 @@
-#include "bounded_buffer_sink.hpp"
+#include "download/bounded_buffer_sink.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "entry_safety.hpp"
+#include "paths/entry_safety.hpp"
 
 #include <string>
 #include <vector>
 
-#include "path_identity.hpp"
+#include "paths/path_identity.hpp"
 
 #include <gtest/gtest.h>
 

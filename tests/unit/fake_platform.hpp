@@ -10,7 +10,7 @@
 
 #include "crypto.hpp"
 #include "file_error.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 #include "update_platform.hpp"
 
 class FakePlatform : public UpdatePlatform {

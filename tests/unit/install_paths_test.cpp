@@ -1,4 +1,4 @@
-#include "install_paths.hpp"
+#include "paths/install_paths.hpp"
 
 #include <gtest/gtest.h>
 

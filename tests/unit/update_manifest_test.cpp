@@ -1,9 +1,9 @@
-#include "update_manifest.hpp"
+#include "manifest/update_manifest.hpp"
 
 #include <gtest/gtest.h>
 
-#include "manifest_keys.hpp"
-#include "version_numbers.hpp"
+#include "manifest/manifest_keys.hpp"
+#include "manifest/version_numbers.hpp"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.hpp"
-#include "manifest_keys.hpp"
-#include "text.hpp"
+#include "manifest/manifest_keys.hpp"
+#include "text/text.hpp"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "install_paths.hpp"
+#include "paths/install_paths.hpp"
 #include "windows/install_probe.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <map>
 #include <system_error>
 
-#include "block_map.hpp"
+#include "blocks/block_map.hpp"
 #include "crypto.hpp"
 #include "durable_files.hpp"
-#include "map_line.hpp"
+#include "manifest/map_line.hpp"
 #include "served_file.hpp"
 
 namespace fs = std::filesystem;

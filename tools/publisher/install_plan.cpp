@@ -8,15 +8,15 @@
 #include <set>
 #include <system_error>
 
-#include "block_matcher.hpp"
+#include "blocks/block_matcher.hpp"
 #include "crypto.hpp"
 #include "file_version_probe.hpp"
-#include "install_paths.hpp"
+#include "paths/install_paths.hpp"
 #include "release_check.hpp"
 #include "release_names.hpp"
 #include "run_report.hpp"
 #include "served_file.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 #include "update_platform.hpp"
 #include "update_run.hpp"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "manifest_signature.hpp"
+#include "manifest/manifest_signature.hpp"
 
 struct InstallPlan {
   int result = 0;                    // the update run's answer

@@ -15,7 +15,7 @@
 #include "install_plan.hpp"
 #include "manifest_expiry.hpp"
 #include "manifest_check.hpp"
-#include "manifest_signature.hpp"
+#include "manifest/manifest_signature.hpp"
 #include "manifest_writer.hpp"
 #include "release_check.hpp"
 #include "release_manifest.hpp"

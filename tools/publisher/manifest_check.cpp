@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "crypto.hpp"
-#include "download_plan.hpp"
-#include "entry_safety.hpp"
-#include "install_paths.hpp"
-#include "manifest_keys.hpp"
+#include "download/download_plan.hpp"
+#include "paths/entry_safety.hpp"
+#include "paths/install_paths.hpp"
+#include "manifest/manifest_keys.hpp"
 #include "served_file.hpp"
-#include "text.hpp"
-#include "version_numbers.hpp"
+#include "text/text.hpp"
+#include "manifest/version_numbers.hpp"
 
 namespace {
 

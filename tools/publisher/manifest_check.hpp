@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "file_digest.hpp"
-#include "helper_file.hpp"
-#include "manifest_signature.hpp"
-#include "update_manifest.hpp"
+#include "manifest/helper_file.hpp"
+#include "manifest/manifest_signature.hpp"
+#include "manifest/update_manifest.hpp"
 #include "update_run.hpp"
 
 struct PlannedDownload {

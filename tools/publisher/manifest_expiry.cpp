@@ -3,12 +3,12 @@
 #include <chrono>
 
 #include "manifest_check.hpp"
-#include "manifest_keys.hpp"
-#include "manifest_signature.hpp"
+#include "manifest/manifest_keys.hpp"
+#include "manifest/manifest_signature.hpp"
 #include "release.hpp"
 #include "signing_key.hpp"
-#include "text.hpp"
-#include "update_manifest.hpp"
+#include "text/text.hpp"
+#include "manifest/update_manifest.hpp"
 
 namespace {
 

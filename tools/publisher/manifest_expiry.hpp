@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "utc_time.hpp"
+#include "manifest/utc_time.hpp"
 
 class SigningKey;
 struct ManifestCheck;

@@ -6,19 +6,19 @@
 #include <tuple>
 
 #include "crypto.hpp"
-#include "entry_safety.hpp"
+#include "paths/entry_safety.hpp"
 #include "file_digest.hpp"
-#include "install_paths.hpp"
-#include "manifest_signature.hpp"
+#include "paths/install_paths.hpp"
+#include "manifest/manifest_signature.hpp"
 #include "release_names.hpp"
 #include "release_updater.hpp"
 #include "signing_key.hpp"
 #include "manifest_expiry.hpp"
-#include "manifest_keys.hpp"
-#include "text.hpp"
-#include "update_manifest.hpp"
+#include "manifest/manifest_keys.hpp"
+#include "text/text.hpp"
+#include "manifest/update_manifest.hpp"
 #include "update_run.hpp"
-#include "version_numbers.hpp"
+#include "manifest/version_numbers.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "release.hpp"
-#include "utc_time.hpp"
+#include "manifest/utc_time.hpp"
 
 class SigningKey;
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "file_digest.hpp"
-#include "map_line.hpp"
+#include "manifest/map_line.hpp"
 
 struct ReleaseFile {
   std::string folder;  // "" for the install folder, else "sub/dir"

@@ -10,7 +10,7 @@
 #include "disk_digest.hpp"
 #include "release.hpp"
 #include "release_names.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace fs = std::filesystem;
 

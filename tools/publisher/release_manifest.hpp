@@ -13,7 +13,7 @@
 #include "block_maps.hpp"
 #include "manifest_writer.hpp"
 #include "release.hpp"
-#include "utc_time.hpp"
+#include "manifest/utc_time.hpp"
 
 class SigningKey;
 

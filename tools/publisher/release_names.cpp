@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "ansi936.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 #include "utf16.hpp"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <map>
 
 #include "durable_files.hpp"
-#include "install_paths.hpp"
+#include "paths/install_paths.hpp"
 #include "release_names.hpp"
 
 namespace fs = std::filesystem;

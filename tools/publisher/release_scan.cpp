@@ -4,7 +4,7 @@
 
 #include "disk_digest.hpp"
 #include "file_version_probe.hpp"
-#include "install_paths.hpp"
+#include "paths/install_paths.hpp"
 
 namespace fs = std::filesystem;
 

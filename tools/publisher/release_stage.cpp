@@ -13,10 +13,10 @@
 #include "manifest_writer.hpp"
 #include "release_names.hpp"
 #include "served_file.hpp"
-#include "text.hpp"
-#include "update_manifest.hpp"
+#include "text/text.hpp"
+#include "manifest/update_manifest.hpp"
 #include "update_run.hpp"
-#include "version_numbers.hpp"
+#include "manifest/version_numbers.hpp"
 #include "web_root_lock.hpp"
 
 namespace fs = std::filesystem;

@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "crypto.hpp"
-#include "install_paths.hpp"
+#include "paths/install_paths.hpp"
 #include "manifest_check.hpp"
 #include "pe_image.hpp"
 #include "release_names.hpp"

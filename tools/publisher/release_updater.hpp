@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "manifest_signature.hpp"
+#include "manifest/manifest_signature.hpp"
 #include "release.hpp"
 #include "updater_trust.hpp"
 

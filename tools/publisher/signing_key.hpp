@@ -5,7 +5,7 @@
 #include <memory>
 #include <string_view>
 
-#include "manifest_signature.hpp"
+#include "manifest/manifest_signature.hpp"
 
 struct evp_pkey_st;
 

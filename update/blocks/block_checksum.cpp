@@ -1,4 +1,4 @@
-#include "block_checksum.hpp"
+#include "blocks/block_checksum.hpp"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "block_map.hpp"
+#include "blocks/block_map.hpp"
 
 #include <algorithm>
 
-#include "block_checksum.hpp"
+#include "blocks/block_checksum.hpp"
 
 namespace {
 

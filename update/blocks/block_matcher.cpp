@@ -1,10 +1,10 @@
-#include "block_matcher.hpp"
+#include "blocks/block_matcher.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "block_checksum.hpp"
+#include "blocks/block_checksum.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "block_map.hpp"
+#include "blocks/block_map.hpp"
 
 // An older copy of the file, read in place.
 class SeedFile {

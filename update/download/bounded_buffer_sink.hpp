@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "transfer_sink.hpp"
+#include "download/transfer_sink.hpp"
 
 class BoundedBufferSink : public TransferSink {
  public:

@@ -1,4 +1,4 @@
-#include "download_plan.hpp"
+#include "download/download_plan.hpp"
 
 namespace {
 

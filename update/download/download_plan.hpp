@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "block_map.hpp"
-#include "block_matcher.hpp"
+#include "blocks/block_map.hpp"
+#include "blocks/block_matcher.hpp"
 #include "file_digest.hpp"
 
 // The address of a file the server holds below the manifest's update_url: the one composition

@@ -1,6 +1,6 @@
-#include "helper_file_fetch.hpp"
+#include "download/helper_file_fetch.hpp"
 
-#include "download_plan.hpp"
+#include "download/download_plan.hpp"
 #include "update_platform.hpp"
 
 bool FetchHelperFile(UpdatePlatform& platform, const std::string& url, const HelperFile& file, std::string& body) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "helper_file.hpp"
+#include "manifest/helper_file.hpp"
 
 class UpdatePlatform;
 

@@ -1,4 +1,4 @@
-#include "helper_file.hpp"
+#include "manifest/helper_file.hpp"
 
 #include "crypto.hpp"
 

@@ -1,6 +1,6 @@
-#include "manifest_freshness.hpp"
+#include "manifest/manifest_freshness.hpp"
 
-#include "version_numbers.hpp"
+#include "manifest/version_numbers.hpp"
 
 std::optional<ManifestRefusal> StaleManifestRefusal(ManifestReader& reader, std::string_view manifestVersion,
                                                     std::string_view installedVersion, UtcSeconds now) {

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "run_report.hpp"
-#include "update_manifest.hpp"
-#include "utc_time.hpp"
+#include "manifest/update_manifest.hpp"
+#include "manifest/utc_time.hpp"
 
 struct ManifestRefusal {
   RunEvent event;

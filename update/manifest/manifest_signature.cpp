@@ -1,11 +1,11 @@
-#include "manifest_signature.hpp"
+#include "manifest/manifest_signature.hpp"
 
 #include <algorithm>
 
-#include "base64.hpp"
-#include "hex.hpp"
-#include "manifest_keys.hpp"
-#include "text.hpp"
+#include "text/base64.hpp"
+#include "text/hex.hpp"
+#include "manifest/manifest_keys.hpp"
+#include "text/text.hpp"
 
 std::optional<PublicKey> ParsePublicKey(std::string_view hex) {
   PublicKey key{};

@@ -1,4 +1,4 @@
-#include "map_line.hpp"
+#include "manifest/map_line.hpp"
 
 std::int64_t LargestMapSize(std::int32_t fileSize) { return std::int64_t{fileSize} / 200 + 4096; }
 

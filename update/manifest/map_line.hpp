@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "file_digest.hpp"
-#include "helper_file.hpp"
+#include "manifest/helper_file.hpp"
 
 // Where the map is served and the map's own SHA-256 and size.
 using MapLine = HelperFile;

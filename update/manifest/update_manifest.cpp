@@ -1,6 +1,6 @@
-#include "update_manifest.hpp"
+#include "manifest/update_manifest.hpp"
 
-#include "manifest_keys.hpp"
+#include "manifest/manifest_keys.hpp"
 
 std::optional<ManifestValue> ReadManifestValue(std::string_view manifest, std::string_view key, text::Pos start) {
   const text::Pos keyAt = text::FindAtBoundary(manifest, key, start);

@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "file_digest.hpp"
-#include "helper_file.hpp"
-#include "map_line.hpp"
-#include "text.hpp"
-#include "utc_time.hpp"
+#include "manifest/helper_file.hpp"
+#include "manifest/map_line.hpp"
+#include "text/text.hpp"
+#include "manifest/utc_time.hpp"
 
 struct UpdateManifest {
   std::string update_version;

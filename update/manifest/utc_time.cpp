@@ -1,6 +1,6 @@
-#include "utc_time.hpp"
+#include "manifest/utc_time.hpp"
 
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "version_numbers.hpp"
+#include "manifest/version_numbers.hpp"
 
 std::optional<VersionNumbers> ReadVersionNumbers(std::string_view text) {
   VersionNumbers numbers;

@@ -1,10 +1,10 @@
-#include "entry_safety.hpp"
+#include "paths/entry_safety.hpp"
 
 #include <array>
 #include <string_view>
 
-#include "install_paths.hpp"
-#include "path_identity.hpp"
+#include "paths/install_paths.hpp"
+#include "paths/path_identity.hpp"
 
 namespace {
 

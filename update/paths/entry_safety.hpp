@@ -2,7 +2,7 @@
 // updater's folder.
 #pragma once
 
-#include "update_manifest.hpp"
+#include "manifest/update_manifest.hpp"
 
 #include <string>
 #include <string_view>

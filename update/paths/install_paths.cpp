@@ -1,6 +1,6 @@
-#include "install_paths.hpp"
+#include "paths/install_paths.hpp"
 
-#include "text.hpp"
+#include "text/text.hpp"
 
 std::string InstallDirFromModulePath(std::string_view modulePath) {
   const text::Pos slash = text::ReverseFind(modulePath, '\\');

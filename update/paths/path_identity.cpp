@@ -1,8 +1,8 @@
-#include "path_identity.hpp"
+#include "paths/path_identity.hpp"
 
 #include <vector>
 
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace {
 

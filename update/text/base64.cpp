@@ -1,4 +1,4 @@
-#include "base64.hpp"
+#include "text/base64.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "hex.hpp"
+#include "text/hex.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "sink_parts.hpp"
-#include "transfer_sink.hpp"
+#include "download/transfer_sink.hpp"
 
 class ExactSizeSink : public TransferSink {
  public:

@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <optional>
 
-#include "bounded_buffer_sink.hpp"
+#include "download/bounded_buffer_sink.hpp"
 #include "exact_size_sink.hpp"
 #include "phase_log.hpp"
 #include "replacing_file_sink.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 #include "win_handle.hpp"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "download_plan.hpp"
+#include "download/download_plan.hpp"
 #include "file_digest.hpp"
-#include "transfer_sink.hpp"
+#include "download/transfer_sink.hpp"
 
 // Stores at most `capacity` bytes of the body in `buffer`, always a prefix of the body.
 // 1 on success, 0 on failure (no connection, a status other than 2xx, a failed or short read).

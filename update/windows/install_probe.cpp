@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "install_paths.hpp"
-#include "text.hpp"
+#include "paths/install_paths.hpp"
+#include "text/text.hpp"
 #include "win_handle.hpp"
 
 std::optional<std::string> ModulePath() {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace text {
 

@@ -9,7 +9,7 @@
 
 #include "file_digest.hpp"
 #include "sink_parts.hpp"
-#include "transfer_sink.hpp"
+#include "download/transfer_sink.hpp"
 #include "win_handle.hpp"
 
 class ReplacingFileSink : public TransferSink {

@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include "http_transfer.hpp"
-#include "install_paths.hpp"
+#include "paths/install_paths.hpp"
 #include "install_probe.hpp"
 #include "temporary_file_sink.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 
 std::string UpdaterModulePath() {
   const auto path = ModulePath();

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "download_plan.hpp"
+#include "download/download_plan.hpp"
 #include "file_digest.hpp"
 
 // What lies beside `localPath` that a download could start from.

@@ -6,7 +6,7 @@
 
 #include "file_digest.hpp"
 #include "sink_parts.hpp"
-#include "transfer_sink.hpp"
+#include "download/transfer_sink.hpp"
 
 class TemporaryFileSink : public TransferSink {
  public:
