@@ -135,7 +135,7 @@ int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::opti
                       const std::optional<MapLine>& map) {
   const std::string localDir = text::Format("%s%s", installDir_.c_str(), entry.to.c_str());
   const std::string localPath = LocalPath(entry);
-  const std::string remoteAddress = ServedAddress(url_, text::Format("%s/%s", entry.from.c_str(), entry.name.c_str()));
+  const std::string remoteAddress = EntryAddress(url_, entry);
   if (!platform_.IsDirectory(localDir)) {
     if (!platform_.MakeDirectory(localDir)) return Fail(RunEvent::kFolderFailed, index, localDir);
     Report(RunEvent::kFolderCreated, index, localDir);

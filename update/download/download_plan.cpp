@@ -25,6 +25,10 @@ std::string ServedAddress(std::string_view updateUrl, std::string_view path) {
   return address;
 }
 
+std::string EntryAddress(std::string_view updateUrl, const ManifestFileEntry& entry) {
+  return ServedAddress(updateUrl, entry.from + "/" + entry.name);
+}
+
 DownloadPlan PlanDownload(const FileToFetch& file) {
   using Next = DownloadPlan::Next;
   if (!file.expected) return {Next::kWhole, {}};

@@ -13,10 +13,13 @@
 #include "blocks/block_map.hpp"
 #include "blocks/block_matcher.hpp"
 #include "file_digest.hpp"
+#include "manifest/update_manifest.hpp"
 
 // The address of a file the server holds below the manifest's update_url: the one composition
 // of every address the run asks for (entries, the index, the maps).
 std::string ServedAddress(std::string_view updateUrl, std::string_view path);
+// An entry's address: its from, "/" and its name below update_url.
+std::string EntryAddress(std::string_view updateUrl, const ManifestFileEntry& entry);
 
 // Where a file's bytes are served: `size` bytes from `offset` of the object at `address`. Today
 // every file is a whole object of its own.

@@ -58,10 +58,6 @@ std::string UnsafeEntryReason(const ManifestFileEntry& entry) {
   return {};
 }
 
-std::string EntryAddress(std::string_view url, const ManifestFileEntry& entry) {
-  return std::string(url) + entry.from + "/" + entry.name;
-}
-
 std::string EntryLocalPath(std::string_view installDir, const ManifestFileEntry& entry) {
   return std::string(installDir) + entry.to + "\\" + entry.name;
 }

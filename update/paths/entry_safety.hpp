@@ -13,9 +13,6 @@ std::string UnsafeEntryReason(const ManifestFileEntry& entry);
 
 inline bool IsSafeEntry(const ManifestFileEntry& entry) { return UnsafeEntryReason(entry).empty(); }
 
-// Where the entry's file is served: update_url, its from, "/" and its name.
-std::string EntryAddress(std::string_view url, const ManifestFileEntry& entry);
-
 // Where it is installed: the install folder, its to, "\" and its name.
 std::string EntryLocalPath(std::string_view installDir, const ManifestFileEntry& entry);
 
