@@ -520,8 +520,8 @@ TEST_F(PublishCli, ChecksAReleaseFolderOrAStagedVersionFolderUnderOneReading) {
   for (const auto& [manifest, folder, reading, problem] : cases) {
     const Outcome checked = Run({"check", manifest, "--release", folder.string()});
     EXPECT_EQ(checked.status, problem.empty() ? 0 : 1) << folder << checked.err;
-    EXPECT_NE(checked.out.find(folder.string() + ": " + reading), std::string::npos) << checked.out;
-    EXPECT_EQ(checked.err, problem.empty() ? "" : manifest + ": " + problem) << folder;
+    EXPECT_NE(checked.out.find(folder.string().append(": ").append(reading)), std::string::npos) << checked.out;
+    EXPECT_EQ(checked.err, problem.empty() ? "" : std::string(manifest).append(": ").append(problem)) << folder;
   }
 }
 

@@ -147,9 +147,7 @@ class FakePlatform : public UpdatePlatform {
   std::vector<std::string> signedTexts;
 
   static FileDigest DigestOf(const std::string& bytes) {
-    Sha256 hash;
-    hash.Add(bytes.data(), bytes.size());
-    return {*hash.Finish(), static_cast<std::int32_t>(bytes.size())};
+    return {*Sha256Of(bytes), static_cast<std::int32_t>(bytes.size())};
   }
   static bool Matches(const std::string& bytes, const FileDigest& expected) { return DigestOf(bytes) == expected; }
 

@@ -111,10 +111,7 @@ class FolderPlatform : public UpdatePlatform {
   int FetchExact(const std::string& url, std::size_t size, std::string& body) override {
     auto served = webRoot_ ? ReadServedFile(*webRoot_, url) : std::nullopt;
     if (!served && !manifestPath_.empty() && !url_.empty() && url.starts_with(url_))
-      if (const auto path = ServedMapPath(manifestPath_, url_, url.substr(url_.size()))) {
-        std::ifstream in(*path, std::ios::binary);
-        served.emplace(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      }
+      if (const auto path = ServedMapPath(manifestPath_, url_, url.substr(url_.size()))) served = ReadWholeFile(*path);
     if (!served) return 0;
     body = std::move(*served);
     mapBytes_ += static_cast<std::int64_t>(body.size());

@@ -92,6 +92,7 @@ struct CommandSpec {
   std::size_t minOperands, maxOperands;
   std::set<std::string> valueOptions;
   std::set<std::string> flags;
+  // cppcheck-suppress unusedStructMember ; called through the table, as Commands().at(name).run
   int (*run)(const CommandLine& line);
 };
 

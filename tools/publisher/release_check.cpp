@@ -1,8 +1,6 @@
 #include "release_check.hpp"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "block_maps.hpp"
@@ -10,6 +8,7 @@
 #include "disk_digest.hpp"
 #include "release.hpp"
 #include "release_names.hpp"
+#include "served_file.hpp"
 #include "text/text.hpp"
 
 namespace fs = std::filesystem;
@@ -33,11 +32,8 @@ std::string MapProblem(const fs::path& file, const fs::path& manifest, const std
                        const MapLine& line) {
   const auto path = ServedMapPath(manifest, updateUrl, line.from);
   if (!path) return ": its map " + line.from + " is not beside the manifest";
-  std::ifstream in(*path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  Sha256 hash;
-  hash.Add(bytes.data(), bytes.size());
-  if (bytes.size() != static_cast<std::size_t>(line.digest.size) || hash.Finish() != line.digest.sha256)
+  const std::string bytes = ReadWholeFile(*path).value_or(std::string());
+  if (bytes.size() != static_cast<std::size_t>(line.digest.size) || Sha256Of(bytes) != line.digest.sha256)
     return ": its map " + path->string() + " is not the one its map line states";
   if (bytes != BlockMapOfFile(file, file.string())) return ": its map " + path->string() + " is not this file's map";
   return {};
