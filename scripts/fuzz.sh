@@ -36,21 +36,18 @@ targets=(
 )
 artifacts=build/fuzz/artifacts
 mkdir -p "$artifacts"
-failed=()
-for target in "${targets[@]}"; do
-  read -r name runs max_len seeds <<<"$target"
-  read -r -a seeds <<<"$seeds"
-  binary=build/fuzz/fuzz/${name}_fuzz
-  work=build/fuzz/work/$name
-  options=(-max_len="$max_len" -timeout=10 -print_final_stats=0 -artifact_prefix="$artifacts/$name-")
-  start=$SECONDS
+# fuzz_target NAME RUNS MAX_LEN SEED_FOLDER...: replays and fuzzes one target; says how it went.
+fuzz_target() {
+  local name=$1 runs=$2 max_len=$3 start=$SECONDS folder
+  shift 3
+  local seeds=("$@") binary=build/fuzz/fuzz/${name}_fuzz work=build/fuzz/work/$name run
+  local options=(-max_len="$max_len" -timeout=10 -print_final_stats=0 -artifact_prefix="$artifacts/$name-")
   if [ "$mode" = ci ]; then
-    seed_files=()
+    local seed_files=()
     for folder in "${seeds[@]}"; do seed_files+=("$folder"/*); done
     if ! "$binary" "${options[@]}" "${seed_files[@]}" >"$artifacts/$name-replay.log" 2>&1; then
       echo "fuzz: $name: a committed seed fails (see $artifacts/$name-replay.log)" >&2
-      failed+=("$name")
-      continue
+      return 1
     fi
     rm -rf "$work"
     mkdir -p "$work"
@@ -63,9 +60,26 @@ for target in "${targets[@]}"; do
     echo "fuzz: $name: $(ls "$work" | wc -l) new inputs, no crash, $((SECONDS - start)) s"
   else
     echo "fuzz: $name: crash (see $artifacts/$name.log and $artifacts/$name-*)" >&2
-    failed+=("$name")
+    return 1
   fi
+}
+# Each target runs on one core: two at a time, each from its own fixed seed, so a run still
+# finds the same inputs every time.
+failed=()
+declare -A running=()
+reap() {  # waits for one running target and notes whether it failed
+  local pid
+  wait -n -p pid "${!running[@]}" || failed+=("${running[$pid]}")
+  unset "running[$pid]"
+}
+for target in "${targets[@]}"; do
+  read -r name runs max_len seeds <<<"$target"
+  read -r -a seeds <<<"$seeds"
+  [ ${#running[@]} -lt 2 ] || reap
+  fuzz_target "$name" "$runs" "$max_len" "${seeds[@]}" &
+  running[$!]=$name
 done
+while [ ${#running[@]} -gt 0 ]; do reap; done
 if [ ${#failed[@]} -gt 0 ]; then
   echo "fuzz: failed: ${failed[*]}" >&2
   exit 1

@@ -6,14 +6,18 @@
 #   - the fuzz targets as the fuzz build compiles them (build/fuzz);
 #   - app/ and the engine's Windows side update/windows/ as the 64-bit mingw-w64 build compiles them
 #     (build/win64), analysed by clang for x86_64-w64-mingw32 (scripts/analysis_db.py).
+#   scripts/static-analysis.sh [--configured]   (--configured: the three presets are configured
+#                                                already; scripts/test.sh builds them meanwhile)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 # Configuring writes the compile databases; nothing needs to be built.
-cmake --preset native >/dev/null
-cmake --preset win64 >/dev/null
-cmake --preset fuzz >/dev/null
+if [ "${1:-}" != --configured ]; then
+  cmake --preset native >/dev/null
+  cmake --preset win64 >/dev/null
+  cmake --preset fuzz >/dev/null
+fi
 out=build/analysis
 mkdir -p "$out"
 python3 scripts/analysis_db.py select build/native "$out/native" update pe tools tests >"$out/native.files"

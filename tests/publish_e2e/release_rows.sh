@@ -143,7 +143,9 @@ run_row() {
     check "$name: the new target was started" 1 "$(cat "$install/Ostravine.exe.ran" 2>/dev/null | wc -l)"
     check "$name: the installation holds the release byte for byte" "$(expected_tree)" "$(tree_sums "$install")"
   else
-    if box=$(window_wait 20 failed); then
+    # Generous: on a busy machine Wine's first window of a run can take many seconds, and the
+    # wait costs time only in a row that fails.
+    if box=$(window_wait 45 failed); then
       check "$name: no other box came before the failure box" "" "$(xdotool search --name '^Merovast$' 2>/dev/null)"
       window_press "$box" Return
     else
