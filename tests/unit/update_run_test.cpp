@@ -318,6 +318,15 @@ std::string MapLineFor(int i, const std::string& from, const std::string& map) {
   return manifest_key::Line(manifest_key::kMap(i), from + " " + HashValue(FakePlatform::DigestOf(map)));
 }
 
+// A file of 40 blocks and 10 bytes of noise from `seed`, and the same with 3 bytes of its 21st block changed.
+std::pair<std::string, std::string> OldAndNewFile(std::uint64_t seed) {
+  std::string old(std::size_t{40} * kMapBlockSize + 10, 'o');
+  for (char& c : old) c = static_cast<char>((seed = seed * 6364136223846793005u + 1442695040888963407u) >> 56);
+  std::string changed = old;
+  changed.replace(std::size_t{20} * kMapBlockSize, 3, "new");
+  return {old, changed};
+}
+
 std::string MapBytes(const std::string& file) {
   BlockMapBuilder builder;
   builder.Add(file.data(), file.size());
@@ -578,11 +587,7 @@ TEST_F(OwnEntryTest, AManifestSignedByAnyOfTheKeysHolds) {
 }
 
 TEST_F(UpdateRunTest, AFileWithAMapIsAssembledFromTheOldOneAndRangesOfTheNew) {
-  std::string old(std::size_t{40} * kMapBlockSize + 10, 'o');
-  std::uint64_t state = 1;
-  for (char& c : old) c = static_cast<char>((state = state * 6364136223846793005u + 1442695040888963407u) >> 56);
-  std::string served = old;
-  served.replace(std::size_t{20} * kMapBlockSize, 3, "new");
+  const auto [old, served] = OldAndNewFile(1);
   const std::string map = MapBytes(served);
   const std::string mapUrl = kFiles + ".maps/big";
   const std::string range = kFiles + "/big bytes=327680-344063";
@@ -663,11 +668,7 @@ std::string StoreAt(const std::string& value = kStore) { return manifest_key::Li
 }  // namespace
 
 TEST_F(UpdateRunTest, AStoreServesTheIndexTheEntriesAndTheMapsUnderTheirSha256) {
-  std::string old(std::size_t{40} * kMapBlockSize + 10, 'o');
-  std::uint64_t state = 7;
-  for (char& c : old) c = static_cast<char>((state = state * 6364136223846793005u + 1442695040888963407u) >> 56);
-  std::string big = old;
-  big.replace(std::size_t{20} * kMapBlockSize, 3, "new");
+  const auto [old, big] = OldAndNewFile(7);
   const std::string map = MapBytes(big);
   const std::string index = "update_size=2\r\n" + Entry(0, "\xB5\xD8\xCD\xBC.dat", "/sub", "\\sub") + Hash(0, "new a") +
                             Entry(1, "big", "", "") + Hash(1, big) + MapLineFor(1, ".maps/big", map);
