@@ -33,7 +33,23 @@ std::string Parent(const std::string& folder) {
   return slash == std::string::npos ? std::string() : folder.substr(0, slash);
 }
 
+bool EveryFileHashed(const std::vector<ReleaseFile>& files) {
+  return std::all_of(files.begin(), files.end(), [](const ReleaseFile& file) { return file.digest.has_value(); });
+}
+
 }  // namespace
+
+std::string StoreUrlProblem(std::string_view url) {
+  constexpr std::string_view kScheme = "http://";
+  const std::string_view host = url.substr(0, url.find('/', kScheme.size()));
+  if (!url.starts_with(kScheme) || host.size() == kScheme.size()) return "a store's URL starts with http:// and a host";
+  if (url.size() > 1024) return "a store's URL is at most 1024 bytes";
+  if (std::any_of(url.begin(), url.end(), [](char c) { return c <= ' ' || c > '~' || c == '?' || c == '#'; }))
+    return "a store's URL is printable ASCII without spaces, ? or #";
+  if (host.find('@') != std::string_view::npos) return "a store's URL holds no user information";
+  if (url.ends_with('/')) return "a store's URL has no trailing slash";
+  return {};
+}
 
 std::string UpdateUrlOf(std::string_view url) {
   while (url.ends_with('/')) url.remove_suffix(1);
@@ -46,7 +62,7 @@ std::string WriteManifest(const Release& release, std::string_view url, const Si
 }
 
 WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view url, const SigningKey* key, IndexUse use,
-                                     std::optional<UtcSeconds> expires) {
+                                     std::optional<UtcSeconds> expires, std::string_view store) {
   std::vector<ReleaseFile> files = release.files;
   const std::set<std::string> existing(release.existingFolders.begin(), release.existingFolders.end());
   std::set<std::string> foldersWithFiles = existing;
@@ -82,6 +98,11 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
     throw PublishError(std::string(kTargetFileName) + ": larger than the updater can compare (2 GiB)");
   if (url.substr(0, 7) != "http://" || url.find_first_of(" \t\r\n") != std::string_view::npos)
     throw PublishError(std::string(url) + ": the download address must be an http:// URL without white space");
+  if (!store.empty()) {
+    if (const std::string problem = StoreUrlProblem(store); !problem.empty())
+      throw PublishError(std::string(store) + ": " + problem);
+    if (!EveryFileHashed(files)) throw PublishError("a store names every file by its hash line: leave out --no-hashes");
+  }
 
   std::sort(files.begin(), files.end(), [](const ReleaseFile& a, const ReleaseFile& b) {
     // The updater first, so that a failure after it leaves the rest to the new one.
@@ -97,7 +118,8 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
   namespace keys = manifest_key;
   const std::string header = keys::Line(keys::kVersion, release.version) +
                              keys::Line(keys::kFileSize, std::to_string(release.targetSize)) +
-                             keys::Line(keys::kUrl, base) + (expires ? ExpiryLine(*expires) : "");
+                             keys::Line(keys::kUrl, base) + (expires ? ExpiryLine(*expires) : "") +
+                             (store.empty() ? "" : keys::Line(kStoreKey, store));
   std::string entries = keys::Line(keys::kSize, std::to_string(files.size()));
   bool everyHash = true;
   for (std::size_t i = 0; i < files.size(); ++i) {
