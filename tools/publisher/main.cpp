@@ -317,6 +317,7 @@ int Check(const CommandLine& line) {
               << "update_filesize=" << check.header.FileSize() << "\n"
               << "update_url=" << check.header.update_url << "\n";
     ReportExpiry(check, !keys.empty(), UtcNow(), std::cout);
+    if (check.store) std::cout << "update_store=" << StoreValue(*check.store) << "\n";
   }
   if (check.countRead) std::cout << "update_size=" << check.header.FileCount() << "\n";
   if (check.indexRead)

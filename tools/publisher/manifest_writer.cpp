@@ -15,6 +15,7 @@
 #include "signing_key.hpp"
 #include "manifest_expiry.hpp"
 #include "manifest/manifest_keys.hpp"
+#include "manifest/store_line.hpp"
 #include "text/text.hpp"
 #include "manifest/update_manifest.hpp"
 #include "update_run.hpp"
@@ -38,18 +39,6 @@ bool EveryFileHashed(const std::vector<ReleaseFile>& files) {
 }
 
 }  // namespace
-
-std::string StoreUrlProblem(std::string_view url) {
-  constexpr std::string_view kScheme = "http://";
-  const std::string_view host = url.substr(0, url.find('/', kScheme.size()));
-  if (!url.starts_with(kScheme) || host.size() == kScheme.size()) return "a store's URL starts with http:// and a host";
-  if (url.size() > 1024) return "a store's URL is at most 1024 bytes";
-  if (std::any_of(url.begin(), url.end(), [](char c) { return c <= ' ' || c > '~' || c == '?' || c == '#'; }))
-    return "a store's URL is printable ASCII without spaces, ? or #";
-  if (host.find('@') != std::string_view::npos) return "a store's URL holds no user information";
-  if (url.ends_with('/')) return "a store's URL has no trailing slash";
-  return {};
-}
 
 std::string UpdateUrlOf(std::string_view url) {
   while (url.ends_with('/')) url.remove_suffix(1);
@@ -99,8 +88,11 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
   if (url.substr(0, 7) != "http://" || url.find_first_of(" \t\r\n") != std::string_view::npos)
     throw PublishError(std::string(url) + ": the download address must be an http:// URL without white space");
   if (!store.empty()) {
-    if (const std::string problem = StoreUrlProblem(store); !problem.empty())
-      throw PublishError(std::string(store) + ": " + problem);
+    const std::optional<StoreLine> line = ParseStoreValue(store);
+    if (!line || !line->features.empty())
+      throw PublishError(std::string(store) +
+                         ": not a store's URL, which is http:// and a host, at most 1024 bytes of printable ASCII "
+                         "without spaces, ?, #, user information or a trailing slash");
     if (!EveryFileHashed(files)) throw PublishError("a store names every file by its hash line: leave out --no-hashes");
   }
 
@@ -119,7 +111,7 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
   const std::string header = keys::Line(keys::kVersion, release.version) +
                              keys::Line(keys::kFileSize, std::to_string(release.targetSize)) +
                              keys::Line(keys::kUrl, base) + (expires ? ExpiryLine(*expires) : "") +
-                             (store.empty() ? "" : keys::Line(kStoreKey, store));
+                             (store.empty() ? "" : keys::Line(keys::kStore, store));
   std::string entries = keys::Line(keys::kSize, std::to_string(files.size()));
   bool everyHash = true;
   for (std::size_t i = 0; i < files.size(); ++i) {

@@ -40,9 +40,3 @@ struct WrittenManifest {
 // is one): every file named by hash is then fetched from the store. Every file needs a hash line.
 WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view url, const SigningKey* key, IndexUse use,
                                      std::optional<UtcSeconds> expires = std::nullopt, std::string_view store = {});
-
-// Why `url` cannot be a store's URL (an http:// URL of printable ASCII without spaces, "?", "#",
-// user information or a trailing slash, at most 1024 bytes); empty when it can.
-std::string StoreUrlProblem(std::string_view url);
-
-inline constexpr std::string_view kStoreKey = "update_store=";
