@@ -882,12 +882,14 @@ TEST_F(PublishCli, StoreReleasesMeetOlderUpdatersAndAreWrittenBesideAManifestAnd
   const std::string cdn = "http://cdn.example.com/o";
   for (const bool folders : {false, true}) {
     const fs::path www = dir_ / (folders ? "www-folders" : "www"), manifest = www / "update_go/update.htm";
+    // The objects are found by their names below the web root, whatever the store URL's path.
+    const std::string storeUrl = folders ? "http://cdn.example.com:8080/releases/o" : std::string(kBase) + "/o";
     std::vector<std::string> args{"stage", release.string(), www.string(), kBase, "--store"};
-    if (folders) args.push_back("--folders");
+    if (folders) args.insert(args.end(), {storeUrl, "--folders"});
     const Outcome staged = Run(args);
     ASSERT_EQ(staged.status, 0) << staged.err;
-    EXPECT_NE(ReadFile(manifest).find("/v/1,0,0,4\r\nupdate_store=" + std::string(kBase) +
-                                      "/o\r\nupdate_size=" + (folders ? "6\r\n" : "1\r\nupdate_index=")),
+    EXPECT_NE(ReadFile(manifest).find("/v/1,0,0,4\r\nupdate_store=" + storeUrl +
+                                      "\r\nupdate_size=" + (folders ? "6\r\n" : "1\r\nupdate_index=")),
               std::string::npos);
     EXPECT_EQ(fs::exists(www / "v/1,0,0,4/Ostravine.exe"), folders);
     const Outcome checked = Run({"check", manifest.string(), "--web-root", www.string(), "--release",
