@@ -118,6 +118,7 @@ std::vector<fs::path> ReleaseRecords(const fs::path& webRoot) {
       records.emplace_back(*number, it->path());
   std::sort(records.begin(), records.end());
   std::vector<fs::path> paths;
+  paths.reserve(records.size());
   for (auto& record : records) paths.push_back(std::move(record.second));
   return paths;
 }
