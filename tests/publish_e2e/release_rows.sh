@@ -254,6 +254,15 @@ if [ "$mode" = hashes ]; then
      head -c 1600000 "$new_large" >"$install/data/large.pak.seed"' "$mapped"
   plan_fetches "nothing in common" \
     'head -c 3000000 /dev/urandom >"$install/data/large.pak"' "$mapped"
+
+  # A store release met by updaters that predate the store line, modelled by this one on the
+  # manifest without the lines they do not know, which they read as text to ignore.
+  fresh_release && publish_release --store
+  sed -i '/^update_store=/d' "$manifest"
+  run_row "a store release, to an updater that knows the index but not the store" refused "$M $R.index"
+  fresh_release && publish_release --store
+  sed -i '/^update_store=/d; /^update_index=/d' "$manifest"
+  planned=1 run_row "a store release, to an updater from before the index" refused "$M"
 else
   public_key=$(cat "$keys/test-public.txt")
   planned=1
