@@ -20,7 +20,7 @@ start() {
   "$here/render.sh" "$origin" >"$state/merovast.vcl"
   # -j none: everything runs as the caller, who owns STATE_DIR (the jail's users would not).
   # The default grace would answer from an expired object while it fetches again.
-  varnishd -a "$address" -f "$state/merovast.vcl" -n "$state/work" -s malloc,64m -j none \
+  varnishd -a "$address" -f "$state/merovast.vcl" -n "$state/work" -s malloc,256m -j none \
     -P "$state/varnishd.pid" -p default_grace=0 >"$state/varnishd.log" 2>&1 ||
     { echo "serve: varnishd did not start:" >&2; cat "$state/varnishd.log" >&2; return 1; }
   # varnishd returns once its child runs; the log reader attaches to its shared memory.

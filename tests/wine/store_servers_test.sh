@@ -140,8 +140,6 @@ check "a PUT is refused" 405 "$(curl -s --max-time 10 -o /dev/null -w '%{http_co
   "http://127.0.0.1:8081$(object_path "$map")")"
 
 row "a device folder without extended attributes"
-"$HARNESS_SCRIPTS/store_servers.sh" stop "$store_state"
-server_ctl mode name=down >/dev/null
 mkdir -p "$work/ramfs"
 # ramfs keeps no extended attributes at all.
 if mount -t ramfs ramfs "$work/ramfs"; then
