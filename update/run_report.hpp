@@ -14,6 +14,8 @@ enum class RunEvent {
   kVersionUnreadable,  // key build: detail: the manifest's version, which does not read as numbers
   kOlderRelease,       // key build: detail: the installed target's version, newer than the manifest's
   kTargetCurrent,      // the target matches: nothing to do
+  kStoreMalformed,     // a line starts with the store key where it belongs but is not of its form
+  kUnknownFeature,     // detail: the store line's first feature this updater does not know
   kCountMissing,       // detail: the key not found
   kIndexMalformed,     // the index line, or the index's count, is not of its form
   kIndexFailed,        // detail: the index's address; not fetched whole, or another SHA-256
@@ -21,7 +23,7 @@ enum class RunEvent {
   kEntryMissing,       // entry: which; detail: the key not found
   kEntryUnsafe,        // detail: the rule it breaks
   kHashMalformed,      // a line starts with the entry's hash key but is no hash line
-  kHashMissing,        // a signed-only run, or an index, meets an entry without a hash
+  kHashMissing,        // a key build, an index or a store meets an entry without a hash
   kMapMalformed,       // a line starts with the entry's map key after its hash line but is no map line
   kFolderCreated,      // detail: the folder
   kFolderFailed,       // detail: the folder

@@ -46,6 +46,8 @@ class Run {
   // Fetches one file as the download plan says; 1 when it is in place.
   int Download(const ServedObject& source, const std::string& localPath, const std::optional<FileDigest>& digest,
                const std::optional<MapLine>& map);
+  // Reads the store line, if any, into release_; false, reported, when the run must end there.
+  bool ReadStore(ManifestReader& reader);
   // Reads the index the manifest names, if any, into `body` and `index`; false, reported, when the
   // run must end there.
   bool FollowIndex(ManifestReader& reader, std::string& body, std::optional<ManifestReader>& index,
@@ -56,7 +58,7 @@ class Run {
   std::string installDir_;
   std::string modulePath_;
   std::string aside_;
-  std::string url_;
+  ServedRelease release_;
   bool hashRequired_ = false;
 };
 
@@ -101,7 +103,7 @@ bool Run::ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry,
 
 std::optional<BlockMap> Run::FetchMap(const MapLine& line, const FileDigest& file) {
   std::string body;
-  if (!FetchHelperFile(platform_, url_, line, body)) return std::nullopt;
+  if (!FetchHelperFile(platform_, release_, line, body)) return std::nullopt;
   return ParseBlockMap(body, file.size);
 }
 
@@ -135,7 +137,7 @@ int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::opti
                       const std::optional<MapLine>& map) {
   const std::string localDir = text::Format("%s%s", installDir_.c_str(), entry.to.c_str());
   const std::string localPath = LocalPath(entry);
-  const std::string remoteAddress = EntryAddress(url_, entry);
+  const std::string remoteAddress = EntryAddress(release_, entry, digest ? &*digest : nullptr);
   if (!platform_.IsDirectory(localDir)) {
     if (!platform_.MakeDirectory(localDir)) return Fail(RunEvent::kFolderFailed, index, localDir);
     Report(RunEvent::kFolderCreated, index, localDir);
@@ -152,6 +154,18 @@ int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::opti
   return 1;
 }
 
+bool Run::ReadStore(ManifestReader& reader) {
+  StoreLine store;
+  switch (reader.ReadStore(store)) {
+    case OptionalLine::kAbsent: return true;
+    case OptionalLine::kMalformed: return Fail(RunEvent::kStoreMalformed);
+    case OptionalLine::kPresent: break;
+  }
+  if (const auto unknown = UnknownStoreFeature(store)) return Fail(RunEvent::kUnknownFeature, -1, *unknown);
+  release_.store = std::move(store.url);
+  return true;
+}
+
 bool Run::FollowIndex(ManifestReader& reader, std::string& body, std::optional<ManifestReader>& index,
                       UpdateManifest& manifest) {
   HelperFile line;
@@ -160,8 +174,8 @@ bool Run::FollowIndex(ManifestReader& reader, std::string& body, std::optional<M
     case OptionalLine::kMalformed: return Fail(RunEvent::kIndexMalformed);
     case OptionalLine::kPresent: break;
   }
-  const std::string address = ServedAddress(url_, line.from);
-  if (!FetchHelperFile(platform_, url_, line, body)) return Fail(RunEvent::kIndexFailed, -1, address);
+  const std::string address = HelperFileAddress(release_, line);
+  if (!FetchHelperFile(platform_, release_, line, body)) return Fail(RunEvent::kIndexFailed, -1, address);
   Report(RunEvent::kIndexRead, -1, address);
   index.emplace(body);
   if (!index->ReadCount(manifest)) return Fail(RunEvent::kCountMissing, -1, index->missingKey());
@@ -216,7 +230,7 @@ int Run::Carry() {
   ManifestReader reader(manifestText);
   UpdateManifest manifest;
   if (!reader.ReadHeader(manifest)) return Fail(RunEvent::kHeaderMissing, -1, reader.missingKey());
-  url_ = manifest.update_url;
+  release_.updateUrl = manifest.update_url;
 
   const std::string version = platform_.GetTargetVersion();
   if (Keyed())
@@ -228,12 +242,14 @@ int Run::Carry() {
     return 1;
   }
 
+  if (!ReadStore(reader)) return 0;
   if (!reader.ReadCount(manifest)) return Fail(RunEvent::kCountMissing, -1, reader.missingKey());
   std::string indexBody;
   std::optional<ManifestReader> index;
   if (!FollowIndex(reader, indexBody, index, manifest)) return 0;
   ManifestReader& entries = index ? *index : reader;
-  hashRequired_ = Keyed() || index;
+  // A store finds every file by its hash.
+  hashRequired_ = Keyed() || index || release_.store;
   const std::int32_t count = manifest.FileCount();
   ManifestFileEntry entry;
   std::optional<FileDigest> digest;

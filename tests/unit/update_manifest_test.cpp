@@ -369,3 +369,90 @@ TEST(ManifestEntries, AMapLineCountsOnlyDirectlyAfterAWellFormedHashLine) {
     EXPECT_EQ(ParseMapValue(MapValue(map), 400000)->from, row.from) << "written as it is read";
   }
 }
+
+TEST(ManifestStoreLine, StandsAfterTheUrlLineOrItsExpiryAndHoldsAnHttpUrlAndFeatureWords) {
+  const std::string expiry = "update_expires=2027-01-31T00:00:00Z\r\n";
+  const std::string url = "http://cdn.example/o";
+  const std::string longest = "http://cdn.example/" + std::string(kStoreUrlLimit - 19, 'x');
+  struct Row {
+    std::string afterUrl;  // the text right after the update_url line
+    OptionalLine line;
+    std::string url;
+    std::vector<std::string> features;
+  };
+  const std::vector<Row> rows{
+      {"update_store=" + url + "\r\nupdate_size=1\r\n", OptionalLine::kPresent, url, {}},
+      {"update_store= http://127.0.0.1:8081/o/s-1.x%20y \r\n",
+       OptionalLine::kPresent,
+       "http://127.0.0.1:8081/o/s-1.x%20y",
+       {}},
+      {"update_store=http://h\r\n", OptionalLine::kPresent, "http://h", {}},
+      {"update_store=http://h/a@b\r\n", OptionalLine::kPresent, "http://h/a@b", {}},  // an @ in the path
+      {"update_store=" + longest + "\r\n", OptionalLine::kPresent, longest, {}},
+      {"update_store=" + url + " packs x-2\r\n", OptionalLine::kPresent, url, {"packs", "x-2"}},
+      {expiry + "update_store=" + url + "\r\n", OptionalLine::kPresent, url, {}},
+      {"update_expires=junk\r\nupdate_store=" + url + "\r\n", OptionalLine::kPresent, url, {}},
+      // Malformed: too long, a query, a fragment, user information, a trailing slash, another
+      // scheme, no host, a space twice, a byte that is no printable ASCII, no CR LF, empty.
+      {"update_store=" + longest + "x\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=" + url + "?v=2\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=" + url + "#x\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=http://user@cdn.example/o\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=http://user:pw@cdn.example\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=" + url + "/\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=http://cdn.example/\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=https://cdn.example/o\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=HTTP://cdn.example/o\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=cdn.example/o\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=http://\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=http:///o\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=" + url + "  packs\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=" + url + " packs\tx\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=" + url + "/\xB5\xD8\r\n", OptionalLine::kMalformed, "", {}},
+      {"update_store=" + url, OptionalLine::kMalformed, "", {}},
+      {"update_store=\r\n", OptionalLine::kMalformed, "", {}},
+      // An expiry line after it would be read by no build.
+      {"update_store=" + url + "\r\n" + expiry, OptionalLine::kMalformed, "", {}},
+      {expiry + "update_store=" + url + "\r\n" + expiry, OptionalLine::kMalformed, "", {}},
+      // Anywhere else it is no store line.
+      {"x\r\nupdate_store=" + url + "\r\n", OptionalLine::kAbsent, "", {}},
+      {expiry + "x\r\nupdate_store=" + url + "\r\n", OptionalLine::kAbsent, "", {}},
+      {"update_size=1\r\nupdate_store=" + url + "\r\n", OptionalLine::kAbsent, "", {}},
+      {"update_stores=" + url + "\r\n", OptionalLine::kAbsent, "", {}},
+      {"update_expires=2027-01-31T00:00:00Zupdate_store=" + url + "\r\n", OptionalLine::kAbsent, "", {}},
+  };
+  for (const Row& row : rows) {
+    const std::string manifest = kHeader + row.afterUrl;
+    ManifestReader reader(manifest);
+    UpdateManifest m;
+    ASSERT_TRUE(reader.ReadHeader(m));
+    StoreLine store;
+    EXPECT_EQ(reader.ReadStore(store), row.line) << row.afterUrl;
+    if (row.line != OptionalLine::kPresent) continue;
+    EXPECT_EQ(store.url, row.url) << row.afterUrl;
+    EXPECT_EQ(store.features, row.features) << row.afterUrl;
+    EXPECT_EQ(ParseStoreValue(StoreValue(store))->url, store.url) << "written as it is read";
+  }
+  // Ahead of the header it is no store line; after it, the count and a key build's expiry are
+  // read as without it.
+  const std::string before = "update_store=" + url + "\r\n" + kHeader;
+  ManifestReader ahead(before);
+  UpdateManifest m;
+  StoreLine store;
+  ASSERT_TRUE(ahead.ReadHeader(m));
+  EXPECT_EQ(ahead.ReadStore(store), OptionalLine::kAbsent);
+  const std::string manifest = kHeader + expiry + "update_store=" + url + "\r\nupdate_size=3\r\n";
+  ManifestReader reader(manifest);
+  UtcSeconds expires = 0;
+  ASSERT_TRUE(reader.ReadHeader(m));
+  EXPECT_EQ(reader.ReadExpiry(expires), OptionalLine::kPresent);
+  EXPECT_EQ(reader.ReadStore(store), OptionalLine::kPresent);
+  ASSERT_TRUE(reader.ReadCount(m));
+  EXPECT_EQ(m.FileCount(), 3);
+}
+
+TEST(ManifestStoreLine, NoFeatureIsKnownYet) {
+  EXPECT_EQ(UnknownStoreFeature({"http://h/o", {}}), std::nullopt);
+  EXPECT_EQ(UnknownStoreFeature({"http://h/o", {"packs"}}), "packs");
+  EXPECT_EQ(UnknownStoreFeature({"http://h/o", {"x", "y"}}), "x");
+}

@@ -318,6 +318,15 @@ std::string MapLineFor(int i, const std::string& from, const std::string& map) {
   return manifest_key::Line(manifest_key::kMap(i), from + " " + HashValue(FakePlatform::DigestOf(map)));
 }
 
+// A file of 40 blocks and 10 bytes of noise from `seed`, and the same with 3 bytes of its 21st block changed.
+std::pair<std::string, std::string> OldAndNewFile(std::uint64_t seed) {
+  std::string old(std::size_t{40} * kMapBlockSize + 10, 'o');
+  for (char& c : old) c = static_cast<char>((seed = seed * 6364136223846793005u + 1442695040888963407u) >> 56);
+  std::string changed = old;
+  changed.replace(std::size_t{20} * kMapBlockSize, 3, "new");
+  return {old, changed};
+}
+
 std::string MapBytes(const std::string& file) {
   BlockMapBuilder builder;
   builder.Add(file.data(), file.size());
@@ -578,11 +587,7 @@ TEST_F(OwnEntryTest, AManifestSignedByAnyOfTheKeysHolds) {
 }
 
 TEST_F(UpdateRunTest, AFileWithAMapIsAssembledFromTheOldOneAndRangesOfTheNew) {
-  std::string old(std::size_t{40} * kMapBlockSize + 10, 'o');
-  std::uint64_t state = 1;
-  for (char& c : old) c = static_cast<char>((state = state * 6364136223846793005u + 1442695040888963407u) >> 56);
-  std::string served = old;
-  served.replace(std::size_t{20} * kMapBlockSize, 3, "new");
+  const auto [old, served] = OldAndNewFile(1);
   const std::string map = MapBytes(served);
   const std::string mapUrl = kFiles + ".maps/big";
   const std::string range = kFiles + "/big bytes=327680-344063";
@@ -646,4 +651,120 @@ TEST_F(UpdateRunTest, AMalformedMapLineEndsTheRunBeforeItsFolder) {
   EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0) << "a map above 1 / 200 of the file and 4 KiB";
   EXPECT_TRUE(Downloads().empty());
   EXPECT_FALSE(fake.folders.contains("D:\\app\\sub"));
+}
+
+namespace {
+
+const std::string kStore = "http://cdn.example/o";
+
+// Where the store serves `bytes`: under the first two hex digits of its SHA-256, then all of them.
+std::string Object(const std::string& bytes) {
+  const std::string hex = HexOf(FakePlatform::DigestOf(bytes).sha256);
+  return kStore + "/" + hex.substr(0, 2) + "/" + hex;
+}
+
+std::string StoreAt(const std::string& value = kStore) { return manifest_key::Line(manifest_key::kStore, value); }
+
+}  // namespace
+
+TEST_F(UpdateRunTest, AStoreServesTheIndexTheEntriesAndTheMapsUnderTheirSha256) {
+  const auto [old, big] = OldAndNewFile(7);
+  const std::string map = MapBytes(big);
+  const std::string index = "update_size=2\r\n" + Entry(0, "\xB5\xD8\xCD\xBC.dat", "/sub", "\\sub") + Hash(0, "new a") +
+                            Entry(1, "big", "", "") + Hash(1, big) + MapLineFor(1, ".maps/big", map);
+  for (const std::string& object : {std::string("new a"), big, map, index}) fake.served[Object(object)] = object;
+  fake.files["D:\\app\\big"] = old;
+  // After a build's expiry line too; a build without a key only steps over it.
+  for (const std::string& header : {StoreAt(), "update_expires=2000-01-01T00:00:00Z\r\n" + StoreAt()}) {
+    fake.requests.clear();
+    fake.files.erase("D:\\app\\sub\\\xB5\xD8\xCD\xBC.dat");
+    fake.files["D:\\app\\big"] = old;
+    Publish(Manifest("2", "5", header + "update_size=1\r\n" + IndexLine(index)));
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1) << header;
+    EXPECT_EQ(fake.requests, (std::vector<std::string>{kManifestUrl, Object(index), Object("new a"), Object(map),
+                                                       Object(big) + " bytes=327680-344063"}))
+        << "nothing is asked below update_url";
+    EXPECT_EQ(fake.files["D:\\app\\sub\\\xB5\xD8\xCD\xBC.dat"], "new a");
+    EXPECT_TRUE(fake.files["D:\\app\\big"] == big);
+  }
+
+  // Without an index the manifest's own entries are fetched from the store the same way.
+  fake.requests.clear();
+  fake.files.clear();
+  Publish(Manifest("2", "5", StoreAt() + "update_size=1\r\n" + Entry(0, "a", "/x y", "") + Hash(0, "new a")));
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1);
+  EXPECT_EQ(Downloads(), std::vector<std::string>{Object("new a")});
+  EXPECT_EQ(Object("new a"), kStore + "/" + HexOf(FakePlatform::DigestOf("new a").sha256).substr(0, 2) + "/" +
+                                 HexOf(FakePlatform::DigestOf("new a").sha256));
+  EXPECT_EQ(fake.files["D:\\app\\a"], "new a");
+
+  // Elsewhere than in the header it is text: the files come from update_url.
+  fake.requests.clear();
+  fake.files.clear();
+  Serve("/a", "served a");
+  Publish(Manifest("2", "5", "update_size=1\r\n" + StoreAt("junk") + Entry(0, "a", "", "")));
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1);
+  EXPECT_EQ(Downloads(), std::vector<std::string>{kFiles + "/a"});
+}
+
+TEST_F(UpdateRunTest, AStoreManifestIsRefusedWholeBeforeAnythingIsTouched) {
+  const std::string hashed = Entry(0, "a", "", "\\x") + Hash(0, "a");
+  const std::string index = "update_size=2\r\n" + hashed + Entry(1, "b", "", "");
+  fake.served[Object("a")] = "a";
+  fake.served[Object(index)] = index;
+  struct Row {
+    const char* what;
+    std::string tail;  // the manifest after its update_url line
+    std::vector<std::string> requests;
+  };
+  const std::vector<Row> rows{
+      {"a malformed store line", StoreAt("https://cdn.example/o") + "update_size=1\r\n" + hashed, {kManifestUrl}},
+      {"a feature this updater does not know",
+       StoreAt(kStore + " packs") + "update_size=1\r\n" + hashed,
+       {kManifestUrl}},
+      {"an expiry line after the store line",
+       StoreAt() + "update_expires=2099-01-01T00:00:00Z\r\nupdate_size=1\r\n" + hashed,
+       {kManifestUrl}},
+      {"an entry without a hash line",
+       StoreAt() + "update_size=2\r\n" + hashed + Entry(1, "b", "", ""),
+       {kManifestUrl}},
+      {"an index entry without a hash line",
+       StoreAt() + "update_size=1\r\n" + IndexLine(index),
+       {kManifestUrl, Object(index)}},
+  };
+  for (const Row& row : rows) {
+    fake.requests.clear();
+    Publish(Manifest("2", "5", row.tail));
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0) << row.what;
+    EXPECT_EQ(fake.requests, row.requests) << row.what;
+    EXPECT_TRUE(fake.files.empty()) << row.what;
+    EXPECT_EQ(fake.folders, std::set<std::string>{"D:\\app"}) << row.what;
+    EXPECT_TRUE(fake.boxes.empty()) << row.what << ": only the caller's failure box follows";
+
+    // A current installation never reads the line.
+    fake.requests.clear();
+    fake.targetVersion = "2";
+    fake.targetSize = 5;
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1) << row.what;
+    EXPECT_EQ(fake.requests, std::vector<std::string>{kManifestUrl}) << row.what;
+    fake.targetVersion.clear();
+    fake.targetSize = -1;
+  }
+}
+
+TEST_F(SignedUpdateRunTest, TheSignatureCoversTheStoreLineAndTheUpdatersOwnEntryComesFromTheStore) {
+  fake.signatureValid = true;
+  fake.running = "D:\\app\\Merovast.exe";
+  fake.files[fake.running] = "old updater";
+  fake.served[Object("a")] = "a";
+  fake.served[Object("new updater")] = "new updater";
+  const std::string manifest =
+      Manifest("3", "5",
+               "update_expires=2099-01-01T00:00:00Z\r\n" + StoreAt() + "update_size=2\r\n" + Entry(0, "a", "", "") +
+                   Hash(0, "a") + Entry(1, "Merovast.exe", "", "") + Hash(1, "new updater"));
+  Publish(Signed(manifest));
+  EXPECT_EQ(UpdateRun(fake, options), 1);
+  EXPECT_EQ(fake.signedTexts.back(), manifest);
+  EXPECT_EQ(Downloads(), (std::vector<std::string>{Object("a"), Object("new updater")}));
+  EXPECT_EQ(fake.files["D:\\app\\Merovast.exe"], "new updater");
 }

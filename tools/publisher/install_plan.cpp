@@ -286,6 +286,10 @@ class PlanSteps : public RunReport {
       case RunEvent::kVersionUnreadable: Add("stops: the version " + d + " does not read as numbers"); break;
       case RunEvent::kOlderRelease: Add("stops: the release is older than the installed " + d); break;
       case RunEvent::kTargetCurrent: Add("the target is current: nothing is downloaded"); break;
+      case RunEvent::kStoreMalformed: Add("stops: update_store= is malformed"); break;
+      case RunEvent::kUnknownFeature:
+        Add("stops: the store needs the feature " + d + ", unknown to the updater");
+        break;
       case RunEvent::kCountMissing: Add("stops: " + d + " is missing"); break;
       case RunEvent::kIndexMalformed: Add("stops: the index line or the index's " + d + " is malformed"); break;
       case RunEvent::kIndexFailed:

@@ -19,14 +19,34 @@ DownloadPlan Into(std::vector<AssemblyStep> steps) {
 
 }  // namespace
 
-std::string ServedAddress(std::string_view updateUrl, std::string_view path) {
-  std::string address(updateUrl);
+std::string ObjectAddress(std::string_view storeUrl, const Sha256Digest& sha256) {
+  const std::string hex = HexOf(sha256);
+  std::string address(storeUrl);
+  address.append("/").append(hex, 0, 2).append("/").append(hex);
+  return address;
+}
+
+std::string ServedAddress(const ServedRelease& release, std::string_view path, const FileDigest* digest) {
+  if (release.store && digest) return ObjectAddress(*release.store, digest->sha256);
+  std::string address(release.updateUrl);
   address += path;
   return address;
 }
 
+std::string EntryAddress(const ServedRelease& release, const ManifestFileEntry& entry, const FileDigest* digest) {
+  return ServedAddress(release, entry.from + "/" + entry.name, digest);
+}
+
+std::string HelperFileAddress(const ServedRelease& release, const HelperFile& file) {
+  return ServedAddress(release, file.from, &file.digest);
+}
+
+std::string ServedAddress(std::string_view updateUrl, std::string_view path) {
+  return ServedAddress(ServedRelease{std::string(updateUrl), std::nullopt}, path, nullptr);
+}
+
 std::string EntryAddress(std::string_view updateUrl, const ManifestFileEntry& entry) {
-  return ServedAddress(updateUrl, entry.from + "/" + entry.name);
+  return EntryAddress(ServedRelease{std::string(updateUrl), std::nullopt}, entry, nullptr);
 }
 
 DownloadPlan PlanDownload(const FileToFetch& file) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,10 +16,25 @@
 #include "file_digest.hpp"
 #include "manifest/update_manifest.hpp"
 
-// The address of a file the server holds below the manifest's update_url: the one composition
-// of every address the run asks for (entries, the index, the maps).
+// Where a release's files are served: below update_url, each by its from, or, when the manifest
+// has a store line, in that store by SHA-256.
+struct ServedRelease {
+  std::string updateUrl;
+  std::optional<std::string> store;  // the store line's URL
+};
+
+// The object of that SHA-256 in the store at `storeUrl`: "<storeUrl>/<first two hex digits>/<sha256>".
+std::string ObjectAddress(std::string_view storeUrl, const Sha256Digest& sha256);
+// The one composition of every address the run asks for (entries, the index, the maps): the
+// object of `digest` when the release has a store, otherwise update_url followed by `path`. A run
+// with a store has a digest for every file; without one the address stays below update_url.
+std::string ServedAddress(const ServedRelease& release, std::string_view path, const FileDigest* digest);
+// An entry's address: its from, "/" and its name below update_url, or its object in the store.
+std::string EntryAddress(const ServedRelease& release, const ManifestFileEntry& entry, const FileDigest* digest);
+// The address of the index or a map: its from below update_url, or its object in the store.
+std::string HelperFileAddress(const ServedRelease& release, const HelperFile& file);
+// The same for a release without a store.
 std::string ServedAddress(std::string_view updateUrl, std::string_view path);
-// An entry's address: its from, "/" and its name below update_url.
 std::string EntryAddress(std::string_view updateUrl, const ManifestFileEntry& entry);
 
 // Where a file's bytes are served: `size` bytes from `offset` of the object at `address`. Today

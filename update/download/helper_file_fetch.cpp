@@ -3,7 +3,8 @@
 #include "download/download_plan.hpp"
 #include "update_platform.hpp"
 
-bool FetchHelperFile(UpdatePlatform& platform, const std::string& url, const HelperFile& file, std::string& body) {
-  return platform.FetchExact(ServedAddress(url, file.from), static_cast<std::size_t>(file.digest.size), body) &&
+bool FetchHelperFile(UpdatePlatform& platform, const ServedRelease& release, const HelperFile& file,
+                     std::string& body) {
+  return platform.FetchExact(HelperFileAddress(release, file), static_cast<std::size_t>(file.digest.size), body) &&
          IsHelperFileBody(file, body);
 }

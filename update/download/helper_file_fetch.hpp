@@ -4,10 +4,12 @@
 
 #include <string>
 
+#include "download/download_plan.hpp"
 #include "manifest/helper_file.hpp"
 
 class UpdatePlatform;
 
-// Fetches the file `file` names below `url` (update_url, followed directly by its from) into
-// `body`; true only for exactly the stated size and SHA-256.
-bool FetchHelperFile(UpdatePlatform& platform, const std::string& url, const HelperFile& file, std::string& body);
+// Fetches the file `file` names into `body`, from HelperFileAddress: below update_url, followed
+// directly by its from, or from the release's store. True only for exactly the stated size and
+// SHA-256.
+bool FetchHelperFile(UpdatePlatform& platform, const ServedRelease& release, const HelperFile& file, std::string& body);

@@ -11,6 +11,7 @@ inline constexpr std::string_view kVersion = "update_version=";
 inline constexpr std::string_view kFileSize = "update_filesize=";
 inline constexpr std::string_view kUrl = "update_url=";
 inline constexpr std::string_view kExpires = "update_expires=";
+inline constexpr std::string_view kStore = "update_store=";
 inline constexpr std::string_view kSize = "update_size=";
 inline constexpr std::string_view kIndex = "update_index=";
 inline constexpr std::string_view kSignature = "update_signature=";

@@ -13,6 +13,11 @@ std::optional<ManifestValue> ReadManifestValue(std::string_view manifest, std::s
       keyAt};
 }
 
+bool StartsLineAfter(std::string_view text, text::Pos after, std::string_view key) {
+  if (after == text::kNotFound || after < 0 || static_cast<std::size_t>(after) + 2 > text.size()) return false;
+  return text.substr(static_cast<std::size_t>(after) + 2).starts_with(key);
+}
+
 ManifestReader::ManifestReader(std::string_view manifest) : text_(text::UntilNul(manifest)) {}
 
 std::optional<ManifestValue> ManifestReader::Next(std::string_view key, text::Pos& position) {
@@ -29,6 +34,7 @@ std::optional<ManifestValue> ManifestReader::Next(std::string_view key, text::Po
 bool ManifestReader::ReadHeader(UpdateManifest& manifest) {
   text::Pos position = 0;
   countFrom_ = text::kNotFound;
+  urlEnd_ = text::kNotFound;
   auto version = Next(manifest_key::kVersion, position);
   if (!version) return false;
   auto filesize = Next(manifest_key::kFileSize, position);
@@ -39,12 +45,26 @@ bool ManifestReader::ReadHeader(UpdateManifest& manifest) {
   manifest.update_filesize = std::move(filesize->value);
   manifest.update_url = std::move(url->value);
   countFrom_ = position;
+  urlEnd_ = position;
   headerChain_ = position;
   return true;
 }
 
 OptionalLine ManifestReader::ReadExpiry(UtcSeconds& expires) {
   return ReadLineAfter(text_, headerChain_, manifest_key::kExpires, ReadUtcTime, expires);
+}
+
+OptionalLine ManifestReader::ReadStore(StoreLine& store) {
+  text::Pos after = urlEnd_;
+  if (StartsLineAfter(text_, after, manifest_key::kExpires)) {
+    const auto expiry = ReadManifestValue(text_, manifest_key::kExpires, after + 2);
+    if (!expiry) return OptionalLine::kAbsent;
+    after = expiry->end;
+  }
+  const OptionalLine line = ReadLineAfter(text_, after, manifest_key::kStore, ParseStoreValue, store);
+  if (line == OptionalLine::kPresent && StartsLineAfter(text_, after, manifest_key::kExpires))
+    return OptionalLine::kMalformed;
+  return line;
 }
 
 bool ManifestReader::ReadCount(UpdateManifest& manifest) {

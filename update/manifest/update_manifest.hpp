@@ -10,6 +10,7 @@
 #include "file_digest.hpp"
 #include "manifest/helper_file.hpp"
 #include "manifest/map_line.hpp"
+#include "manifest/store_line.hpp"
 #include "text/text.hpp"
 #include "manifest/utc_time.hpp"
 
@@ -44,6 +45,9 @@ std::optional<ManifestValue> ReadManifestValue(std::string_view manifest, std::s
 // not its form.
 enum class OptionalLine { kAbsent, kPresent, kMalformed };
 
+// Whether a line that starts with `key` stands directly after the CR LF at `after` (kNotFound: none).
+bool StartsLineAfter(std::string_view text, text::Pos after, std::string_view key);
+
 // The one grammar of the optional lines: the line with `key` that stands directly after the line
 // whose CR LF is at `after`, that is, starts at the byte after that CR LF. Absent when no line
 // starts there with `key` (or `after` is kNotFound); malformed when one does but is not ended by
@@ -51,11 +55,8 @@ enum class OptionalLine { kAbsent, kPresent, kMalformed };
 // line moves `after` to its own CR LF, so that the next line of a chain is read directly after it.
 template <class Value, class Parse>
 OptionalLine ReadLineAfter(std::string_view text, text::Pos& after, std::string_view key, Parse&& parse, Value& value) {
-  const text::Pos lineAt = after == text::kNotFound ? text::kNotFound : after + 2;
-  if (lineAt < 0 || static_cast<std::size_t>(lineAt) > text.size() ||
-      !text.substr(static_cast<std::size_t>(lineAt)).starts_with(key))
-    return OptionalLine::kAbsent;
-  const auto line = ReadManifestValue(text, key, lineAt);
+  if (!StartsLineAfter(text, after, key)) return OptionalLine::kAbsent;
+  const auto line = ReadManifestValue(text, key, after + 2);
   if (!line) return OptionalLine::kMalformed;
   auto parsed = parse(line->value);
   if (!parsed) return OptionalLine::kMalformed;
@@ -73,9 +74,9 @@ inline constexpr std::int32_t kIndexSizeLimit = 64 * 1024 * 1024;
 // goes on from where the previous one ended, so reading is linear in the text's size.
 //
 // The optional lines hang in three chains, each read with ReadLineAfter from the last line read
-// in it: the header's (update_url, then the expiry line), the count's (update_size, then the
-// index line) and the entry's (its to line, then its hash line, then its map line; after the last
-// entry, that entry's last line).
+// in it: the header's (update_url, then the expiry line, then the store line), the count's
+// (update_size, then the index line) and the entry's (its to line, then its hash line, then its
+// map line; after the last entry, that entry's last line).
 class ManifestReader {
  public:
   // The manifest ends at its first zero byte, if it holds one.
@@ -88,6 +89,11 @@ class ManifestReader {
   // The expiry line: directly after the update_url line, well formed only as a UTC time. Needs
   // ReadHeader first.
   OptionalLine ReadExpiry(UtcSeconds& expires);
+  // The store line: directly after the update_url line, or directly after a line that starts with
+  // the expiry key there, whether or not this build reads that line (store_line.hpp). A store line
+  // followed directly by an expiry line is malformed, since no one would read that expiry. Needs
+  // ReadHeader first; the count is still searched from the end of the update_url line.
+  OptionalLine ReadStore(StoreLine& store);
   // update_size: searched from the end of the update_url line once ReadHeader has read it; from
   // the start in a release index, which has no header (never after a header that is missing).
   bool ReadCount(UpdateManifest& manifest);
@@ -116,7 +122,8 @@ class ManifestReader {
   std::optional<ManifestValue> Next(std::string_view key, text::Pos& position);
 
   std::string_view text_;
-  text::Pos countFrom_ = 0;  // where update_size is searched from
+  text::Pos countFrom_ = 0;             // where update_size is searched from
+  text::Pos urlEnd_ = text::kNotFound;  // the update_url line's CR LF
   text::Pos headerChain_ = text::kNotFound;
   text::Pos countChain_ = text::kNotFound;
   text::Pos entryEnd_ = 0;
