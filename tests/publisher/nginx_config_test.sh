@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The sample nginx configuration serving a published release, as an updater would ask for it:
 #   nginx_config_test.sh MEROVAST_PUBLISH TARGET.exe
-# Every planned download of a staged release comes back byte for byte even when the client
-# accepts gzip, the manifest is not to be cached, the version folders are cached for good, and
-# whatever is not a file, or is a dot-file, is a plain 404.
+# Every planned download of a staged release (its store's objects) comes back byte for byte even
+# when the client accepts gzip, the manifest is not to be cached, the store and the version folders
+# are cached for good, and whatever is not a file, or is a dot-file or a record, is a plain 404.
 set -uo pipefail
 publish=$1 target=$2
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -26,7 +26,7 @@ printf 'line one\r\nline two\n\0\xff\xfe' >"$release/data/notes.txt"
 head -c 300000 /dev/urandom >"$release/data/maps/world.map"
 : >"$release/data/maps/empty.map"
 manifest="$work/www/update_go/update.htm"
-"$publish" stage "$release" "$work/www" "http://127.0.0.1:$port" >/dev/null || exit 1
+"$publish" stage "$release" "$work/www" "http://127.0.0.1:$port" --store --folders >/dev/null || exit 1
 # What a staging run cut short and the manifest's temporary file leave behind.
 mkdir -p "$work/www/.stage-x"
 echo secret | tee "$work/www/.stage-x/f" "$work/www/v/1,0,0,4/.hidden" "$work/www/update_go/.update.htm-abc" >/dev/null
@@ -62,10 +62,13 @@ while IFS= read -r line; do
 done < <("$publish" check "$manifest" | grep ' -> ')
 check "every file of the release was asked for" 5 "$downloads"
 
+check "a file of a version folder is cached for good" "200|||public, max-age=31536000, immutable" \
+  "$(fetch "http://127.0.0.1:$port/v/1,0,0,4/data/notes.txt" "$work/body")"
+cmp -s "$release/data/notes.txt" "$work/body" || { echo "FAILED: the version folder's notes.txt differs"; failures=$((failures + 1)); }
 check "a file outside the version folders is a plain 200 as before" "200|||" \
   "$(fetch "http://127.0.0.1:$port/release/data/notes.txt" "$work/body")"
 for path in /release/data/missing.map /release/data /release/data/ /release/ / /update_go/ /update_go /v/ /v/1,0,0,4/ \
-  /v/1,0,0,4/missing /.stage-x/f /v/1,0,0,4/.hidden /update_go/.update.htm-abc; do
+  /v/1,0,0,4/missing /o/ /o/00/missing /releases/000001.htm /.stage-x/f /v/1,0,0,4/.hidden /update_go/.update.htm-abc; do
   check "$path is a plain 404" "404|||" "$(fetch "http://127.0.0.1:$port$path" "$work/body")"
 done
 
@@ -83,8 +86,8 @@ cmp -s <(tail -c +1001 "$release/data/maps/world.map" | head -c 1000) "$work/bod
 check "two ranges at once are the whole file" "200||300000" "$(ranged 0-9,100-109)"
 
 # nginx logs a request just after its last byte went out.
-for _ in $(seq 50); do [ "$(wc -l <"$work/nginx/access.log")" -ge 22 ] && break; sleep 0.02; done
-check "the log has one line per request" 22 "$(wc -l <"$work/nginx/access.log")"
+for _ in $(seq 50); do [ "$(wc -l <"$work/nginx/access.log")" -ge 26 ] && break; sleep 0.02; done
+check "the log has one line per request" 26 "$(wc -l <"$work/nginx/access.log")"
 check "with its request line, status and agent" "GET /update_go/update.htm HTTP/1.1	200	curl" \
   "$(head -n 1 "$work/nginx/access.log" | sed "s|curl/.*|curl|")"
 

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -741,4 +743,133 @@ TEST_F(PublishCli, WritesAMapForEveryLargeFileAndCheckHoldsItAgainstTheFile) {
   fs::remove(map);
   EXPECT_NE(Run({"check", out, "--release", release.string()}).err.find("is not beside the manifest"),
             std::string::npos);
+}
+
+// Releases staged into a store: every file, index and map once under its SHA-256 and ASCII names,
+// each release recorded in staging order; check, plan and renew follow the store line, and prune
+// keeps the served release and those staged just before it.
+TEST_F(PublishCli, StagesReleasesIntoAStoreThatCheckPlanAndPruneFollow) {
+  const std::string big(std::size_t{1} << 20, 'b');  // large enough for a map, shared by every release
+  // Releases 1,0,0,4 to 1,0,0,7: the target and 东.map change, 说明.txt and big.pak do not.
+  std::vector<fs::path> releases;
+  for (char v = '4'; v <= '7'; ++v) {
+    releases.push_back(
+        Release(std::string("r") + v, "target-zh.exe",
+                {{"说明.txt", "same"}, {"地图/东.map", std::string("east ") + v}, {"data/big.pak", big}}));
+    std::string target = ReadFile(releases.back() / "Ostravine.exe");
+    const std::string from{'1', 0, ',', 0, ' ', 0, '0', 0, ',', 0, ' ', 0, '0', 0, ',', 0, ' ', 0, '4', 0};
+    ASSERT_NE(target.find(from), std::string::npos);
+    target.replace(target.find(from) + from.size() - 2, 1, 1, v);
+    WriteFile(releases.back() / "Ostravine.exe", target);
+  }
+  const fs::path www = dir_ / "www", store = www / "o", manifest = www / "update_go/update.htm";
+  const auto stage = [&](std::size_t i, std::vector<std::string> options = {}) {
+    std::vector<std::string> args{"stage", releases[i].string(), www.string(), kBase, "--store"};
+    args.insert(args.end(), options.begin(), options.end());
+    return Run(args);
+  };
+  const auto objects = [&] {
+    std::size_t count = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(store)) count += entry.is_regular_file() ? 1 : 0;
+    return count;
+  };
+  const Outcome first = stage(0);
+  ASSERT_EQ(first.status, 0) << first.err;
+  const std::string served = ReadFile(manifest);
+  EXPECT_EQ(served.rfind("update_version=1,0,0,4\r\nupdate_filesize=16384\r\nupdate_url=" + std::string(kBase) +
+                             "/v/1,0,0,4\r\nupdate_store=" + kBase + "/o\r\nupdate_size=1\r\nupdate_index=.index ",
+                         0),
+            0u)
+      << served;
+  EXPECT_NE(first.out.find("stored 6 objects"), std::string::npos) << "4 files, the index and a map: " << first.out;
+  for (const auto& [path, bytes] : Tree(www)) {
+    EXPECT_TRUE(std::all_of(path.begin(), path.end(), [](char c) { return c > ' ' && c < 0x7f; })) << path;
+    EXPECT_FALSE(path.starts_with("v/")) << "without --folders, no version folder";
+  }
+  EXPECT_EQ(ReadFile(www / "releases/000001.htm"), served);
+
+  // The next release shares two files and the map: each object is written once.
+  const fs::path shared = store / "09/0967115f2813a3541eaef77de9d9d5773f1c0c04314b0bbfe4ff3b3b1c55b5d5";
+  ASSERT_EQ(ReadFile(shared), "same");
+  struct stat before {};
+  ASSERT_EQ(::stat(shared.c_str(), &before), 0);
+  const Outcome second = stage(1);
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_NE(second.out.find("stored 3 objects ("), std::string::npos)
+      << "the target, 东.map, the index: " << second.out;
+  EXPECT_NE(second.out.find(", 3 of the release's 6 already there\n"), std::string::npos) << second.out;
+  struct stat after {};
+  ASSERT_EQ(::stat(shared.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "an object already there is not written again";
+  EXPECT_EQ(objects(), 9u);
+
+  // An object whose bytes are not its name is refused, and nothing is written.
+  WriteFile(shared, "samE");
+  const auto tree = Tree(www);
+  const Outcome corrupted = stage(2);
+  EXPECT_EQ(corrupted.status, 1);
+  EXPECT_EQ(corrupted.err, "merovast-publish: " + shared.string() +
+                               ": its SHA-256 is not its name; an object never changes: remove it, and stage again\n");
+  EXPECT_EQ(Tree(www), tree);
+  WriteFile(shared, "same");
+  ASSERT_EQ(stage(2).status, 0);
+  ASSERT_EQ(stage(3).status, 0);
+  std::vector<std::string> versions;
+  for (const auto& [path, bytes] : Tree(www / "releases")) versions.push_back(path + " " + bytes.substr(4 + 15, 7));
+  EXPECT_EQ(versions, (std::vector<std::string>{"000001.htm 1,0,0,4", "000002.htm 1,0,0,5", "000003.htm 1,0,0,6",
+                                                "000004.htm 1,0,0,7"}));
+
+  // check and plan find every object in the web root's store; check reports one tampered with.
+  const Outcome checked =
+      Run({"check", manifest.string(), "--web-root", www.string(), "--release", releases[3].string()});
+  EXPECT_EQ(checked.status, 0) << checked.err;
+  EXPECT_NE(checked.out.find("update_store=" + std::string(kBase) + "/o\n"), std::string::npos) << checked.out;
+  EXPECT_NE(
+      checked.out.find(std::string(kBase) + "/o/09/0967115f2813a3541eaef77de9d9d5773f1c0c04314b0bbfe4ff3b3b1c55b5d5"
+                                            " -> <install>\\\xCB\xB5\xC3\xF7.txt\n"),
+      std::string::npos)
+      << checked.out;
+  const fs::path install = Release("install", "", {});
+  const Outcome planned = Run({"plan", manifest.string(), install.string(), "--web-root", www.string()});
+  EXPECT_EQ(planned.status, 0) << planned.out;
+  EXPECT_NE(planned.out.find("entry 3: downloads <install>\\Ostravine.exe\n"), std::string::npos) << planned.out;
+  WriteFile(shared, "samE");
+  const Outcome tampered = Run({"check", manifest.string(), "--web-root", www.string()});
+  EXPECT_EQ(tampered.status, 1);
+  EXPECT_EQ(tampered.err, manifest.string() + ": entry 0: " + shared.string() + ": its SHA-256 is not its name\n");
+  WriteFile(shared, "same");
+
+  // prune: --dry-run changes nothing; keep 3, then 2, removes the oldest records, then the objects
+  // only they named; every kept release still checks.
+  const auto stored = Tree(www);
+  const Outcome dry = Run({"prune", www.string(), "--keep", "2", "--dry-run"});
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_EQ(dry.out.rfind("would remove the record " + (www / "releases/000001.htm").string() +
+                              " (1,0,0,4)\nwould remove the record " + (www / "releases/000002.htm").string() +
+                              " (1,0,0,5)\nwould remove 6 objects (",
+                          0),
+            0u)
+      << dry.out;
+  EXPECT_EQ(Tree(www), stored);
+  for (const auto& [keep, records, removed] :
+       std::vector<std::tuple<std::string, std::size_t, std::size_t>>{{"3", 3, 3}, {"2", 2, 3}, {"2", 2, 0}}) {
+    const Outcome pruned = Run({"prune", www.string(), "--keep", keep});
+    EXPECT_EQ(pruned.status, 0) << pruned.err;
+    EXPECT_NE(pruned.out.find("removes " + std::to_string(removed) + " objects ("), std::string::npos) << pruned.out;
+    EXPECT_EQ(objects(), 6u + 3u * records - 3u) << pruned.out;
+    for (const auto& [path, bytes] : Tree(www / "releases")) {
+      const Outcome kept = Run({"check", (www / "releases" / path).string(), "--web-root", www.string()});
+      EXPECT_EQ(kept.status, 0) << path << kept.err;
+    }
+  }
+  // The served manifest's objects stay even when no record names it.
+  fs::remove_all(www / "releases");
+  EXPECT_EQ(Run({"prune", www.string(), "--keep", "2"}).status, 0);
+  EXPECT_EQ(Run({"check", manifest.string(), "--web-root", www.string()}).status, 0);
+  EXPECT_EQ(objects(), 6u);
+  for (const std::string keep : {"1", "x"}) {
+    const Outcome refused = Run({"prune", www.string(), "--keep", keep});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err.rfind("merovast-publish: --keep " + keep + ": give 2 or more", 0), 0u) << refused.err;
+  }
 }

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdint>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "crypto.hpp"
 #include "release.hpp"
 
 namespace fs = std::filesystem;
@@ -106,18 +108,50 @@ void SyncFolder(const fs::path& folder) {
   if (fd.get() < 0 || ::fsync(fd.get()) != 0) Fail(folder, "flushed");
 }
 
-void ReplaceDurably(const fs::path& target, std::string_view bytes) {
+namespace {
+
+// Writes through `fill` into a temporary dot-file beside `target`, flushes it and renames it to
+// `target`; the temporary file goes when anything fails.
+template <typename Fill>
+void PutInPlace(const fs::path& target, Fill fill) {
   std::string name = (target.parent_path() / ("." + target.filename().string() + "-XXXXXX")).string();
   Fd out(::mkstemp(name.data()));
   if (out.get() < 0) Fail(name, "created");
   const fs::path temporary(name);
   try {
-    WriteAll(out, temporary, bytes.data(), bytes.size());
+    fill(out, temporary);
     Finish(out, temporary);
     if (::rename(temporary.c_str(), target.c_str()) != 0) Fail(target, "replaced");
   } catch (...) {
     ::unlink(temporary.c_str());
     throw;
   }
+}
+
+}  // namespace
+
+void WriteIntoPlace(const fs::path& target, std::string_view bytes) {
+  PutInPlace(target,
+             [&](const Fd& out, const fs::path& temporary) { WriteAll(out, temporary, bytes.data(), bytes.size()); });
+}
+
+void CopyIntoPlace(const fs::path& from, const fs::path& target, const FileDigest& expected, const std::string& shown) {
+  PutInPlace(target, [&](const Fd& out, const fs::path& temporary) {
+    const Fd in = OpenForReading(from);
+    Sha256 hash;
+    std::int64_t size = 0;
+    std::vector<char> buffer(1 << 16);
+    while (const std::size_t n = ReadSome(in, from, buffer)) {
+      hash.Add(buffer.data(), n);
+      size += static_cast<std::int64_t>(n);
+      WriteAll(out, temporary, buffer.data(), n);
+    }
+    if (size != expected.size || hash.Finish() != expected.sha256)
+      throw PublishError(shown + ": changed while it was published; publish it again");
+  });
+}
+
+void ReplaceDurably(const fs::path& target, std::string_view bytes) {
+  WriteIntoPlace(target, bytes);
   SyncFolder(target.parent_path());
 }

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
+
+#include "file_digest.hpp"
 
 // Whether two regular files hold the same bytes.
 bool SameBytes(const std::filesystem::path& a, const std::filesystem::path& b);
@@ -17,6 +20,15 @@ void CopyDurably(const std::filesystem::path& from, const std::filesystem::path&
 
 // Flushes a folder's entries (names created, renamed or removed in it).
 void SyncFolder(const std::filesystem::path& folder);
+
+// `target` made of `bytes` (mode 0644) through a temporary dot-file beside it, flushed, then
+// renamed; the folder is not flushed, so that a caller writing many files flushes each folder once.
+void WriteIntoPlace(const std::filesystem::path& target, std::string_view bytes);
+
+// The same for a copy of the file `from`, put in place only when its bytes are `expected`; throws
+// PublishError naming it as `shown` when they are not (it changed since it was read).
+void CopyIntoPlace(const std::filesystem::path& from, const std::filesystem::path& target, const FileDigest& expected,
+                   const std::string& shown);
 
 // Replaces `target` with `bytes` (mode 0644) through a temporary dot-file beside it and a
 // rename, then flushes the folder: a reader sees the old file or the new one, never a part.

@@ -11,6 +11,7 @@
 #include "blocks/block_matcher.hpp"
 #include "crypto.hpp"
 #include "file_version_probe.hpp"
+#include "object_store.hpp"
 #include "paths/install_paths.hpp"
 #include "release_check.hpp"
 #include "release_names.hpp"
@@ -109,7 +110,8 @@ class FolderPlatform : public UpdatePlatform {
   // The index and the maps a manifest names, as served below the web root; maps also beside the
   // manifest's file.
   int FetchExact(const std::string& url, std::size_t size, std::string& body) override {
-    auto served = webRoot_ ? ReadServedFile(*webRoot_, url) : std::nullopt;
+    const auto object = webRoot_ ? ObjectPathOf(*webRoot_ / kStoreFolder, url) : std::nullopt;
+    auto served = object ? ReadWholeFile(*object) : webRoot_ ? ReadServedFile(*webRoot_, url) : std::nullopt;
     if (!served && !manifestPath_.empty() && !url_.empty() && url.starts_with(url_))
       if (const auto path = ServedMapPath(manifestPath_, url_, url.substr(url_.size()))) served = ReadWholeFile(*path);
     if (!served) return 0;

@@ -17,20 +17,23 @@
 #include "manifest_check.hpp"
 #include "manifest/manifest_signature.hpp"
 #include "manifest_writer.hpp"
+#include "object_store.hpp"
 #include "release_check.hpp"
 #include "release_manifest.hpp"
 #include "release_stage.hpp"
 #include "release_updater.hpp"
 #include "served_file.hpp"
 #include "signing_key.hpp"
+#include "store_prune.hpp"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT]\n"
-    "         [--key PRIVATE_KEY_FILE] [--since BASE_DIR] [--no-hashes] [--index] [EXPIRY]\n"
-    "       merovast-publish stage RELEASE_DIR WEB_ROOT URL_BASE [--key PRIVATE_KEY_FILE]\n"
-    "         [--since BASE_DIR] [--allow-downgrade] [--no-hashes] [--index] [EXPIRY]\n"
+    "         [--key PRIVATE_KEY_FILE] [--since BASE_DIR] [--no-hashes] [--index] [--store URL] [EXPIRY]\n"
+    "       merovast-publish stage RELEASE_DIR WEB_ROOT URL_BASE [--key PRIVATE_KEY_FILE] [--store [URL]]\n"
+    "         [--folders] [--since BASE_DIR] [--allow-downgrade] [--no-hashes] [--index] [EXPIRY]\n"
+    "       merovast-publish prune WEB_ROOT --keep N [--dry-run]\n"
     "       merovast-publish renew MANIFEST --key PRIVATE_KEY_FILE EXPIRY\n"
     "       merovast-publish keygen PRIVATE_KEY_FILE\n"
     "       merovast-publish check MANIFEST [--public-key KEY] [--release RELEASE_DIR] [--web-root DIR]\n"
@@ -39,6 +42,12 @@ constexpr const char* kUsage =
     "stage     copies the release to WEB_ROOT/v/VERSION under the names the server must hold, then\n"
     "          points WEB_ROOT/update_go/update.htm at URL_BASE/v/VERSION (URL_BASE: where WEB_ROOT\n"
     "          is served). A version folder never changes; an older version needs --allow-downgrade.\n"
+    "          With --store, every file, the index and each map go once to the store WEB_ROOT/o/XX/SHA256\n"
+    "          (served at URL, by default URL_BASE/o), the manifest lists the entries in an index there,\n"
+    "          and WEB_ROOT/releases/NNNNNN.htm records the release; --folders writes v/VERSION too, for\n"
+    "          updaters that predate the store.\n"
+    "prune     keeps the served store release and the N-1 staged before it, and removes the records,\n"
+    "          objects and version folders of the others; --dry-run only says what it would remove.\n"
     "manifest  writes update.htm for the release in RELEASE_DIR, whose files are downloaded from URL\n"
     "          (the folder served as update_url). RELEASE_DIR holds the new Ostravine.exe and every\n"
     "          other file in the subfolder it is installed to. Writes to OUTPUT, or standard output.\n"
@@ -67,7 +76,8 @@ constexpr const char* kUsage =
     "                        (stage: WEB_ROOT/v/VERSION.index; manifest: OUTPUT.index), as they do\n"
     "                        anyway when they do not fit in the manifest's 5000 bytes.\n"
     "--web-root DIR          the folder served at update_url's host: where check and plan find the\n"
-    "                        release index that a manifest names.\n"
+    "                        release index that a manifest names, and a store's objects in o/.\n"
+    "--store URL             manifest: the objects go to OUTPUT.objects/, to be served at URL.\n"
     "EXPIRY: --expires-in DAYS or --expires-at YYYY-MM-DDTHH:MM:SSZ (UTC): an updater with a built-in\n"
     "                        key refuses the manifest from then on; renew it before. Default: none.\n"
     "Options may stand anywhere after the command.\n"
@@ -92,6 +102,7 @@ struct CommandSpec {
   std::size_t minOperands, maxOperands;
   std::set<std::string> valueOptions;
   std::set<std::string> flags;
+  std::set<std::string> optionalValueOptions;  // a value when the next argument is an http:// URL
   // cppcheck-suppress unusedStructMember ; called through the table, as Commands().at(name).run
   int (*run)(const CommandLine& line);
 };
@@ -102,20 +113,29 @@ int Stage(const CommandLine& line);
 int Renew(const CommandLine& line);
 int Check(const CommandLine& line);
 int Plan(const CommandLine& line);
+int Prune(const CommandLine& line);
 
 const std::map<std::string, CommandSpec>& Commands() {
   static const std::map<std::string, CommandSpec> commands{
-      {"keygen", {1, 1, {}, {}, Keygen}},
-      {"manifest", {2, 3, {"--key", "--since", "--expires-in", "--expires-at"}, {"--no-hashes", "--index"}, Publish}},
+      {"keygen", {1, 1, {}, {}, {}, Keygen}},
+      {"manifest",
+       {2,
+        3,
+        {"--key", "--since", "--expires-in", "--expires-at", "--store"},
+        {"--no-hashes", "--index"},
+        {},
+        Publish}},
       {"stage",
        {3,
         3,
         {"--key", "--since", "--expires-in", "--expires-at"},
-        {"--allow-downgrade", "--no-hashes", "--index"},
+        {"--allow-downgrade", "--no-hashes", "--index", "--folders"},
+        {"--store"},
         Stage}},
-      {"renew", {1, 1, {"--key", "--expires-in", "--expires-at"}, {}, Renew}},
-      {"check", {1, 1, {"--public-key", "--release", "--web-root"}, {}, Check}},
-      {"plan", {2, 2, {"--public-key", "--web-root"}, {}, Plan}},
+      {"renew", {1, 1, {"--key", "--expires-in", "--expires-at"}, {}, {}, Renew}},
+      {"check", {1, 1, {"--public-key", "--release", "--web-root"}, {}, {}, Check}},
+      {"plan", {2, 2, {"--public-key", "--web-root"}, {}, {}, Plan}},
+      {"prune", {1, 1, {"--keep"}, {"--dry-run"}, {}, Prune}},
   };
   return commands;
 }
@@ -124,10 +144,16 @@ std::optional<CommandLine> Parse(const std::vector<std::string>& args) {
   if (args.empty() || !Commands().contains(args[0])) return std::nullopt;
   const CommandSpec& takes = Commands().at(args[0]);
   CommandLine line{args[0], {}, {}};
+  // An optional value taken from where the operands would have stood, given back when they are short.
+  std::optional<std::pair<std::size_t, std::string>> taken;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (!arg.starts_with("--")) {
       line.operands.push_back(arg);
+    } else if (takes.optionalValueOptions.contains(arg)) {
+      const bool value = i + 1 < args.size() && args[i + 1].starts_with("http://");
+      if (value) taken.emplace(line.operands.size(), args[i + 1]);
+      if (!line.options.emplace(arg, value ? args[++i] : "").second) return std::nullopt;
     } else if (takes.flags.contains(arg)) {
       if (!line.options.emplace(arg, "").second) return std::nullopt;
     } else if (takes.valueOptions.contains(arg) && i + 1 < args.size()) {
@@ -135,6 +161,11 @@ std::optional<CommandLine> Parse(const std::vector<std::string>& args) {
     } else {
       return std::nullopt;
     }
+  }
+  if (taken && line.operands.size() < takes.minOperands) {
+    line.operands.insert(line.operands.begin() + static_cast<std::ptrdiff_t>(taken->first), taken->second);
+    for (auto& [name, value] : line.options)
+      if (takes.optionalValueOptions.contains(name) && value == taken->second) value.clear();
   }
   if (line.operands.size() < takes.minOperands || line.operands.size() > takes.maxOperands) return std::nullopt;
   if (line.Flag("--expires-in") && line.Flag("--expires-at")) return std::nullopt;
@@ -202,6 +233,10 @@ ReleaseOptions ReleaseOptionsOf(const CommandLine& line, const std::optional<Sig
   options.index = line.Flag("--index");
   options.key = key ? &*key : nullptr;
   options.expires = ExpiresOption(line);
+  options.store = line.Option("--store");
+  options.folders = line.Flag("--folders");
+  if (options.folders && !options.store)
+    throw PublishError("--folders goes with --store: stage writes v/VERSION anyway");
   return options;
 }
 
@@ -219,6 +254,16 @@ int Publish(const CommandLine& line) {
     std::cout << written.manifest;
   } else {
     const std::string& output = line.operands[2];
+    if (options.store) {
+      const std::filesystem::path objects = output + kObjectsSuffix;
+      const std::vector<StoreObject> missing = MissingObjects(objects, StoreObjectsOf(made, options.root));
+      WriteObjects(objects, missing);
+      WriteFile(output, written.manifest);
+      std::cout << "wrote " << missing.size() << " objects to " << objects.string() << "/: serve them at "
+                << *options.store << "/ (as XX/SHA256)\n";
+      if (options.since) ReportRemoved(made.removed, *options.since, std::cerr);
+      return 0;
+    }
     const std::string mapsFolder = output + kMapsSuffix;
     CheckServedMaps(mapsFolder, made.maps);
     WriteBlockMaps(mapsFolder, made.maps);
@@ -236,8 +281,10 @@ int Publish(const CommandLine& line) {
 
 int Stage(const CommandLine& line) {
   const std::optional<SigningKey> key = KeyOption(line);
-  const StageRequest request{ReleaseOptionsOf(line, key), line.operands[1], line.operands[2],
-                             line.Flag("--allow-downgrade")};
+  StageRequest request{ReleaseOptionsOf(line, key), line.operands[1], line.operands[2], line.Flag("--allow-downgrade")};
+  // --store alone: the store is served below the web root, at URL_BASE/o.
+  if (request.release.store && request.release.store->empty())
+    request.release.store = UpdateUrlOf(request.urlBase) + "/" + kStoreFolder;
   StageRelease(request, std::cout, std::cerr);
   return 0;
 }
@@ -270,6 +317,7 @@ int Check(const CommandLine& line) {
               << "update_filesize=" << check.header.FileSize() << "\n"
               << "update_url=" << check.header.update_url << "\n";
     ReportExpiry(check, !keys.empty(), UtcNow(), std::cout);
+    if (check.store) std::cout << "update_store=" << StoreValue(*check.store) << "\n";
   }
   if (check.countRead) std::cout << "update_size=" << check.header.FileCount() << "\n";
   if (check.indexRead)
@@ -299,6 +347,18 @@ int Plan(const CommandLine& line) {
             << "assumed: every download succeeds; a running target (which the updater cannot replace) is not "
                "modelled\n";
   return plan.result ? 0 : 1;
+}
+
+int Prune(const CommandLine& line) {
+  const std::string keep = line.Option("--keep").value_or("");
+  if (keep.empty()) throw PublishError("prune needs --keep N");
+  const bool digits = !keep.empty() && keep.size() <= 6 && keep.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || std::stoi(keep) < 2)
+    throw PublishError("--keep " + keep +
+                       ": give 2 or more, so that an installation updating from the manifest served before still "
+                       "finds its objects");
+  PruneStore({line.operands[0], std::stoi(keep), line.Flag("--dry-run")}, std::cout);
+  return 0;
 }
 
 }  // namespace

@@ -7,9 +7,12 @@
 #include "paths/entry_safety.hpp"
 #include "paths/install_paths.hpp"
 #include "manifest/manifest_keys.hpp"
+#include "object_store.hpp"
 #include "served_file.hpp"
 #include "text/text.hpp"
 #include "manifest/version_numbers.hpp"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -65,7 +68,7 @@ int CountNameKeys(std::string_view text) {
 // `keyed`: read by an updater with a built-in key, which replaces itself with its own entry;
 // one without refuses that entry.
 void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, const char* hashRequiredBy, bool keyed,
-                  Problems& problems, ManifestCheck& check, const std::string& url) {
+                  Problems& problems, ManifestCheck& check, const ServedRelease& served) {
   const std::string installDir = "<install>";
   for (int i = 0; i < count; ++i) {
     ManifestFileEntry entry;
@@ -107,7 +110,8 @@ void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, con
       else if (check.updaterEntry < 0)
         check.updaterEntry = i;
     }
-    check.downloads.push_back({entry, EntryAddress(url, entry), localPath,
+    const FileDigest* known = hash == OptionalLine::kPresent ? &digest : nullptr;
+    check.downloads.push_back({entry, EntryAddress(served, entry, known), localPath,
                                hash == OptionalLine::kPresent ? std::optional(digest) : std::nullopt,
                                mapLine == OptionalLine::kPresent ? std::optional(map) : std::nullopt});
   }
@@ -119,7 +123,8 @@ void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, con
 }
 
 // Checks the index the manifest names, as served, as the updater would.
-void CheckIndex(ManifestCheck& check, Problems& problems, const std::string& index, bool keyed) {
+void CheckIndex(ManifestCheck& check, Problems& problems, const std::string& index, bool keyed,
+                const ServedRelease& served) {
   const HelperFile& line = *check.index;
   if (index.size() != static_cast<std::size_t>(line.digest.size)) {
     problems.Add(
@@ -145,7 +150,19 @@ void CheckIndex(ManifestCheck& check, Problems& problems, const std::string& ind
     return;
   }
   CheckEntries(reader, index, check.indexCount.FileCount(), "every updater, for an entry of an index,", keyed,
-               indexProblems, check, check.header.update_url);
+               indexProblems, check, served);
+}
+
+// Every object the entries name, in the store below the web root.
+void CheckObjects(ManifestCheck& check, const fs::path& store) {
+  for (std::size_t i = 0; i < check.downloads.size(); ++i) {
+    const PlannedDownload& download = check.downloads[i];
+    for (const FileDigest* digest :
+         {download.digest ? &*download.digest : nullptr, download.map ? &download.map->digest : nullptr})
+      if (digest)
+        if (const std::string problem = ObjectProblem(store, *digest); !problem.empty())
+          check.problems.push_back(text::Format("entry %zu: ", i) + problem);
+  }
 }
 
 }  // namespace
@@ -201,6 +218,29 @@ ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys
     problems.At(text::Find(bytes, manifest_key::kVersion, 0),
                 "update_version= does not read as numbers (1 to 4 numbers from 0 to 65535, separated by , or .), "
                 "which an updater with a built-in key refuses");
+  StoreLine store;
+  switch (reader.ReadStore(store)) {
+    case OptionalLine::kAbsent: break;
+    case OptionalLine::kMalformed:
+      problems.At(text::Find(bytes, manifest_key::kStore, 0),
+                  "update_store= is malformed or followed by update_expires=, so the updater stops before the count: "
+                  "it takes an http:// URL of printable ASCII without spaces, ?, #, user information or a trailing "
+                  "slash, then feature words, each after one space");
+      return check;
+    case OptionalLine::kPresent:
+      if (const auto feature = UnknownStoreFeature(store)) {
+        problems.At(text::Find(bytes, manifest_key::kStore, 0), "update_store= names the feature " + *feature +
+                                                                    ", which this updater does not know: it refuses "
+                                                                    "the manifest");
+        return check;
+      }
+      check.store = store;
+  }
+  const ServedRelease served{check.header.update_url,
+                             check.store ? std::optional<std::string>(check.store->url) : std::nullopt};
+  const char* hashRequiredBy = check.store ? "an updater following a store line"
+                               : keyed     ? "an updater with a built-in key"
+                                           : nullptr;
   check.countRead = reader.ReadCount(check.header);
   if (!check.countRead) {
     problems.Missing(reader.missingKey());
@@ -211,8 +251,8 @@ ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys
   HelperFile index;
   switch (reader.ReadIndexLine(index)) {
     case OptionalLine::kAbsent:
-      CheckEntries(reader, read, check.header.FileCount(), keyed ? "an updater with a built-in key" : nullptr, keyed,
-                   problems, check, check.header.update_url);
+      CheckEntries(reader, read, check.header.FileCount(), hashRequiredBy, keyed, problems, check, served);
+      if (check.store && webRoot) CheckObjects(check, *webRoot / kStoreFolder);
       return check;
     case OptionalLine::kMalformed:
       problems.At(text::Find(read, manifest_key::kIndex, reader.lastKeyAt()),
@@ -225,19 +265,21 @@ ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys
   }
   // The manifest's own entries are not read: they are what an updater that predates the index sees.
   check.index = index;
-  check.indexAddress = ServedAddress(check.header.update_url, index.from);
+  check.indexAddress = HelperFileAddress(served, index);
   if (!webRoot) {
     check.indexUnchecked = true;
     problems.Add("the release index " + check.indexAddress +
                  " is not checked: give --web-root, the folder served at update_url's host");
     return check;
   }
-  const auto served = ReadServedFile(*webRoot, check.indexAddress);
-  if (!served) {
+  const auto object = check.store ? ObjectPathOf(*webRoot / kStoreFolder, check.indexAddress) : std::nullopt;
+  const auto indexBytes = object ? ReadWholeFile(*object) : ReadServedFile(*webRoot, check.indexAddress);
+  if (!indexBytes) {
     problems.Add("the release index " + check.indexAddress + " is not a file below " + webRoot->string() +
                  ", so the updater cannot fetch it");
     return check;
   }
-  CheckIndex(check, problems, *served, keyed);
+  CheckIndex(check, problems, *indexBytes, keyed, served);
+  if (check.store && check.indexRead) CheckObjects(check, *webRoot / kStoreFolder);
   return check;
 }

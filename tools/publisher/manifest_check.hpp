@@ -29,6 +29,7 @@ struct ManifestCheck {
   UpdateManifest header;
   OptionalLine expiry = OptionalLine::kAbsent;
   UtcSeconds expires = 0;           // when the expiry line is present
+  std::optional<StoreLine> store;   // the store line, when well formed
   std::optional<HelperFile> index;  // the release index the manifest names
   std::string indexAddress;
   bool indexRead = false;       // found below the web root with its size and SHA-256
@@ -45,6 +46,7 @@ struct ManifestCheck {
 // judged here. Without keys, the updater's own entry is refused as a build without a key refuses
 // it. Given the web root that update_url's host serves, also the release index the manifest
 // names, with every entry in it; without one, that index is a problem of its own, since nothing
-// about it can be said.
+// about it can be said. A manifest with a store line has its index, its files and their maps in
+// WEB_ROOT/o/XX/SHA256 whatever the store URL's path, each checked against its size and SHA-256.
 ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys = {},
                             const std::optional<std::filesystem::path>& webRoot = std::nullopt);

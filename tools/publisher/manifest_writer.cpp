@@ -15,6 +15,7 @@
 #include "signing_key.hpp"
 #include "manifest_expiry.hpp"
 #include "manifest/manifest_keys.hpp"
+#include "manifest/store_line.hpp"
 #include "text/text.hpp"
 #include "manifest/update_manifest.hpp"
 #include "update_run.hpp"
@@ -33,6 +34,10 @@ std::string Parent(const std::string& folder) {
   return slash == std::string::npos ? std::string() : folder.substr(0, slash);
 }
 
+bool EveryFileHashed(const std::vector<ReleaseFile>& files) {
+  return std::all_of(files.begin(), files.end(), [](const ReleaseFile& file) { return file.digest.has_value(); });
+}
+
 }  // namespace
 
 std::string UpdateUrlOf(std::string_view url) {
@@ -46,7 +51,7 @@ std::string WriteManifest(const Release& release, std::string_view url, const Si
 }
 
 WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view url, const SigningKey* key, IndexUse use,
-                                     std::optional<UtcSeconds> expires) {
+                                     std::optional<UtcSeconds> expires, std::string_view store) {
   std::vector<ReleaseFile> files = release.files;
   const std::set<std::string> existing(release.existingFolders.begin(), release.existingFolders.end());
   std::set<std::string> foldersWithFiles = existing;
@@ -82,6 +87,14 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
     throw PublishError(std::string(kTargetFileName) + ": larger than the updater can compare (2 GiB)");
   if (url.substr(0, 7) != "http://" || url.find_first_of(" \t\r\n") != std::string_view::npos)
     throw PublishError(std::string(url) + ": the download address must be an http:// URL without white space");
+  if (!store.empty()) {
+    const std::optional<StoreLine> line = ParseStoreValue(store);
+    if (!line || !line->features.empty())
+      throw PublishError(std::string(store) +
+                         ": not a store's URL, which is http:// and a host, at most 1024 bytes of printable ASCII "
+                         "without spaces, ?, #, user information or a trailing slash");
+    if (!EveryFileHashed(files)) throw PublishError("a store names every file by its hash line: leave out --no-hashes");
+  }
 
   std::sort(files.begin(), files.end(), [](const ReleaseFile& a, const ReleaseFile& b) {
     // The updater first, so that a failure after it leaves the rest to the new one.
@@ -97,7 +110,8 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
   namespace keys = manifest_key;
   const std::string header = keys::Line(keys::kVersion, release.version) +
                              keys::Line(keys::kFileSize, std::to_string(release.targetSize)) +
-                             keys::Line(keys::kUrl, base) + (expires ? ExpiryLine(*expires) : "");
+                             keys::Line(keys::kUrl, base) + (expires ? ExpiryLine(*expires) : "") +
+                             (store.empty() ? "" : keys::Line(keys::kStore, store));
   std::string entries = keys::Line(keys::kSize, std::to_string(files.size()));
   bool everyHash = true;
   for (std::size_t i = 0; i < files.size(); ++i) {

@@ -36,5 +36,7 @@ struct WrittenManifest {
 // SHA-256 and size, and its own list is a count of 1 with no entry: an updater that does not
 // read the index line finds entry 0 missing and stops before it touches anything. An index
 // needs a hash line for every file.
+// Given a `store` URL, the store line follows the update_url line (and the expiry line, when there
+// is one): every file named by hash is then fetched from the store. Every file needs a hash line.
 WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view url, const SigningKey* key, IndexUse use,
-                                     std::optional<UtcSeconds> expires = std::nullopt);
+                                     std::optional<UtcSeconds> expires = std::nullopt, std::string_view store = {});

@@ -6,6 +6,7 @@
 #include "block_maps.hpp"
 #include "crypto.hpp"
 #include "disk_digest.hpp"
+#include "object_store.hpp"
 #include "release.hpp"
 #include "release_names.hpp"
 #include "served_file.hpp"
@@ -30,7 +31,14 @@ namespace {
 // The problem with an entry's map, or nothing.
 std::string MapProblem(const fs::path& file, const fs::path& manifest, const std::string& updateUrl,
                        const MapLine& line) {
-  const auto path = ServedMapPath(manifest, updateUrl, line.from);
+  auto path = ServedMapPath(manifest, updateUrl, line.from);
+  // A store release's maps are objects: beside the manifest that `manifest --store` wrote, or in
+  // the store of the web root whose manifest `stage --store` wrote.
+  std::error_code error;
+  for (const fs::path& store :
+       {fs::path(manifest.string() + kObjectsSuffix), manifest.parent_path().parent_path() / kStoreFolder})
+    if (!path && fs::is_regular_file(ObjectPath(store, line.digest.sha256), error))
+      path = ObjectPath(store, line.digest.sha256);
   if (!path) return ": its map " + line.from + " is not beside the manifest";
   const std::string bytes = ReadWholeFile(*path).value_or(std::string());
   if (bytes.size() != static_cast<std::size_t>(line.digest.size) || Sha256Of(bytes) != line.digest.sha256)

@@ -1,5 +1,8 @@
 #include "release_manifest.hpp"
 
+#include <algorithm>
+
+#include "crypto.hpp"
 #include "release_patch.hpp"
 #include "release_scan.hpp"
 #include "release_updater.hpp"
@@ -8,6 +11,8 @@
 Release ScanReleaseFolder(const ReleaseOptions& options) {
   if (options.since && options.index)
     throw PublishError("--since and --index do not combine: a patch lists only what changed since one release");
+  if (options.since && options.store)
+    throw PublishError("--since and --store do not combine: a store holds each file once whatever the releases share");
   return ScanRelease(options.root, options.hashes);
 }
 
@@ -19,10 +24,26 @@ ReleaseManifest ListRelease(const Release& release, const ReleaseOptions& option
     made.removed = std::move(patch.removed);
   }
   if (options.hashes && options.maps) made.maps = AddBlockMaps(made.listed, options.root);
-  const IndexUse use = options.since ? IndexUse::kNever : options.index ? IndexUse::kAlways : IndexUse::kWhenNeeded;
-  made.written = WriteManifestOrIndex(made.listed, url, options.key, use, options.expires);
+  const bool alwaysIndex = options.index || (options.store && !options.folders);
+  const IndexUse use = options.since ? IndexUse::kNever : alwaysIndex ? IndexUse::kAlways : IndexUse::kWhenNeeded;
+  made.written = WriteManifestOrIndex(made.listed, url, options.key, use, options.expires, options.store.value_or(""));
   if (options.key) made.updaterNote = CheckReleaseUpdater(options.root, made.listed, options.key->Public());
   return made;
+}
+
+std::vector<StoreObject> StoreObjectsOf(const ReleaseManifest& made, const std::filesystem::path& root) {
+  std::vector<StoreObject> objects;
+  for (const ReleaseFile& file : made.listed.files)
+    objects.push_back({*file.digest, root / (file.folder.empty() ? file.name : file.folder + "/" + file.name), {}});
+  if (const auto& index = made.written.index)
+    objects.push_back({{*Sha256Of(*index), static_cast<std::int32_t>(index->size())}, std::nullopt, *index});
+  for (const ReleaseFile& file : made.listed.files) {
+    if (!file.map) continue;
+    const auto map = std::find_if(made.maps.begin(), made.maps.end(),
+                                  [&](const BlockMapFile& m) { return m.name == HexOf(file.digest->sha256); });
+    objects.push_back({file.map->digest, std::nullopt, map->bytes});
+  }
+  return objects;
 }
 
 void ReportRemoved(const std::vector<std::string>& removed, const std::filesystem::path& since, std::ostream& notes) {

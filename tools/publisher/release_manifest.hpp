@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "object_store.hpp"
+
 #include "block_maps.hpp"
 #include "manifest_writer.hpp"
 #include "release.hpp"
@@ -25,6 +27,8 @@ struct ReleaseOptions {
   bool maps = true;                            // block maps, given hashes
   const SigningKey* key = nullptr;             // signs the manifest
   std::optional<UtcSeconds> expires = std::nullopt;
+  std::optional<std::string> store = std::nullopt;  // the store's URL: its line, and an index always
+  bool folders = false;                             // with a store, entries that updaters without it can follow
 };
 
 // Refuses options that do not combine, then reads the release folder (ScanRelease).
@@ -39,9 +43,14 @@ struct ReleaseManifest {
 };
 
 // The manifest of `release` (from ScanReleaseFolder), whose files are served below `url`. A patch
-// always lists its entries in the manifest; otherwise they go to an index when asked to or when
-// they do not fit.
+// always lists its entries in the manifest; so does a store release with folders when they fit. A
+// store release without folders lists them in an index, so that an updater that does not know the
+// store line never follows update_url; otherwise they go to an index when asked to or when they do
+// not fit.
 ReleaseManifest ListRelease(const Release& release, const ReleaseOptions& options, std::string_view url);
+
+// Every object of a release for its store: the files it lists, its index and its maps.
+std::vector<StoreObject> StoreObjectsOf(const ReleaseManifest& made, const std::filesystem::path& root);
 
 // Tells the publisher, on `notes`, of every file removed since the base `since`.
 void ReportRemoved(const std::vector<std::string>& removed, const std::filesystem::path& since, std::ostream& notes);

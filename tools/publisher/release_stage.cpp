@@ -11,6 +11,7 @@
 #include "block_maps.hpp"
 #include "durable_files.hpp"
 #include "manifest_writer.hpp"
+#include "object_store.hpp"
 #include "release_names.hpp"
 #include "served_file.hpp"
 #include "text/text.hpp"
@@ -161,15 +162,21 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
   }
   const WebRootLock lock(request.webRoot);
   if (!request.allowDowngrade) CheckNotOlder(ServedVersion(manifestPath), release.version);
-  const bool staged = AlreadyStaged(folder, root, release.files, served, shownFolder);
-  const bool indexStaged = written.index && fs::exists(fs::symlink_status(indexPath, error));
+  const std::optional<std::string>& storeUrl = request.release.store;
+  // A store release without folders leaves v/ alone: its entries are in the store alone.
+  const bool folders = !storeUrl || request.release.folders;
+  const bool staged = folders && AlreadyStaged(folder, root, release.files, served, shownFolder);
+  const bool indexStaged = folders && written.index && fs::exists(fs::symlink_status(indexPath, error));
   if (indexStaged && ReadWholeFile(indexPath).value_or(std::string()) != *written.index)
     throw PublishError(shownIndex +
                        ": already holds another index of this version; a version never changes, so give the release "
                        "a new FileVersion");
   // Beside the version folder, under a name that is no dot-file and no version.
   const fs::path mapsFolder = versions / (release.version + kMapsSuffix);
-  CheckServedMaps(mapsFolder, maps);
+  if (folders) CheckServedMaps(mapsFolder, maps);
+  const fs::path store = request.webRoot / kStoreFolder;
+  const std::vector<StoreObject> objects = storeUrl ? StoreObjectsOf(made, root) : std::vector<StoreObject>();
+  const std::vector<StoreObject> missing = MissingObjects(store, objects);
 
   // The first write: everything above only read.
   for (const fs::directory_entry& entry : fs::directory_iterator(request.webRoot)) {
@@ -178,11 +185,14 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     out << "removed the unfinished staging folder " << entry.path().string() << "\n";
   }
   SyncFolder(request.webRoot);
+  RemoveUnfinishedObjects(request.webRoot);
   if (fs::is_directory(manifestPath.parent_path()))  // temporary manifests of a run cut short
     for (const fs::directory_entry& entry : fs::directory_iterator(manifestPath.parent_path()))
       if (entry.path().filename().string().starts_with("." + manifestPath.filename().string() + "-"))
         fs::remove(entry.path());
-  if (staged) {
+  if (!folders) {
+    // No version folder, and so nothing that names its files.
+  } else if (staged) {
     out << shownFolder << " already holds this release byte for byte: nothing copied\n";
   } else {
     const fs::path staging = CopyToStaging(request.webRoot, root, release.files, served);
@@ -196,18 +206,26 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
         << shownFolder << "\n";
   }
   // The maps before the manifest that names them.
-  if (const std::size_t mapsWritten = WriteBlockMaps(mapsFolder, maps); mapsWritten > 0) {
+  if (const std::size_t mapsWritten = folders ? WriteBlockMaps(mapsFolder, maps) : 0; mapsWritten > 0) {
     SyncFolder(versions);
     out << "wrote " << mapsWritten << " block maps to " << (versions / (versionName + kMapsSuffix)).string() << "\n";
   }
-  if (written.index && !indexStaged) {
+  if (folders && written.index && !indexStaged) {
     if (!fs::exists(versions)) MakeFolder(versions);
     ReplaceDurably(indexPath, *written.index);
   }
-  if (written.index)
+  if (folders && written.index)
     out << (indexStaged ? shownIndex + " already holds this index byte for byte" : "wrote " + shownIndex) << " ("
         << listed.files.size() << " entries, " << written.index->size()
         << " bytes): the manifest names it by its SHA-256\n";
+  if (storeUrl) {
+    const std::uintmax_t bytes = WriteObjects(store, missing);
+    std::set<Sha256Digest> distinct;
+    for (const StoreObject& object : objects) distinct.insert(object.digest.sha256);
+    out << "stored " << missing.size() << " objects (" << bytes << " bytes) in " << store.string() << ", "
+        << distinct.size() - missing.size() << " of the release's " << distinct.size() << " already there\n";
+    out << "recorded the release as " << RecordRelease(request.webRoot, manifest).string() << "\n";
+  }
   if (!fs::exists(manifestPath.parent_path())) {
     MakeFolder(manifestPath.parent_path());
     SyncFolder(request.webRoot);
@@ -219,5 +237,6 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     ReportRemoved(made.removed, *since, notes);
   }
   out << "wrote " << manifestPath.string() << " (update_url=" << urlBase << "/v/" << versionName
-      << "): " << manifest.size() << " of the " << kManifestLimit << " bytes the updater reads\n";
+      << (storeUrl ? ", update_store=" + *storeUrl : std::string()) << "): " << manifest.size() << " of the "
+      << kManifestLimit << " bytes the updater reads\n";
 }
