@@ -92,25 +92,11 @@ user_merovast_pusher = $KEY .admin
 [filter:cache]
 use = egg:swift#memcache
 memcache_servers = 127.0.0.1:$6
-[filter:catch_errors]
-use = egg:swift#catch_errors
-[filter:gatekeeper]
-use = egg:swift#gatekeeper
-[filter:healthcheck]
-use = egg:swift#healthcheck
-[filter:proxy-logging]
-use = egg:swift#proxy_logging
-[filter:listing_formats]
-use = egg:swift#listing_formats
-[filter:copy]
-use = egg:swift#copy
-[filter:dlo]
-use = egg:swift#dlo
-[filter:versioned_writes]
-use = egg:swift#versioned_writes
-[filter:slo]
-use = egg:swift#slo
 EOF
+  local filter
+  for filter in catch_errors gatekeeper healthcheck proxy-logging listing_formats copy dlo versioned_writes slo; do
+    printf '[filter:%s]\nuse = egg:swift#%s\n' "$filter" "${filter//-/_}"
+  done >>"$state/etc/proxy-server.conf"
   cat >"$state/rclone.conf" <<EOF
 [store]
 type = swift
