@@ -48,6 +48,20 @@ variant zero-byte.htm zero_byte
 variant expiring.htm expiring
 variant own-entry.htm own_entry
 variant own-entry-signed.htm own_entry_signed
+# A store after an expiry line: every file from the store by its hash; and a store feature that no
+# updater knows yet, and a store line that an expiry line follows, which are refused.
+store() {
+  printf 'update_expires=2027-01-31T00:00:00Z\r\nupdate_store=http://cdn.example/o\r\nupdate_size=2\r\n'
+  entry 0 $'\xb5\xd8\xcd\xbc.pak' /data '\data'
+  printf 'update_hash0=%064d 1\r\n' 0
+  entry 1 b.txt '' ''
+  printf 'update_hash1=%064d 2\r\nupdate_map1=.maps/b %064d 7\r\n' 1 2
+}
+store_feature() { printf 'update_store=http://cdn.example/o packs\r\nupdate_size=0\r\n'; }
+store_expiring() { printf 'update_store=http://cdn.example/o\r\nupdate_expires=2027-01-31T00:00:00Z\r\nupdate_size=0\r\n'; }
+variant store.htm store
+variant store-feature.htm store_feature
+variant store-expiring.htm store_expiring
 
 # The update run: a few setups of these manifests and the golden ones.
 setup() { { cat "$corpus/manifest/$1.htm" 2>/dev/null || cat "tests/publisher/golden/$1.htm"; printf "\0$3"; } >"$corpus/update_run/$1-$2"; }
@@ -74,6 +88,8 @@ served_hash() {
 } >"$corpus/update_run/index-release"
 setup own-entry-signed keyed '\x30'
 setup own-entry unkeyed '\x00'
+setup store unkeyed '\x00'
+setup store current '\x03'
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target pe_fixtures

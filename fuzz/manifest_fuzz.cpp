@@ -96,6 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckValue(manifest.update_version, "update_version");
   CheckValue(manifest.update_filesize, "update_filesize");
   CheckValue(manifest.update_url, "update_url");
+  // A store line is written back as it was read, within its limit.
+  StoreLine store;
+  if (reader.ReadStore(store) == OptionalLine::kPresent) {
+    const auto again = ParseStoreValue(StoreValue(store));
+    if (store.url.size() > kStoreUrlLimit || !again || again->url != store.url || again->features != store.features)
+      std::abort();
+  }
   if (!reader.ReadCount(manifest)) return 0;
   CheckValue(manifest.update_size, "update_size");
   for (std::int32_t i = 0; i < manifest.FileCount(); ++i) {

@@ -48,6 +48,8 @@ std::string LocalPath(const std::string& installDir, const ManifestFileEntry& en
 // count goes, up to the first one it cannot read, that IsSafeEntry refuses, whose hash line is
 // malformed or, with a key, that has none, or, without a key, that is the updater's own file as
 // Windows resolves paths.
+// A store line, read before the count, must be well formed with known features; with one, every
+// entry needs a hash line and every file comes from the store by its SHA-256.
 // With an index line, the index is fetched once it is well formed, and its entries replace the
 // manifest's only when it is the named bytes with a count of 1 or more; all of them are then
 // checked before anything is touched.
@@ -56,11 +58,19 @@ struct ReaderView {
   UpdateManifest manifest;
   bool counted = false;
   std::vector<ManifestFileEntry> entries;
+  std::vector<std::optional<FileDigest>> digests;  // of each entry, from its hash line
   bool refused = false;
+  std::optional<std::string> store;         // the store line's URL
   std::optional<std::string> indexAddress;  // asked for
   bool indexed = false;                     // its entries were read
   bool indexLine = false;                   // well formed or not
 };
+
+// "<store>/<first two hex digits>/<sha256>".
+std::string ObjectOf(const std::string& store, const FileDigest& digest) {
+  const std::string hex = HexOf(digest.sha256);
+  return store + "/" + hex.substr(0, 2) + "/" + hex;
+}
 
 bool IsNamedIndex(const std::string& body, const HelperFile& line) {
   return body.size() == static_cast<std::size_t>(line.digest.size) && Sha256Of(body) == line.digest.sha256;
@@ -73,6 +83,18 @@ ReaderView Read(std::string_view body, bool keyed, const std::string& index, con
   ManifestReader manifestReader(body);
   view.header = manifestReader.ReadHeader(view.manifest);
   if (!view.header) return view;
+  StoreLine store;
+  switch (manifestReader.ReadStore(store)) {
+    case OptionalLine::kAbsent: break;
+    case OptionalLine::kMalformed: view.refused = true; return view;
+    case OptionalLine::kPresent:
+      if (UnknownStoreFeature(store)) {
+        view.refused = true;
+        return view;
+      }
+      view.store = store.url;
+      break;
+  }
   view.counted = manifestReader.ReadCount(view.manifest);
   if (!view.counted) return view;
   HelperFile line;
@@ -84,7 +106,7 @@ ReaderView Read(std::string_view body, bool keyed, const std::string& index, con
     return view;
   }
   if (indexLine == OptionalLine::kPresent) {
-    view.indexAddress = view.manifest.update_url + line.from;
+    view.indexAddress = view.store ? ObjectOf(*view.store, line.digest) : view.manifest.update_url + line.from;
     view.indexed = true;
     if (!IsNamedIndex(index, line) || !indexReader.ReadCount(view.manifest) || view.manifest.FileCount() <= 0) {
       view.refused = true;
@@ -103,12 +125,13 @@ ReaderView Read(std::string_view body, bool keyed, const std::string& index, con
     if (path == aside)
       FailOracle("an entry at the updater's aside file passes as safe: " + entry.to + "|" + entry.name);
     const auto hash = reader.ReadEntryHash(i, digest);
-    if (hash == OptionalLine::kMalformed || ((keyed || view.indexed) && hash == OptionalLine::kAbsent) ||
+    if (hash == OptionalLine::kMalformed || ((keyed || view.indexed || view.store) && hash == OptionalLine::kAbsent) ||
         (!keyed && path == module)) {
       view.refused = true;
       break;
     }
     view.entries.push_back(std::move(entry));
+    view.digests.push_back(hash == OptionalLine::kPresent ? std::optional(digest) : std::nullopt);
   }
   return view;
 }
@@ -122,8 +145,9 @@ class CurrentEntries : public RunReport {
   std::set<int> current;
 };
 
-std::string RemoteAddress(const std::string& url, const ManifestFileEntry& entry) {
-  return url + entry.from + "/" + entry.name;
+std::string RemoteAddress(const ReaderView& view, std::size_t i) {
+  if (view.store) return ObjectOf(*view.store, *view.digests[i]);
+  return view.manifest.update_url + view.entries[i].from + "/" + view.entries[i].name;
 }
 
 }  // namespace
@@ -190,8 +214,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (result != (signedOk && view.header && !stale ? 1 : 0)) FailOracle("wrong result without downloads");
     return 0;
   }
-  // With a key, or an index line, every entry is checked before the first folder or file.
-  if ((keyed || view.indexLine) && view.counted && view.refused &&
+  // With a key, an index line or a store line, every entry is checked before the first folder or file.
+  if ((keyed || view.indexLine || view.store) && view.counted && view.refused &&
       (!downloads.empty() || platform.foldersMade() > 0 || result == 1))
     FailOracle("a run touched the disk for a manifest or an index it refuses whole");
   if (downloads.size() > count) FailOracle("more downloads than entries");
@@ -199,8 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // the first one it refuses.
   std::vector<std::string> expected;
   for (std::size_t i = 0; i < view.entries.size(); ++i)
-    if (!report.current.contains(static_cast<int>(i)))
-      expected.push_back(RemoteAddress(view.manifest.update_url, view.entries[i]));
+    if (!report.current.contains(static_cast<int>(i))) expected.push_back(RemoteAddress(view, i));
   if (downloads.size() > expected.size()) FailOracle("a download past the entries the reader accepts");
   for (std::size_t i = 0; i < downloads.size(); ++i)
     if (downloads[i] != expected[i])
@@ -224,8 +247,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (report.current.contains(static_cast<int>(i))) continue;
       const ManifestFileEntry& entry = view.entries[i];
       const std::string path = LocalPath(installDir, entry);
-      expectedFiles[NormaliseWindowsPath(path).Key()] = {
-          path, FuzzPlatform::BodyOf(RemoteAddress(view.manifest.update_url, entry))};
+      expectedFiles[NormaliseWindowsPath(path).Key()] = {path, FuzzPlatform::BodyOf(RemoteAddress(view, i))};
     }
     for (const auto& [key, file] : expectedFiles)
       if (platform.FileAt(file.first) != file.second) FailOracle("success without the served bytes in " + file.first);

@@ -419,16 +419,21 @@ index_release_files() {  # RELEASE_DIR SEED: the target and 40 files of 2 KiB
   done
 }
 # The request paths nginx logs for release files (UTF-8 paths), in the manifest's order: folders
-# before subfolders, each folder's names by their bytes; GBK bytes as \xXX.
+# before subfolders, each folder's names by their bytes; GBK bytes as \xXX. With STORE=1, the
+# paths of their objects in a store instead.
 served_paths() {
-  python3 - "$R" "$@" <<'PY'
-import sys
-base, paths = sys.argv[1], sys.argv[2:]
+  python3 - "$R" "$release" "${STORE:-0}" "$@" <<'PY'
+import hashlib, sys
+base, root, store, paths = sys.argv[1], sys.argv[2], sys.argv[3] == "1", sys.argv[4:]
 def key(p):
     folder, _, name = p.rpartition("/")
     return (folder.count("/") + (1 if folder else 0), folder.encode(), name.encode())
 out = []
 for p in sorted(paths, key=key):
+    if store:
+        sha = hashlib.sha256(open(root + "/" + p, "rb").read()).hexdigest()
+        out.append("/o/%s/%s" % (sha[:2], sha))
+        continue
     gbk = p.encode("gbk")
     out.append(base + "/" + "".join("\\x%02X" % b if b >= 0x80 else chr(b) for b in gbk))
 print(" ".join(out))
@@ -572,6 +577,65 @@ else
   flip_byte "$manifest" "$(($(offset_after "update_store=") + 10))"
   "$push" "$www" "$STORE_REMOTE" -q || failures=$((failures + 1))
   timed_row "a signed store release whose store line was changed" refused "$M"
+fi
+
+# A store: every file named by hash (release files, the index, the maps) copied once to
+# o/<first two hex digits>/<sha256>, v/ removed so that nothing else can be served, and the store
+# line put after update_url (after its expiry line when there is one); signed again in a key build.
+to_store() {
+  local file sum
+  while IFS= read -r -d '' file; do
+    sum=$(sha256sum <"$file" | cut -c1-64)
+    mkdir -p "$www/o/${sum:0:2}" && cp "$file" "$www/o/${sum:0:2}/$sum"
+  done < <(find "$www/v" -type f -print0)
+  rm -rf "$www/v"
+  python3 - "$manifest" "${1:-http://127.0.0.1:8081/o}" <<'PY'
+import sys
+path, store = sys.argv[1], sys.argv[2]
+data = open(path, "rb").read()
+at = data.index(b"\r\n", data.index(b"update_url=")) + 2
+if data[at:].startswith(b"update_expires="):
+    at = data.index(b"\r\n", at) + 2
+open(path, "wb").write(data[:at] + b"update_store=" + store.encode() + b"\r\n" + data[at:])
+PY
+  if [ "$mode" = signed ]; then resign_manifest; fi
+}
+# The object path of each FILE in the store, in the order given.
+object_of() {
+  local file sum out=()
+  for file; do
+    sum=$(sha256sum <"$file" | cut -c1-64)
+    out+=("/o/${sum:0:2}/$sum")
+  done
+  echo "${out[*]}"
+}
+
+index_install_behind
+stored_index=$(object_of "$index")
+to_store
+check "the store holds ASCII names only" "" "$(cd "$www" && find o | LC_ALL=C grep -a '[^ -~]')"
+run_row "a store release with Chinese names over an installation two releases behind" installed \
+  "$M $stored_index $(STORE=1 served_paths "${behind[@]}") $(object_of "$release/Ostravine.exe")"
+
+if [ "$mode" = signed ]; then
+  index_install_behind
+  to_store
+  flip_byte "$manifest" "$(offset_after "update_store=http://127.0.0.1:8081/")"
+  run_row "the store line changed after signing" refused "$M"
+else
+  index_install_behind
+  to_store "http://127.0.0.1:8081/o packs"
+  run_row "a store that needs a feature this updater does not know" refused "$M"
+
+  # A block map from the store: the ranges go to the large file's object.
+  fresh_release && with_large_file "$same" "$overwritten" && publish_release
+  large_object=$(object_of "$release/data/large.pak")
+  stored=$(object_of "$release/readme.txt" "$release/data/items.dat" "$www/v/1,0,0,4$(map_of)")
+  stored="$stored $large_object $(object_of "$release/data/maps/east.map" "$release/Ostravine.exe")"
+  to_store
+  logged=$(wc -l <"$state/access.log")
+  run_row "4 MiB with a map, from a store" installed "$M $stored"
+  check "4 MiB with a map, from a store: ranges only" "bytes=2097152-2359295" "$(ranges_of "$logged" "$large_object")"
 fi
 
 [ "$failures" -eq 0 ]
