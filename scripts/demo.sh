@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The updater at work on this machine (make demo). It goes the publisher's way: makes a signing
-# key (once), builds the updater with its public key, stages a signed sample release with
-# merovast-publish, serves it with nginx and deploy/nginx/merovast.conf on 127.0.0.1:8081, and
-# runs the 64-bit updater under Wine twice on one installation of the older target: the first
+# key (once), builds the updater with its public key, stages a signed sample release into a
+# store with merovast-publish, serves it with nginx and deploy/nginx/merovast.conf on
+# 127.0.0.1:8081, and runs the 64-bit updater under Wine twice on one installation of the older target: the first
 # run brings it up to the release, the second finds it current. What happened is judged from
 # the disk and from nginx's log.
 #
@@ -70,12 +70,16 @@ printf 'Ostravine 1.0.0.4\r\n' >"$release/data/readme.txt"
 seq 1 20000 >"$release/data/maps/east.map"
 seq 20000 -1 1 >"$release/data/maps/west.map"
 printf '北区 1\r\n' >"$release/地图/北区 1.map"
-"$publish" stage "$release" "$www" http://127.0.0.1:8081 --key "$key" | sed 's/^/    /'
-echo "manifest $www/update_go/update.htm (CR LF shown as ⏎, GBK shown as UTF-8):"
-iconv -f GBK -t UTF-8 "$www/update_go/update.htm" | sed 's/\r$/⏎/; s/^/    /'
-echo "merovast-publish check --public-key ... --release ... says:"
-"$publish" check "$www/update_go/update.htm" --public-key "$(cat "$key.pub")" --release "$www/v/1,0,0,4" |
+"$publish" stage "$release" "$www" http://127.0.0.1:8081 --key "$key" --store | sed 's/^/    /'
+echo "manifest $www/update_go/update.htm (CR LF shown as ⏎):"
+sed 's/\r$/⏎/; s/^/    /' "$www/update_go/update.htm"
+echo "the store $www/o (every file, the index and the map once, by SHA-256) and the release's record:"
+(cd "$www" && find o releases -type f -printf '%10s  %p\n' | LC_ALL=C sort -k2 | sed 's/^/    /')
+echo "merovast-publish check --public-key ... --web-root ... --release ... says:"
+"$publish" check "$www/update_go/update.htm" --public-key "$(cat "$key.pub")" --web-root "$www" --release "$release" |
   iconv -f GBK -t UTF-8 | sed 's/^/    /'
+
+items_object=$(sha256sum <"$release/data/items.dat" | cut -c1-64)
 
 say "Starting Xvfb, a Wine prefix (build/demo/harness) and nginx on 127.0.0.1:8081"
 export HARNESS_DIR=$demo/harness
@@ -158,7 +162,7 @@ run_updater() {
   echo "nginx saw (request, status, body bytes, Range):"
   tail -n +"$((logged + 1))" "$nginx_state/access.log" | cut -f1,2,4,5 | sed 's/^/    /'
   echo "    in all $(tail -n +"$((logged + 1))" "$nginx_state/access.log" | awk -F'\t' '{ n += $4 } END { print n + 0 }') body bytes," \
-    "of which items.dat's $(tail -n +"$((logged + 1))" "$nginx_state/access.log" | awk -F'\t' '/items.dat/ { n += $4 } END { print n + 0 }') of its $(stat -c %s "$release/data/items.dat")"
+    "of which items.dat's $(tail -n +"$((logged + 1))" "$nginx_state/access.log" | awk -F'\t' -v o="$items_object" 'index($1, o) { n += $4 } END { print n + 0 }') of its $(stat -c %s "$release/data/items.dat")"
 }
 
 # Keeps the first screenshot of RUN_DIR whose middle shows the window's dark notice on its

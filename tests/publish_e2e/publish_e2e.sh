@@ -5,7 +5,10 @@
 #   1. an installation of the older target gets the whole release and starts the new target;
 #      a second run finds it current;
 #   2. the same release staged again as a patch (--since the older release) takes an
-#      installation of that older release to the new one, downloading only what changed.
+#      installation of that older release to the new one, downloading only what changed;
+#   3. the release staged into a store (--store) installs from its objects alone, and with
+#      --folders an updater that predates the store line (the manifest without it) installs it
+#      from the version folder.
 #   publish_e2e.sh MEROVAST_PUBLISH MEROVAST_EXE NEW_TARGET_EXE
 set -uo pipefail
 source "$(dirname "$0")/../wine/wine-env.sh"
@@ -111,5 +114,48 @@ check "an installation of 1,0,0,3 now holds the new release byte for byte, and t
 check "only the changed files were downloaded" \
   "$(expect_requests '\x81\x5C.txt' '\xB5\xD8\xCD\xBC%201.map' '\xB5\xD8\xCD\xBC/\xB6\xAB.map' Ostravine.exe)" \
   "$(requests_since "$logged")"
+
+# --- 3. the release in a store, fetched by SHA-256 under ASCII names ---
+# GET lines of the objects of release FILES, in the order given.
+objects() {
+  local file sum
+  for file; do
+    sum=$(sha256sum <"$release/$file" | cut -c1-64)
+    printf 'GET /o/%s/%s HTTP/1.1\t200\n' "${sum:0:2}" "$sum"
+  done
+}
+fresh_install() {  # fresh_install FOLDER: an installation of 1,0,0,3
+  rm -rf "$1" && mkdir -p "$1/data"
+  cp "$updater" "$1/Merovast.exe"
+  cp "$HARNESS_STANDIN_DIR/standin-zh.exe" "$1/Ostravine.exe"
+  printf 'items of 1.0.0.3' >"$1/data/items.dat"
+}
+in_order=(乗.txt '地图 1.map' 说明.txt data/items.dat '地图/west map.dat' 地图/东.map Ostravine.exe)
+for folders in "" --folders; do
+  stored="$scratch/www-store$folders"
+  "$publish" stage "$release" "$stored" http://127.0.0.1:8081 --store $folders >/dev/null || failures=$((failures + 1))
+  "$serve" start "$stored" "$state" 8081 || exit 1
+  install="$scratch/install-store$folders"
+  fresh_install "$install"
+  if [ -z "$folders" ]; then
+    check "the store's web root holds ASCII names only" "" "$(cd "$stored" && find . | LC_ALL=C grep -a '[^ -~]')"
+    update "$install" 1
+    index_sum=$(sed -n 's/^update_index=.index \([0-9a-f]*\) .*/\1/p' "$stored/update_go/update.htm")
+    check "a store release: the manifest, then the index and every file from the store, by SHA-256" \
+      "$(expect_requests)
+GET /o/${index_sum:0:2}/$index_sum HTTP/1.1	200
+$(objects "${in_order[@]}")" "$(requests_since 0)"
+  else
+    # An updater that predates the store line reads the manifest as if it had none.
+    sed -i '/^update_store=/d' "$stored/update_go/update.htm"
+    update "$install" 1
+    check "a store release with --folders, met by an updater without the store line: from the version folder" \
+      "$(expect_requests '\x81\x5C.txt' '\xB5\xD8\xCD\xBC%201.map' '\xCB\xB5\xC3\xF7.txt' data/items.dat \
+        '\xB5\xD8\xCD\xBC/west%20map.dat' '\xB5\xD8\xCD\xBC/\xB6\xAB.map' Ostravine.exe)" "$(requests_since 0)"
+  fi
+  check "the installation holds the release byte for byte ($stored)" \
+    "$({ with_updater "$release"; printf 'Ostravine.exe.ran %s\n' "$(sha256sum <"$install/Ostravine.exe.ran" | cut -d' ' -f1)"; } | LC_ALL=C sort)" \
+    "$(tree_sums "$install")"
+done
 
 [ "$failures" -eq 0 ]

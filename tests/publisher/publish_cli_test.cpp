@@ -873,3 +873,89 @@ TEST_F(PublishCli, StagesReleasesIntoAStoreThatCheckPlanAndPruneFollow) {
     EXPECT_EQ(refused.err.rfind("merovast-publish: --keep " + keep + ": give 2 or more", 0), 0u) << refused.err;
   }
 }
+
+// A store release for the updaters that predate it: with --folders it has its version folder too.
+// Older updaters are modelled by the manifest without the lines they do not know, which they read
+// as text to ignore: none of them touches anything it cannot finish.
+TEST_F(PublishCli, StoreReleasesMeetOlderUpdatersAndAreWrittenBesideAManifestAndRenewed) {
+  const fs::path release = Sample("release"), install = Release("install", "", {});
+  const std::string cdn = "http://cdn.example.com/o";
+  for (const bool folders : {false, true}) {
+    const fs::path www = dir_ / (folders ? "www-folders" : "www"), manifest = www / "update_go/update.htm";
+    // The objects are found by their names below the web root, whatever the store URL's path.
+    const std::string storeUrl = folders ? "http://cdn.example.com:8080/releases/o" : std::string(kBase) + "/o";
+    std::vector<std::string> args{"stage", release.string(), www.string(), kBase, "--store"};
+    if (folders) args.insert(args.end(), {storeUrl, "--folders"});
+    const Outcome staged = Run(args);
+    ASSERT_EQ(staged.status, 0) << staged.err;
+    EXPECT_NE(ReadFile(manifest).find("/v/1,0,0,4\r\nupdate_store=" + storeUrl +
+                                      "\r\nupdate_size=" + (folders ? "6\r\n" : "1\r\nupdate_index=")),
+              std::string::npos);
+    EXPECT_EQ(fs::exists(www / "v/1,0,0,4/Ostravine.exe"), folders);
+    const Outcome checked = Run({"check", manifest.string(), "--web-root", www.string(), "--release",
+                                 (folders ? www / "v/1,0,0,4" : release).string()});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+  }
+  // The manifest, the lines taken out, and what plan says of it.
+  const std::string succeeds = "entry 5: downloads <install>\\Ostravine.exe\n";
+  const std::vector<std::tuple<std::string, std::vector<std::string>, std::string, int>> updaters{
+      {"www", {}, succeeds, 0},
+      {"www", {"update_store="}, "stops: the index " + std::string(kBase) + "/v/1,0,0,4.index cannot be had", 1},
+      {"www", {"update_store=", "update_index="}, "entry 0: stops: update_name0= is missing\n", 1},
+      {"www-folders", {}, succeeds, 0},
+      {"www-folders", {"update_store="}, succeeds, 0},
+  };
+  for (const auto& [www, unknown, says, status] : updaters) {
+    std::string manifest = ReadFile(dir_ / www / "update_go/update.htm");
+    for (const std::string& key : unknown) {
+      const std::size_t at = manifest.find("\r\n" + key) + 2;
+      manifest.erase(at, manifest.find("\r\n", at) + 2 - at);
+    }
+    WriteFile(dir_ / "older.htm", manifest);
+    const Outcome planned =
+        Run({"plan", (dir_ / "older.htm").string(), install.string(), "--web-root", (dir_ / www).string()});
+    EXPECT_EQ(planned.status, status) << www << ::testing::PrintToString(unknown) << planned.out;
+    EXPECT_NE(planned.out.find(says), std::string::npos) << planned.out;
+  }
+
+  // manifest --store: the objects beside OUTPUT, and where to serve them.
+  const std::string output = (dir_ / "update.htm").string();
+  const Outcome written = Run({"manifest", release.string(), kUrl, output, "--store", cdn});
+  EXPECT_EQ(written.status, 0) << written.err;
+  EXPECT_EQ(written.out, "wrote 7 objects to " + output + ".objects/: serve them at " + cdn + "/ (as XX/SHA256)\n");
+  EXPECT_EQ(std::distance(fs::recursive_directory_iterator(output + ".objects"), {}), 14) << "7 folders, 7 objects";
+  EXPECT_NE(ReadFile(output).find("\r\nupdate_store=" + cdn + "\r\nupdate_size=1\r\nupdate_index=.index "),
+            std::string::npos);
+
+  // renew puts the expiry between update_url and the store line, which it keeps byte for byte.
+  const std::string key = KEYS_DIR "/test-private.pem";
+  ASSERT_EQ(Run({"manifest", release.string(), kUrl, output, "--store", cdn, "--key", key}).status, 0);
+  for (int i = 0; i < 2; ++i) {
+    const Outcome renewed = Run({"renew", output, "--key", key, "--expires-in", "30"});
+    EXPECT_EQ(renewed.status, 0) << renewed.err;
+    const std::string manifest = ReadFile(output);
+    const std::size_t expiry = manifest.find(std::string(kUrl) + "\r\nupdate_expires=");
+    ASSERT_NE(expiry, std::string::npos) << manifest;
+    EXPECT_EQ(manifest.find("\r\nupdate_store=" + cdn + "\r\nupdate_size=1\r\n"), manifest.find("\r\n", expiry + 40))
+        << manifest;
+  }
+
+  // Options a store does not take are refused before anything is written.
+  const fs::path www = dir_ / "www";
+  const auto before = Tree(www);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refusals{
+      {{"--store", "--since", release.string()}, "--since and --store do not combine"},
+      {{"--store", "--no-hashes"}, "a store names every file by its hash line: leave out --no-hashes"},
+      {{"--store", cdn + "/"}, cdn + "/: not a store's URL"},
+      {{"--store", "http://user@cdn.example.com/o"}, "http://user@cdn.example.com/o: not a store's URL"},
+      {{"--folders"}, "--folders goes with --store"},
+  };
+  for (const auto& [options, message] : refusals) {
+    std::vector<std::string> args{"stage", release.string(), www.string(), kBase};
+    args.insert(args.end(), options.begin(), options.end());
+    const Outcome refused = Run(args);
+    EXPECT_EQ(refused.status, 1) << message;
+    EXPECT_EQ(refused.err.rfind("merovast-publish: " + message, 0), 0u) << refused.err;
+    EXPECT_EQ(Tree(www), before) << message;
+  }
+}

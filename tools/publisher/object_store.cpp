@@ -118,6 +118,7 @@ std::vector<fs::path> ReleaseRecords(const fs::path& webRoot) {
       records.emplace_back(*number, it->path());
   std::sort(records.begin(), records.end());
   std::vector<fs::path> paths;
+  paths.reserve(records.size());
   for (auto& record : records) paths.push_back(std::move(record.second));
   return paths;
 }
@@ -161,18 +162,21 @@ void EntryObjects(ManifestReader& reader, int count, std::vector<FileDigest>& na
 
 }  // namespace
 
-std::vector<FileDigest> ObjectsNamedBy(std::string_view manifest, const fs::path& store, const std::string& shown) {
+std::vector<FileDigest> ObjectsNamedBy(std::string_view manifest, const fs::path& objects, const std::string& shown) {
   std::vector<FileDigest> named;
   ManifestReader reader(manifest);
   UpdateManifest header;
-  if (!reader.ReadHeader(header) || !reader.ReadCount(header)) return named;
+  StoreLine store;
+  // A manifest without a store line names nothing in the store.
+  if (!reader.ReadHeader(header) || reader.ReadStore(store) != OptionalLine::kPresent || !reader.ReadCount(header))
+    return named;
   HelperFile index;
   if (reader.ReadIndexLine(index) != OptionalLine::kPresent) {
     EntryObjects(reader, header.FileCount(), named);
     return named;
   }
   named.push_back(index.digest);
-  const fs::path path = ObjectPath(store, index.digest.sha256);
+  const fs::path path = ObjectPath(objects, index.digest.sha256);
   const std::optional<std::string> bytes = ReadWholeFile(path);
   if (!bytes || !IsHelperFileBody(index, *bytes))
     throw PublishError(shown + ": its index " + path.string() +

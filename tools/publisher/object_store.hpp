@@ -59,8 +59,8 @@ std::filesystem::path RecordRelease(const std::filesystem::path& webRoot, std::s
 // The update_version of a manifest, or nothing when its header does not read.
 std::optional<std::string> ManifestVersion(std::string_view manifest);
 
-// What a manifest names by hash: its entries, its index and their maps. The index is read from
-// `store`; throws PublishError when it is not there as named, since the release's objects are then
-// unknown.
-std::vector<FileDigest> ObjectsNamedBy(std::string_view manifest, const std::filesystem::path& store,
+// What a manifest with a store line names by hash: its entries, its index and their maps (nothing
+// for a manifest without one). The index is read from the store folder `objects`; throws PublishError when it is not
+// there as named, since the release's objects are then unknown.
+std::vector<FileDigest> ObjectsNamedBy(std::string_view manifest, const std::filesystem::path& objects,
                                        const std::string& shown);

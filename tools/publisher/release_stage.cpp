@@ -190,11 +190,9 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     for (const fs::directory_entry& entry : fs::directory_iterator(manifestPath.parent_path()))
       if (entry.path().filename().string().starts_with("." + manifestPath.filename().string() + "-"))
         fs::remove(entry.path());
-  if (!folders) {
-    // No version folder, and so nothing that names its files.
-  } else if (staged) {
+  if (folders && staged) {
     out << shownFolder << " already holds this release byte for byte: nothing copied\n";
-  } else {
+  } else if (folders) {
     const fs::path staging = CopyToStaging(request.webRoot, root, release.files, served);
     if (!fs::exists(versions)) MakeFolder(versions);
     fs::rename(staging, folder);

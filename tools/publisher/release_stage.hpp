@@ -1,5 +1,6 @@
 // `stage`: a release copied into a web root under the names the server must hold, in a folder
-// of its version that never changes, and only then the manifest that points at it.
+// of its version that never changes, or (with a store) its objects written into the store and the
+// release recorded, and only then the manifest that points at it.
 #pragma once
 
 #include <filesystem>
