@@ -640,7 +640,7 @@ if [ "$mode" = store ]; then
 else
   public_key=$(cat "$keys/test-public.txt")
   fresh_release && publish_release --key "$keys/test-private.pem"
-  # A changed store line is refused by the rows above, from nginx.
+  # The signed rows refuse a store line changed after signing (served by nginx).
   timed_row "a signed store release" installed "$(store_plan)"
 fi
 
