@@ -8,6 +8,7 @@ packages=(
   wine64 wine64-tools fonts-wine xvfb xdotool imagemagick
   nginx squid python3 openssl e2fsprogs locales-all fonts-wqy-microhei make curl clang-format-14
   wget time clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck zsync ccache
+  swift-proxy swift-object swift-container swift-account memcached varnish rclone
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -22,9 +23,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-# nginx and squid are run by the tests with their own configuration, never as the system services,
+# The servers are run by the tests with their own configuration, never as the system services,
 # which installing the packages may have started. Other processes (other test runs) are left alone.
-if command -v systemctl >/dev/null 2>&1; then systemctl disable --now nginx squid >/dev/null 2>&1 || true; fi
-for pidfile in /run/nginx.pid /run/squid.pid; do
+if command -v systemctl >/dev/null 2>&1; then
+  systemctl disable --now nginx squid memcached varnish varnishncsa swift-proxy swift-account \
+    swift-container swift-object >/dev/null 2>&1 || true
+fi
+for pidfile in /run/nginx.pid /run/squid.pid /run/memcached/memcached.pid /run/varnishd.pid; do
   if [ -f "$pidfile" ]; then kill "$(cat "$pidfile")" 2>/dev/null || true; fi
 done

@@ -2,7 +2,7 @@
 # Releases as merovast-publish stages them with hash lines (and, in the build with the tests'
 # public key, signed), changed in one way per row, served by nginx with the sample
 # configuration and met by the updater under Wine in an installation of the older target.
-#   release_rows.sh hashes|signed MEROVAST_PUBLISH MEROVAST_EXE NEW_TARGET_EXE
+#   release_rows.sh hashes|signed|store|signed-store MEROVAST_PUBLISH MEROVAST_EXE NEW_TARGET_EXE
 #                   [LATER_TARGET_EXE UPDATER_WITH_BOTH_KEYS UPDATER_WITH_SECOND_KEY]
 # Each row says whether the release is installed or refused. Installed: the updater ends by
 # itself, the new target starts, the installation holds the release byte for byte, and nginx
@@ -15,6 +15,7 @@ source "$here/../wine/wine-env.sh"
 mode=$1 publish=$2 updater=$3 new_target=$4 later_target=${5:-} both_keys=${6:-} second_key=${7:-}
 keys="$here/../keys"
 serve="$here/../../deploy/nginx/serve.sh"
+varnish="$here/../../deploy/varnish/serve.sh" push="$here/../../deploy/push.sh" swift_servers="$here/../wine/store_servers.sh"
 
 failures=0
 check() {  # check DESCRIPTION EXPECTED ACTUAL
@@ -30,6 +31,8 @@ tree_sums() {
 
 www="$HARNESS_SCRATCH_DIR/www" install="$HARNESS_SCRATCH_DIR/install" state="$HARNESS_SCRATCH_DIR/nginx"
 release="$HARNESS_SCRATCH_DIR/release" manifest="$www/update_go/update.htm" served="$www/v/1,0,0,4"
+# The request log the rows read, who keeps it, and how long it takes to show a request.
+log="$state/access.log" server_name=nginx settle=0.1
 
 server_ctl mode name=down >/dev/null || exit 1
 mkdir -p "$www"
@@ -59,7 +62,11 @@ fresh_release_files() {
   head -c 200000 /dev/urandom >"$release/data/items.dat"
   seq 1 5000 >"$release/data/maps/east.map"
 }
-publish_release() { "$publish" stage "$release" "$www" http://127.0.0.1:8081 "$@" >/dev/null || failures=$((failures + 1)); }
+# With `store` set to a URL, the release goes to the store and deploy/push.sh puts it in Swift.
+publish_release() {
+  "$publish" stage "$release" "$www" http://127.0.0.1:8081 "$@" ${store:+--store "$store"} >/dev/null || failures=$((failures + 1))
+  [ -z "${store:-}" ] || "$push" "$www" "$STORE_REMOTE" -q || failures=$((failures + 1))
+}
 # Flips one bit of the byte at OFFSET of FILE.
 flip_byte() {
   python3 -c 'import sys; p, o = sys.argv[1], int(sys.argv[2]); b = bytearray(open(p, "rb").read()); b[o] ^= 1; open(p, "wb").write(b)' "$1" "$2"
@@ -84,11 +91,11 @@ raw = b"".join(x.to_bytes(32, "big") for x in numbers)
 open(path, "wb").write(body + b"update_signature=" + base64.b64encode(raw) + b"\r\n")
 PY
 }
-requests() { sleep 0.1; tail -n +"$(($1 + 1))" "$state/access.log" | cut -f1 | sed 's/^GET \(.*\) HTTP\/1.1$/\1/' | paste -sd' '; }
+requests() { sleep "$settle"; tail -n +"$(($1 + 1))" "$log" | cut -f1 | sed 's/^GET \(.*\) HTTP\/1.1$/\1/' | paste -sd' '; }
 # The Range header of each request for PATH since line N of the log ("-" for none).
-ranges_of() { tail -n +"$(($1 + 1))" "$state/access.log" | awk -F'\t' -v p="GET $2 HTTP/1.1" '$1 == p { print $NF }' | paste -sd' '; }
+ranges_of() { tail -n +"$(($1 + 1))" "$log" | awk -F'\t' -v p="GET $2 HTTP/1.1" '$1 == p { print $NF }' | paste -sd' '; }
 # The body bytes nginx sent since line N of the log for everything but the manifest.
-bytes_sent() { tail -n +"$(($1 + 1))" "$state/access.log" | awk -F'\t' -v m="GET $M HTTP/1.1" '$1 != m { n += $4 } END { print n + 0 }'; }
+bytes_sent() { tail -n +"$(($1 + 1))" "$log" | awk -F'\t' -v m="GET $M HTTP/1.1" '$1 != m { n += $4 } END { print n + 0 }'; }
 
 # A release with a large file that installations hold an older copy of: the map rows.
 #   with_large_file OLD NEW: OLD in the installation, NEW in the release, both of python code
@@ -133,7 +140,7 @@ run_row() {
   shift 3
   echo "--- $name"
   [ "${planned:-0}" = 1 ] && plan=$(plan_says)
-  logged=$(wc -l <"$state/access.log")
+  logged=$(wc -l <"$log")
   before=$(tree_sums "$install")
   wine_start 60 "$install/Merovast.exe"
   if [ "$outcome" = installed ]; then
@@ -160,7 +167,7 @@ run_row() {
     changed=$(LC_ALL=C comm -3 <(echo "$before") <(echo "$after") | awk '{ print $1 }' | LC_ALL=C sort -u | paste -sd' ')
     check "$name: the files that changed" "$*" "$changed"
   fi
-  check "$name: nginx saw" "$expected_requests" "$(requests "$logged")"
+  check "$name: $server_name saw" "$expected_requests" "$(requests "$logged")"
   if [ -n "$plan" ]; then
     check "$name: merovast-publish plan agrees" "$(requests "$logged") exit $([ "$outcome" = installed ] && echo 0 || echo 1)" "$plan"
   fi
@@ -200,7 +207,7 @@ if [ "$mode" = hashes ]; then
   for row in "overwritten bytes=2097152-2359295" "inserted bytes=0-16383"; do
     read -r change ranges <<<"$row"
     fresh_release && with_large_file "$same" "${!change}" && publish_release
-    logged=$(wc -l <"$state/access.log")
+    logged=$(wc -l <"$log")
     run_row "4 MiB with a map, $change" installed "$M $R/readme.txt $R/data/items.dat $R$(map_of) $L $R/data/maps/east.map $R/Ostravine.exe"
     check "4 MiB with a map, $change: ranges only" "$ranges" "$(ranges_of "$logged" "$L")"
   done
@@ -210,7 +217,7 @@ if [ "$mode" = hashes ]; then
   rm "$install/data/large.pak"
   head -c 3000000 "$release/data/large.pak" >"$install/data/large.pak.download"
   head -c 100000 "$release/data/items.dat" >"$install/data/items.dat.download"
-  logged=$(wc -l <"$state/access.log")
+  logged=$(wc -l <"$log")
   run_row "killed runs' temporary files" installed "$M $R/readme.txt $R/data/items.dat $R$(map_of) $L $R/data/maps/east.map $R/Ostravine.exe"
   check "killed runs' temporary files: the rest of the mapped file" "bytes=2998272-4194303" "$(ranges_of "$logged" "$L")"
   check "killed runs' temporary files: the rest of the file without a map" "bytes=100000-199999" \
@@ -219,7 +226,7 @@ if [ "$mode" = hashes ]; then
   # A served map with one byte changed: its hash tells, and the file comes whole.
   fresh_release && with_large_file "$same" "$overwritten" && publish_release
   flip_byte "$www/v/1,0,0,4$(map_of)" 100
-  logged=$(wc -l <"$state/access.log")
+  logged=$(wc -l <"$log")
   run_row "a served map with one byte changed" installed "$M $R/readme.txt $R/data/items.dat $R$(map_of) $L $R/data/maps/east.map $R/Ostravine.exe"
   check "a served map with one byte changed: the whole file" "-" "$(ranges_of "$logged" "$L")"
 
@@ -234,7 +241,7 @@ if [ "$mode" = hashes ]; then
     fresh_install && eval "$2"
     local said logged
     said=$("$publish" plan "$manifest" "$install" --web-root "$www" | sed -n 's/^fetches in all: \([0-9]*\) bytes$/\1/p')
-    logged=$(wc -l <"$state/access.log")
+    logged=$(wc -l <"$log")
     run_row "plan's bytes, $1" installed "$3"
     check "plan's bytes, $1: plan says what nginx sent" "$(bytes_sent "$logged")" "$said"
   }
@@ -263,7 +270,7 @@ if [ "$mode" = hashes ]; then
   fresh_release && publish_release --store
   sed -i '/^update_store=/d; /^update_index=/d' "$manifest"
   planned=1 run_row "a store release, to an updater from before the index" refused "$M"
-else
+elif [ "$mode" = signed ]; then
   public_key=$(cat "$keys/test-public.txt")
   planned=1
   other_key="$HARNESS_SCRATCH_DIR/other.pem"
@@ -476,38 +483,40 @@ behind=(地图/图1.dat 地图/图2.dat 地图/图3.dat 地图/图4.dat 地图/�
   地图/图14.dat 地图/图15.dat 地图/图16.dat 地图/图17.dat 地图/图18.dat 地图/图19.dat 地图/图20.dat
   地图/北区/第1区.map 地图/北区/第2区.map 地图/北区/第3区.map 地图/北区/第4区.map 地图/北区/第5区.map 地图/北区/第6区.map)
 
-index_install_behind
-check "the release is staged with an index" 1 "$(grep -ac '^update_index=.index ' "$manifest")"
-run_row "an index release over an installation two releases behind" installed \
-  "$M $I $(served_paths "${behind[@]}") $R/Ostravine.exe"
-
-rm -f "$install/Ostravine.exe.ran"
-run_row "an index release, the installation current" installed "$M"
-
-cp "$HARNESS_STANDIN_DIR/standin-zh.exe" "$install/Ostravine.exe" && rm -f "$install/Ostravine.exe.ran"
-printf 'old' >"$install/地图/北区/第7区.map"
-run_row "an index release, the target and one file changed" installed \
-  "$M $I $(served_paths 地图/北区/第7区.map) $R/Ostravine.exe"
-
-for fault in "one byte changed" longer shorter "another version's"; do
+if [[ "$mode" != *store ]]; then
   index_install_behind
-  case $fault in
-    "one byte changed") flip_byte "$index" 300 ;;
-    longer) printf 'x' >>"$index" ;;
-    shorter) truncate -s -1 "$index" ;;
-    "another version's")
-      index_release_files "$HARNESS_SCRATCH_DIR/other" 5
-      "$publish" manifest "$HARNESS_SCRATCH_DIR/other" http://127.0.0.1:8081/v/1,0,0,4 "$HARNESS_SCRATCH_DIR/other.htm" >/dev/null
-      cp "$HARNESS_SCRATCH_DIR/other.htm.index" "$index"
-      ;;
-  esac
-  run_row "an index served $fault" refused "$M $I"
-done
+  check "the release is staged with an index" 1 "$(grep -ac '^update_index=.index ' "$manifest")"
+  run_row "an index release over an installation two releases behind" installed \
+    "$M $I $(served_paths "${behind[@]}") $R/Ostravine.exe"
 
-if [ "$mode" = signed ]; then
-  index_install_behind
-  flip_byte "$manifest" "$(($(offset_after "update_index=.index ") + 10))"
-  run_row "one byte of the index line changed after signing" refused "$M"
+  rm -f "$install/Ostravine.exe.ran"
+  run_row "an index release, the installation current" installed "$M"
+
+  cp "$HARNESS_STANDIN_DIR/standin-zh.exe" "$install/Ostravine.exe" && rm -f "$install/Ostravine.exe.ran"
+  printf 'old' >"$install/地图/北区/第7区.map"
+  run_row "an index release, the target and one file changed" installed \
+    "$M $I $(served_paths 地图/北区/第7区.map) $R/Ostravine.exe"
+
+  for fault in "one byte changed" longer shorter "another version's"; do
+    index_install_behind
+    case $fault in
+      "one byte changed") flip_byte "$index" 300 ;;
+      longer) printf 'x' >>"$index" ;;
+      shorter) truncate -s -1 "$index" ;;
+      "another version's")
+        index_release_files "$HARNESS_SCRATCH_DIR/other" 5
+        "$publish" manifest "$HARNESS_SCRATCH_DIR/other" http://127.0.0.1:8081/v/1,0,0,4 "$HARNESS_SCRATCH_DIR/other.htm" >/dev/null
+        cp "$HARNESS_SCRATCH_DIR/other.htm.index" "$index"
+        ;;
+    esac
+    run_row "an index served $fault" refused "$M $I"
+  done
+
+  if [ "$mode" = signed ]; then
+    index_install_behind
+    flip_byte "$manifest" "$(($(offset_after "update_index=.index ") + 10))"
+    run_row "one byte of the index line changed after signing" refused "$M"
+  fi
 fi
 
 # A store: every file named by hash (release files, the index, the maps) copied once to
@@ -541,32 +550,115 @@ object_of() {
   echo "${out[*]}"
 }
 
-index_install_behind
-stored_index=$(object_of "$index")
-to_store
-check "the store holds ASCII names only" "" "$(cd "$www" && find o | LC_ALL=C grep -a '[^ -~]')"
-run_row "a store release with Chinese names over an installation two releases behind" installed \
-  "$M $stored_index $(STORE=1 served_paths "${behind[@]}") $(object_of "$release/Ostravine.exe")"
-
-if [ "$mode" = signed ]; then
+if [[ "$mode" != *store ]]; then
   index_install_behind
+  stored_index=$(object_of "$index")
   to_store
-  flip_byte "$manifest" "$(offset_after "update_store=http://127.0.0.1:8081/")"
-  run_row "the store line changed after signing" refused "$M"
-else
-  index_install_behind
-  to_store "http://127.0.0.1:8081/o packs"
-  run_row "a store that needs a feature this updater does not know" refused "$M"
+  check "the store holds ASCII names only" "" "$(cd "$www" && find o | LC_ALL=C grep -a '[^ -~]')"
+  run_row "a store release with Chinese names over an installation two releases behind" installed \
+    "$M $stored_index $(STORE=1 served_paths "${behind[@]}") $(object_of "$release/Ostravine.exe")"
 
-  # A block map from the store: the ranges go to the large file's object.
+  if [ "$mode" = signed ]; then
+    index_install_behind
+    to_store
+    flip_byte "$manifest" "$(offset_after "update_store=http://127.0.0.1:8081/")"
+    run_row "the store line changed after signing" refused "$M"
+  else
+    index_install_behind
+    to_store "http://127.0.0.1:8081/o packs"
+    run_row "a store that needs a feature this updater does not know" refused "$M"
+
+    # A block map from the store: the ranges go to the large file's object.
+    fresh_release && with_large_file "$same" "$overwritten" && publish_release
+    large_object=$(object_of "$release/data/large.pak")
+    stored=$(object_of "$release/readme.txt" "$release/data/items.dat" "$www/v/1,0,0,4$(map_of)")
+    stored="$stored $large_object $(object_of "$release/data/maps/east.map" "$release/Ostravine.exe")"
+    to_store
+    logged=$(wc -l <"$state/access.log")
+    run_row "4 MiB with a map, from a store" installed "$M $stored"
+    check "4 MiB with a map, from a store: ranges only" "bytes=2097152-2359295" "$(ranges_of "$logged" "$large_object")"
+  fi
+fi
+
+# Store releases (modes store and signed-store, which run only these rows): staged with --store,
+# pushed by deploy/push.sh into Swift, served by Varnish with deploy/varnish/merovast.vcl on 8081.
+# The rows read Varnish's log.
+[[ "$mode" == *store ]] || { [ "$failures" -eq 0 ]; exit; }
+"$serve" stop "$state"
+swift="$HARNESS_SCRATCH_DIR/swift" edge="$HARNESS_SCRATCH_DIR/varnish" far_edge="$HARNESS_SCRATCH_DIR/varnish-far"
+trap '"$varnish" stop "$edge"; "$varnish" stop "$far_edge"; "$swift_servers" stop "$swift"' EXIT
+started=$SECONDS
+origin=$("$swift_servers" start "$swift") || exit 1
+echo "Swift started in $((SECONDS - started)) s"
+source "$swift/store.env"
+export RCLONE_CONFIG
+"$varnish" start "$origin" "$edge" 127.0.0.1:8081 || exit 1
+log="$edge/access.log" server_name=Varnish settle=0.5 store=http://127.0.0.1:8081/o
+# The requests plan says a run makes: the manifest, the index, then each download's map and object.
+store_plan() {
+  local out index base i sha
+  out=$("$publish" plan "$manifest" "$install" --web-root "$www" ${public_key:+--public-key "$public_key"} 2>/dev/null)
+  index=$(sed -n 's|^reads the entries from the index http://[^/]*||p' <<<"$out")
+  base=${index%/*/*}
+  {
+    echo "$M"
+    echo "$index"
+    for i in $(sed -n 's/^entry \([0-9]*\): downloads .*/\1/p' <<<"$out"); do
+      # A file's map comes before the file, whose hash line stands first in the index.
+      for sha in $(sed -n "s/^update_map$i=[^ ]* \([0-9a-f]\{64\}\) .*/\1/p" "$www$index") \
+        $(sed -n "s/^update_hash$i=\([0-9a-f]\{64\}\) .*/\1/p" "$www$index"); do
+        echo "$base/${sha:0:2}/$sha"
+      done
+    done
+  } | paste -sd' '
+}
+# run_row with the row's wall time after it.
+timed_row() { local began=$SECONDS; run_row "$@"; echo "time: $1: $((SECONDS - began)) s"; }
+swift_objects() { grep -c ' GET /v1/AUTH_merovast/releases/o/' "$swift/log/proxy.log"; }
+
+if [ "$mode" = store ]; then
+  fresh_release
+  mkdir -p "$release/地图/北区"
+  head -c 3000 /dev/urandom >"$release/地图/图1.dat"
+  head -c 5000 /dev/urandom >"$release/地图/北区/第1区.map"
+  publish_release
+  check "the store in Swift holds ASCII names only" "" "$(rclone lsf -R --files-only "$STORE_REMOTE" | LC_ALL=C grep '[^ -~]')"
+  timed_row "a store release of Chinese names, through Varnish from Swift" installed "$(store_plan)"
+
+  fresh_install
+  fetched=$(swift_objects) logged=$(wc -l <"$log")
+  timed_row "a second installation of the store release" installed "$(store_plan)"
+  check "a second installation: no object reached Swift" "$fetched" "$(swift_objects)"
+  check "a second installation: Varnish answered every object from its cache" "" \
+    "$(tail -n +"$((logged + 1))" "$log" | awk -F'\t' '$1 ~ /^GET \/o\// && $4 != "hit"')"
+
   fresh_release && with_large_file "$same" "$overwritten" && publish_release
-  large_object=$(object_of "$release/data/large.pak")
-  stored=$(object_of "$release/readme.txt" "$release/data/items.dat" "$www/v/1,0,0,4$(map_of)")
-  stored="$stored $large_object $(object_of "$release/data/maps/east.map" "$release/Ostravine.exe")"
-  to_store
-  logged=$(wc -l <"$state/access.log")
-  run_row "4 MiB with a map, from a store" installed "$M $stored"
-  check "4 MiB with a map, from a store: ranges only" "bytes=2097152-2359295" "$(ranges_of "$logged" "$large_object")"
+  large=$(object_of "$release/data/large.pak") logged=$(wc -l <"$log")
+  timed_row "a store release with a map, overwritten bytes" installed "$(store_plan)"
+  check "a store release with a map: ranges only, each a 206" "bytes=2097152-2359295 206" \
+    "$(tail -n +"$((logged + 1))" "$log" | awk -F'\t' -v p="GET $large HTTP/1.1" '$1 == p { print $NF, $2 }')"
+
+  # Varnish holds the objects of the release installed last; the next one shares its target.
+  fresh_release && publish_release
+  timed_row "a new store release pushed while Varnish holds the last one's objects" installed "$(store_plan)"
+
+  # The manifest on 8081, the store on another address and port.
+  far=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.2", 0)); print(s.getsockname()[1])')
+  "$varnish" start "$origin" "$far_edge" "127.0.0.2:$far" || exit 1
+  store=http://127.0.0.2:$far/o
+  fresh_release && publish_release
+  expected=$(store_plan) logged=$(wc -l <"$far_edge/access.log")
+  timed_row "a store on another host and port than the manifest" installed "$M"
+  check "a store on another host and port: it served the rest" "${expected#"$M "}" \
+    "$(log=$far_edge/access.log requests "$logged")"
+  "$varnish" stop "$far_edge"
+  store=http://127.0.0.1:8081/o
+else
+  public_key=$(cat "$keys/test-public.txt")
+  fresh_release && publish_release --key "$keys/test-private.pem"
+  # The signed rows refuse a store line changed after signing (served by nginx).
+  timed_row "a signed store release" installed "$(store_plan)"
 fi
 
 [ "$failures" -eq 0 ]
+

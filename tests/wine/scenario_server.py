@@ -11,6 +11,10 @@ that choose what 8081 does, so that one Windows test process can go through many
   /mode?name=cache&root=DIR&state=SDIR
                                  squid, a caching reverse proxy, with nginx serving DIR behind
                                  it on a free port; their files go to SDIR (squid_cache.py)
+  /mode?name=store&origin=URL&state=SDIR
+                                 Varnish with deploy/varnish/merovast.vcl in front of the
+                                 bucket at URL (an object store: tests/wine/store_servers.sh);
+                                 its files go to SDIR (deploy/varnish/serve.sh)
   /rule?path=P&...               how the faults mode answers a GET of P (see Rule)
   /rule?path=P&ranges=HOW        how it answers a GET of P with a Range header, from the file
                                  of P below the root: whole (200 and the whole file), 416,
@@ -19,7 +23,8 @@ that choose what 8081 does, so that one Windows test process can go through many
   /requests                      requests 8081 saw since the last /mode, one per line:
                                  request line, status, User-Agent, tab-separated, and the
                                  Range header when there was one (in cache mode: the requests
-                                 that reached nginx behind the cache)
+                                 that reached nginx behind the cache; in store mode: Varnish's
+                                 log, with its handling and the Range header or "-")
   /fetch?path=P                  the body of a GET of P from 8081 by a client that sends no
                                  cache directives
   /mount?dir=DIR&size=64k        a small tmpfs on DIR, unmounted when the server stops
@@ -122,9 +127,11 @@ def respond(conn, status, body, content_type="text/plain"):
 
 
 class Controller:
-    def __init__(self, state, nginx_script):
+    def __init__(self, state, nginx_script, varnish_script):
         self.state = state
         self.nginx_script = nginx_script
+        self.varnish_script = varnish_script
+        self.varnish_state = None
         self.nginx_state = os.path.join(state, "nginx")
         self.faults_log = os.path.join(state, "faults.log")
         self.lock = threading.Lock()
@@ -141,7 +148,7 @@ class Controller:
 
     # --- what 8081 does ---
 
-    def set_mode(self, name, root, state=None):
+    def set_mode(self, name, root, state=None, origin=None):
         if root is not None and not os.path.isdir(root):
             raise ValueError(f"no folder {root} to serve")
         with self.lock:
@@ -166,6 +173,15 @@ class Controller:
                 self.cache = SquidCache(state, self.nginx_script)
                 self.mode = "down"  # until both run; a failed start is stopped with the port
                 self.cache.start(root, HOST, UPDATE_PORT)
+            elif name == "store":
+                if not origin or not state:
+                    raise ValueError("store needs an origin and a state folder")
+                self.varnish_state = state
+                self.mode = "down"  # until it runs; a failed start is stopped with the port
+                started = subprocess.run([self.varnish_script, "start", origin, state, f"{HOST}:{UPDATE_PORT}"],
+                                         capture_output=True, text=True, timeout=60)
+                if started.returncode != 0:
+                    raise RuntimeError(f"varnish did not start: {started.stderr.strip()}")
             elif name != "down":
                 raise ValueError(f"unknown mode {name}")
             self.mode = name
@@ -181,15 +197,23 @@ class Controller:
         if self.cache is not None:
             self.cache.stop()
             self.cache = None
+        if self.varnish_state is not None:
+            subprocess.run([self.varnish_script, "stop", self.varnish_state], check=False, timeout=20)
+            self.varnish_state = None
 
     def requests(self):
         if self.mode in ("nginx", "cache"):
             # nginx logs a request just after its last byte went out; give it that moment.
             time.sleep(0.05)
+        elif self.mode == "store":
+            # varnishncsa reads Varnish's shared-memory log a moment after each request ends.
+            time.sleep(0.3)
         if self.mode == "nginx":
             path = os.path.join(self.nginx_state, "access.log")
         elif self.mode == "cache":
             path = self.cache.origin_log
+        elif self.mode == "store":
+            path = os.path.join(self.varnish_state, "access.log")
         else:
             path = self.faults_log
         try:
@@ -321,7 +345,7 @@ class Controller:
             respond(conn, 200, f"ok {os.getpid()}\n".encode())
         elif command == "/mode":
             self.set_mode(values.get("name", ""), as_path(values["root"]) if values.get("root") else None,
-                          as_path(values["state"]) if values.get("state") else None)
+                          as_path(values["state"]) if values.get("state") else None, values.get("origin"))
             respond(conn, 200, b"ok\n")
         elif command == "/fetch":
             # No proxy from the environment, and no cache directives of our own.
@@ -379,7 +403,7 @@ def listen(port):
 
 def serve(args):
     os.makedirs(args.state, exist_ok=True)
-    controller = Controller(args.state, args.nginx_script)
+    controller = Controller(args.state, args.nginx_script, args.varnish_script)
     deadline = time.monotonic() + args.wait
     while True:
         try:
@@ -421,6 +445,7 @@ def main():
     run = sub.add_parser("serve", help="run the server")
     run.add_argument("--state", required=True, help="folder for logs and nginx's files")
     run.add_argument("--nginx-script", required=True)
+    run.add_argument("--varnish-script", required=True)
     run.add_argument("--lifetime", type=float, default=600)
     run.add_argument("--wait", type=float, default=45, help="how long to wait for the ports")
     control = sub.add_parser("ctl", help="send one control request")

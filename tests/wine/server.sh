@@ -11,6 +11,7 @@ server_start() {
   server_stop
   "$SERVER_PYTHON" "$HARNESS_SCRIPTS/scenario_server.py" serve \
     --state "$SERVER_STATE" --nginx-script "$HARNESS_SCRIPTS/../../deploy/nginx/serve.sh" \
+    --varnish-script "$HARNESS_SCRIPTS/../../deploy/varnish/serve.sh" \
     --lifetime "${1:-600}" >"$SERVER_STATE/controller.log" 2>&1 &
   echo $! >"$SERVER_STATE/controller.pid"
   # Another test run on this machine may hold the ports; the controller waits for them.
