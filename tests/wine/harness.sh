@@ -44,7 +44,12 @@ stop_all() {
     "$WINESERVER" -w 2>/dev/null || true
   fi
   if [ -f "$HARNESS_DIR/xvfb.pid" ]; then
-    kill "$(cat "$HARNESS_DIR/xvfb.pid")" 2>/dev/null || true
+    # A pid file left by a run that never cleaned up may name another process by now.
+    local pid
+    pid=$(cat "$HARNESS_DIR/xvfb.pid")
+    case "$(cat "/proc/$pid/comm" 2>/dev/null)" in
+      timeout | Xvfb) kill "$pid" 2>/dev/null || true ;;
+    esac
     rm -f "$HARNESS_DIR/xvfb.pid"
   fi
   rm -f "$HARNESS_DIR/display"
