@@ -2,10 +2,10 @@
 # Runs every test on a fresh Debian 12 machine: installs what is missing (as root), checks the
 # layout of the sources and runs the analysers, builds all configurations (the shipped 32-bit
 # updater through scripts/build.sh; it is built and inspected, never run) and runs the host,
-# sanitizer and Wine suites, replays and runs the fuzzers from a fixed seed and then for a few
-# seconds from a random one, checks that docs/faults.md says what the run found, and last runs
-# the demo (scripts/demo.sh) as a user runs it. Each step's wall time is printed as it ends, and
-# all of them at the end, also when a step fails.
+# sanitizer and Wine suites, then the demo (scripts/demo.sh) as a user runs it, replays and runs
+# the fuzzers from a fixed seed and then for a few seconds from a random one, and last checks that
+# docs/faults.md says what the run found. Each step's wall time is printed as it ends, and all of
+# them at the end, also when a step fails.
 #
 # The analysers and the fuzzers need none of the presets' builds, and the Wine suites leave a
 # core idle much of the time (they wait for windows and for Wine's processes to start): so they
