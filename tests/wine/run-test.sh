@@ -38,6 +38,18 @@ case "$1" in
     [ "$rc" -eq 124 ] && echo "run-test: $1 still running after ${limit}s, stopped" >&2
     ;;
 esac
+# A script stopped at its limit never ran its own cleanup, and the servers it started detach from
+# it: stop each one by the state folder it keeps under the scratch folder, or it holds its port.
+if [ "$rc" -ne 0 ]; then
+  deploy="$HARNESS_SCRIPTS/../../deploy"
+  while IFS= read -r -d '' found; do
+    case "$found" in
+      */nginx.pid) "$deploy/nginx/serve.sh" stop "$(dirname "$found")" ;;
+      */varnishd.pid) "$deploy/varnish/serve.sh" stop "$(dirname "$found")" ;;
+      */pids) bash "$HARNESS_SCRIPTS/store_servers.sh" stop "$(dirname "$found")" ;;
+    esac
+  done < <(find "$HARNESS_SCRATCH_DIR" \( -name nginx.pid -o -name varnishd.pid -o -name pids \) -print0 2>/dev/null)
+fi
 [ "$server" = 1 ] && server_stop
 # A failed test may have left programs running that would disturb the next one.
 [ "$rc" -eq 0 ] || wine_reset_processes
