@@ -146,7 +146,15 @@ for folders in "" --folders; do
 GET /o/${index_sum:0:2}/$index_sum HTTP/1.1	200
 $(objects "${in_order[@]}")" "$(requests_since 0)"
   else
-    # An updater that predates the store line reads the manifest as if it had none.
+    # The updater built before the store line (older/Merovast.exe) installs it from the version
+    # folder, as this one does on the manifest without the line, which it reads as text to ignore.
+    older="$scratch/install-older"
+    fresh_install "$older" && cp "$(dirname "$0")/older/Merovast.exe" "$older/Merovast.exe"
+    update "$older" 1
+    check "a store release with --folders, met by the updater built before the store line: installed" \
+      "$({ tree_sums "$release"; printf 'Ostravine.exe.ran %s\n' "$(sha256sum <"$older/Ostravine.exe.ran" | cut -d' ' -f1)"; } | LC_ALL=C sort)" \
+      "$(tree_sums "$older" | grep -v '^Merovast.exe ')"
+    "$serve" start "$stored" "$state" 8081 || exit 1  # a new log for the rows below
     sed -i '/^update_store=/d' "$stored/update_go/update.htm"
     update "$install" 1
     check "a store release with --folders, met by an updater without the store line: from the version folder" \

@@ -270,6 +270,11 @@ if [ "$mode" = hashes ]; then
   fresh_release && publish_release --store
   sed -i '/^update_store=/d; /^update_index=/d' "$manifest"
   planned=1 run_row "a store release, to an updater from before the index" refused "$M"
+  # And met by the updater itself as users of the last release before the store line have it
+  # (older/Merovast.exe, made by older/build.sh).
+  fresh_release && publish_release --store
+  cp "$here/older/Merovast.exe" "$install/Merovast.exe"
+  run_row "a store release, to the updater built before the store line" refused "$M $R.index"
 elif [ "$mode" = signed ]; then
   public_key=$(cat "$keys/test-public.txt")
   planned=1
