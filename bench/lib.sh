@@ -35,6 +35,30 @@ make_release() {
   fi
 }
 
+# make_thousands: 4,999 files of 1 to 64 KiB in four folder levels and the target; sizes and
+# bytes drawn from a fixed seed.
+make_thousands() {
+  local release
+  release=$(release_dir thousands)
+  rm -rf "$release"
+  mkdir -p "$release"
+  cp "$programs/bench-target.exe" "$release/Ostravine.exe"
+  truncate -s 65536 "$release/Ostravine.exe"
+  python3 - "$release" <<'PY'
+import os, random, sys
+root = sys.argv[1]
+rng = random.Random(16)
+for i in range(4999):
+    # Four levels: the top, a/, a/b/, a/b/c/; every folder holds files of its own.
+    depth = i % 4
+    parts = [f"d{i % 7}", f"e{i % 5}", f"f{i % 3}"][:depth]
+    folder = os.path.join(root, *parts)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, f"file{i:04d}.bin"), "wb") as out:
+        out.write(rng.randbytes(rng.randint(1024, 65536)))
+PY
+}
+
 # publish_set SET VARIANT: stages SET's release into a web root of its own for VARIANT (nohash:
 # without hash lines, hash: with them), as a publisher does: the files under v/<version>/, the
 # manifest at update_go/update.htm. This is the one place that knows the publisher's commands.
@@ -95,14 +119,16 @@ serve() {
     fail "nginx could not listen on 127.0.0.1:8081"
 }
 
-logged() { wc -l <"$nginx_state/access.log"; }
+# The log of the server on 8081: nginx's, or another's that the caller names.
+server_log=$nginx_state/access.log
+logged() { wc -l <"$server_log"; }
 
 # requests_after LINES COUNT: the log lines after the first LINES, once COUNT of them are there
 # (nginx logs a request just after its last byte went out).
 requests_after() {
   local i
   for i in $(seq 100); do [ "$(($(logged) - $1))" -ge "$2" ] && break; sleep 0.02; done
-  tail -n +"$(($1 + 1))" "$nginx_state/access.log"
+  tail -n +"$(($1 + 1))" "$server_log"
 }
 
 # --- measuring -----------------------------------------------------------------------------

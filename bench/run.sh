@@ -7,6 +7,9 @@
 #   bench/run.sh [--repetitions N]     (default 5; medians of N alternating runs)
 #   bench/run.sh --index-set [--repetitions N]   (default 1: the 5,000-file set only, see
 #                                                 bench/index_set.sh; about 5 minutes a repetition)
+#   bench/run.sh --store-set [--repetitions N]   (default 1: ten releases of that set in folders and in
+#                                                 a store, pruned, served by nginx and by Varnish from
+#                                                 Swift, see bench/store_set.sh; about 20 minutes)
 #   bench/run.sh --blocks-only [--repetitions N]   (the block-map rows alone, see bench/blocks.sh)
 #
 # Release sets, each staged by `merovast-publish stage` into a web root of its own per manifest
@@ -37,15 +40,17 @@ repo=$PWD
 bench=$repo/build/bench
 repetitions=
 index_set=0
+store_set=0
 blocks_only=0
 
-usage() { echo "usage: $0 [--index-set | --blocks-only] [--repetitions N]" >&2; exit 2; }
+usage() { echo "usage: $0 [--index-set | --store-set | --blocks-only] [--repetitions N]" >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --blocks-only) blocks_only=1; shift ;;
     -r | --repetitions) [ $# -ge 2 ] && [[ "$2" =~ ^[1-9][0-9]*$ ]] || usage; repetitions=$2; shift 2 ;;
     --index-set) index_set=1; shift ;;
-    -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --store-set) store_set=1; shift ;;
+    -h | --help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) usage ;;
   esac
 done
@@ -82,6 +87,12 @@ if [ "$index_set" = 1 ]; then
   repetitions=${repetitions:-1}
   [ "$repetitions" -le 3 ] || fail "the index set runs 1 to 3 repetitions"
   source "$repo/bench/index_set.sh"
+  exit 0
+fi
+if [ "$store_set" = 1 ]; then
+  repetitions=${repetitions:-1}
+  [ "$repetitions" -le 3 ] || fail "the store set runs 1 to 3 repetitions"
+  source "$repo/bench/store_set.sh"
   exit 0
 fi
 repetitions=${repetitions:-5}
