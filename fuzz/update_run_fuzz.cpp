@@ -210,11 +210,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                              NormaliseWindowsPath(installDir + "\\Ostravine.exe").Key()};
   for (const ManifestFileEntry& entry : view.entries)
     kept.insert(NormaliseWindowsPath(LocalPath(installDir, entry)).Key());
-  for (const auto& [key, bytes] : platform.removed()) {
+  for (const auto& removed : platform.removed()) {
+    const std::string& key = removed.first;
+    const FileDigest digest{*Sha256Of(removed.second), static_cast<std::int32_t>(removed.second.size())};
     if (kept.contains(key)) FailOracle("a removal line removed a file that stays: " + key);
     const bool lineOf = std::any_of(view.removals.begin(), view.removals.end(), [&](const RemovalLine& line) {
-      return NormaliseWindowsPath(installDir + line.path).Key() == key &&
-             FileDigest{*Sha256Of(bytes), static_cast<std::int32_t>(bytes.size())} == line.digest;
+      return NormaliseWindowsPath(installDir + line.path).Key() == key && line.digest == digest;
     });
     if (!lineOf) FailOracle("a file removed that is not byte for byte a removal line's: " + key);
   }
