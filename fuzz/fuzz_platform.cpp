@@ -118,6 +118,30 @@ bool FuzzPlatform::RemoveFile(const std::string& path) {
   return true;
 }
 
+Removal FuzzPlatform::RemoveIfPublished(const std::string& path, const FileDigest& published) {
+  const std::string key = Inside(path, "file removed for a removal line").Key();
+  if (folders_.contains(key)) return Removal::kLeft;
+  const auto it = files_.find(key);
+  if (it == files_.end()) return Removal::kNothing;
+  if (key == runningKey_) return Removal::kLeft;
+  if (!Matches(it->second, published)) return Removal::kOtherBytes;
+  removed_[key] = it->second;
+  files_.erase(it);
+  CheckUpdater();
+  return Removal::kRemoved;
+}
+
+void FuzzPlatform::PlaceFile(const std::string& path, std::string bytes) {
+  const WindowsPath file = NormaliseWindowsPath(path);
+  if (!file.Within(install_) || file.segments.size() <= install_.segments.size() || folders_.contains(file.Key()) ||
+      file.Key() == runningKey_)
+    return;
+  for (WindowsPath folder = file.Parent(); folder.Within(install_) && !folders_.contains(folder.Key());
+       folder = folder.Parent())
+    folders_.insert(folder.Key());
+  files_[file.Key()] = std::move(bytes);
+}
+
 void FuzzPlatform::CheckUpdater() const {
   const auto running = files_.find(runningKey_);
   if (running == files_.end() || running->second != OldUpdater()) FailOracle("the running image changed");

@@ -73,6 +73,12 @@ class FuzzPlatform : public UpdatePlatform {
                           const FileDigest& expected) override;
   bool RenameFile(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
+  Removal RemoveIfPublished(const std::string& path, const FileDigest& published) override;
+  // The files removed for removal lines, as their keys, and their bytes.
+  const std::map<std::string, std::string>& removed() const { return removed_; }
+  // A file of the installation before the run, as a user or an earlier release left it, with the
+  // folders above it; nothing when the path is not below the installation folder.
+  void PlaceFile(const std::string& path, std::string bytes);
 
  private:
   // The normalised path, after checking that it lies within the installation folder.
@@ -107,4 +113,5 @@ class FuzzPlatform : public UpdatePlatform {
   std::vector<std::string> fetches_;
   std::vector<std::string> indexFetches_;
   std::vector<std::string> downloads_;
+  std::map<std::string, std::string> removed_;
 };

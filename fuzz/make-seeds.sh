@@ -86,6 +86,21 @@ served_hash() {
   entry 1 Ostravine.exe '' ''
   printf 'update_hash1=%s\r\n' "$(served_hash /Ostravine.exe)"
 } >"$corpus/update_run/index-release"
+# A release that drops files: its removal lines after the last entry, each "@GONE@" the hash line of
+# what the fuzz target places at even-numbered lines' paths (a user's own bytes at odd ones); the
+# second list names the entry's own file in another case, which refuses the manifest whole.
+removals() {
+  printf "$header"'update_size=2\r\n'
+  entry 0 a.txt /data '\data'
+  printf 'update_hash0=%s\r\n' "$(served_hash /data/a.txt)"
+  entry 1 Ostravine.exe '' ''
+  printf 'update_hash1=%s\r\nupdate_removed=%s\r\n' "$(served_hash /Ostravine.exe)" "$1"
+  printf 'update_gone0=\\data\\old map.dat @GONE@\r\nupdate_gone1=\\data\\mine.dat @GONE@\r\n'
+  [ "$1" = 2 ] || printf 'update_gone2=\\DATA\\A.TXT. @GONE@\r\n'
+  printf '\0\0'
+}
+removals 2 >"$corpus/update_run/removal-lines"
+removals 3 >"$corpus/update_run/removal-line-names-an-entry"
 setup own-entry-signed keyed '\x30'
 setup own-entry unkeyed '\x00'
 setup store unkeyed '\x00'

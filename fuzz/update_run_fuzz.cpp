@@ -6,6 +6,8 @@
 //   [2...] the body served for a release index, at whatever address it is asked for. The text
 //       "@INDEX@" in the manifest stands for that body's "<sha256> <size>", which a fuzzer could
 //       not find by itself.
+// Before the run, a file stands at the path of every removal line the reader sees: the bytes
+// "@GONE@" stands for (a published file's) at even-numbered lines, a user's own bytes at odd ones.
 // After each run, what the run asked for is held against the manifest as ManifestReader reads it
 // and against the steps the run reported.
 #include <algorithm>
@@ -64,7 +66,11 @@ struct ReaderView {
   std::optional<std::string> indexAddress;  // asked for
   bool indexed = false;                     // its entries were read
   bool indexLine = false;                   // well formed or not
+  std::vector<RemovalLine> removals;        // after the last entry, as far as they are well formed
 };
+
+// What "@GONE@" in the manifest stands for the hash line of.
+const std::string kPublishedBytes = "<a file a release dropped>";
 
 // "<store>/<first two hex digits>/<sha256>".
 std::string ObjectOf(const std::string& store, const FileDigest& digest) {
@@ -130,9 +136,12 @@ ReaderView Read(std::string_view body, bool keyed, const std::string& index, con
       view.refused = true;
       break;
     }
+    MapLine map;
+    reader.ReadEntryMap(i, map);
     view.entries.push_back(std::move(entry));
     view.digests.push_back(hash == OptionalLine::kPresent ? std::optional(digest) : std::nullopt);
   }
+  if (!view.refused && !view.entries.empty()) reader.ReadRemovals(view.removals);
   return view;
 }
 
@@ -164,12 +173,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (const auto at = manifest.find("@INDEX@"); at != std::string::npos) {
     manifest.replace(at, 7, HashValue({*Sha256Of(index), static_cast<std::int32_t>(index.size())}));
   }
+  for (auto at = manifest.find("@GONE@"); at != std::string::npos; at = manifest.find("@GONE@", at))
+    manifest.replace(at, 6, HashValue({*Sha256Of(kPublishedBytes), static_cast<std::int32_t>(kPublishedBytes.size())}));
   const std::string_view text = std::string_view(manifest).substr(0, kManifestLimit);
   const bool keyed = setupByte(0) & 0x10;
   const std::string installDir(kInstallDirs[(setupByte(0) >> 2) % kInstallDirs.size()]);
   const ReaderView view = Read(text, keyed, index, installDir);
   FuzzPlatform platform(installDir, manifest);
   platform.ServeIndex(index);
+  for (std::size_t i = 0; i < view.removals.size(); ++i)
+    platform.PlaceFile(installDir + view.removals[i].path, i % 2 == 0 ? kPublishedBytes : "<a user's own file>");
   platform.SetTarget(setupByte(0) & 1 ? view.manifest.update_version : "",
                      setupByte(0) & 2 ? view.manifest.FileSize() : -1);
   platform.SetSignatureHolds(setupByte(0) & 0x20);
@@ -187,6 +200,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     result = UpdateRun(platform, options);
   } catch (const FileError&) {
     // A failed write ends the run this way; the checks below still hold.
+  }
+
+  // Nothing is removed that is not byte for byte a line's at its path, nor a file the release, the
+  // target or the updater keeps, nor by a run that does not succeed.
+  if (result != 1 && !platform.removed().empty()) FailOracle("a run that did not succeed removed a file");
+  std::set<std::string> kept{NormaliseWindowsPath(installDir + "\\Merovast.exe").Key(),
+                             NormaliseWindowsPath(installDir + "\\Merovast.exe.old").Key(),
+                             NormaliseWindowsPath(installDir + "\\Ostravine.exe").Key()};
+  for (const ManifestFileEntry& entry : view.entries)
+    kept.insert(NormaliseWindowsPath(LocalPath(installDir, entry)).Key());
+  for (const auto& removed : platform.removed()) {
+    const std::string& key = removed.first;
+    const FileDigest digest{*Sha256Of(removed.second), static_cast<std::int32_t>(removed.second.size())};
+    if (kept.contains(key)) FailOracle("a removal line removed a file that stays: " + key);
+    const bool lineOf = std::any_of(view.removals.begin(), view.removals.end(), [&](const RemovalLine& line) {
+      return NormaliseWindowsPath(installDir + line.path).Key() == key && line.digest == digest;
+    });
+    if (!lineOf) FailOracle("a file removed that is not byte for byte a removal line's: " + key);
   }
 
   if (platform.fetches() != std::vector<std::string>{options.manifestUrl})

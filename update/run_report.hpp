@@ -34,6 +34,12 @@ enum class RunEvent {
   kOwnEntryRefused,    // a build without a key meets the updater's own entry; detail: its path
   kUpdaterReplaced,    // detail: the module path, which now holds the entry's file
   kReplaceFailed,      // detail: the step that failed; the running file stays where it was unless it says so
+  // The removal list; `entry` is the line's number.
+  kRemovalMalformed,  // the list or a line is not of its form, or its path may not be removed; detail: why
+  kGoneRemoved,       // detail: the local path, removed
+  kGoneOtherBytes,    // detail: the local path, whose file is not the line's size and SHA-256: left
+  kGoneNothing,       // detail: the local path, where no file is
+  kGoneLeft,          // detail: the local path: a folder, a file that cannot be held or removed, or now a release file
 };
 
 class RunReport {

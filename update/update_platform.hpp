@@ -14,6 +14,14 @@
 #include "file_digest.hpp"
 #include "manifest/manifest_signature.hpp"
 
+// What became of a file that a removal line names.
+enum class Removal {
+  kRemoved,     // it was the line's bytes and is gone
+  kOtherBytes,  // a file of another size or SHA-256: left
+  kNothing,     // no file or folder at the path
+  kLeft,        // a folder, or a file that cannot be opened so that no one else writes it, or not removed
+};
+
 class UpdatePlatform {
  public:
   virtual ~UpdatePlatform() = default;
@@ -51,6 +59,10 @@ class UpdatePlatform {
   virtual bool IsDirectory(const std::string& path) = 0;
   // Creates one folder level; fails when the parent is missing.
   virtual bool MakeDirectory(const std::string& path) = 0;
+
+  // Removes the file at `path` only when it has exactly `published`'s size and SHA-256, decided
+  // and deleted through one handle that no one else may write or delete meanwhile. Never a folder.
+  virtual Removal RemoveIfPublished(const std::string& path, const FileDigest& published) = 0;
 
   // The message box shown when the manifest cannot be fetched; returns once it is dismissed.
   virtual void ShowFetchFailure(const std::string& message) = 0;

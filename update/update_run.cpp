@@ -1,10 +1,12 @@
 #include "update_run.hpp"
 
+#include <set>
 #include <vector>
 
 #include "paths/entry_safety.hpp"
 #include "download/helper_file_fetch.hpp"
 #include "paths/install_paths.hpp"
+#include "paths/path_identity.hpp"
 #include "manifest/manifest_freshness.hpp"
 #include "manifest/manifest_keys.hpp"
 #include "run_report.hpp"
@@ -52,6 +54,18 @@ class Run {
   // run must end there.
   bool FollowIndex(ManifestReader& reader, std::string& body, std::optional<ManifestReader>& index,
                    UpdateManifest& manifest);
+  // Whether a removal list stands after the last of `count` entries, read into removals_ as far as
+  // it is well formed; it is judged in the pass.
+  bool FindRemovals(const ManifestReader& entries, std::int32_t count);
+  // The files a removal line may never name, as Windows resolves their paths: the release's own,
+  // the target, the updater and its aside file.
+  std::set<std::string> ProtectedFiles(const std::vector<std::string>& listed);
+  std::string Resolved(const std::string& path) { return PathIdentity(platform_.LongPath(path)); }
+  // In the pass, after every entry: false, reported, when a line is malformed or names a file
+  // that must stay.
+  bool JudgeRemovals(const std::vector<std::string>& listed);
+  // Once every entry is in place: each file that is byte for byte a line's is removed.
+  void RemoveDropped(const std::vector<std::string>& listed);
 
   UpdatePlatform& platform_;
   const UpdateOptions& options_;
@@ -60,6 +74,8 @@ class Run {
   std::string aside_;
   ServedRelease release_;
   bool hashRequired_ = false;
+  OptionalLine removalList_ = OptionalLine::kAbsent;
+  std::vector<RemovalLine> removals_;
 };
 
 bool Run::SignatureHolds(std::string_view manifest) {
@@ -183,6 +199,57 @@ bool Run::FollowIndex(ManifestReader& reader, std::string& body, std::optional<M
   return true;
 }
 
+bool Run::FindRemovals(const ManifestReader& entries, std::int32_t count) {
+  ManifestReader probe = entries;
+  ManifestFileEntry entry;
+  for (std::int32_t i = 0; i < count; ++i)
+    if (!probe.ReadEntry(i, entry)) return false;
+  removalList_ = probe.ReadRemovals(removals_);
+  return removalList_ != OptionalLine::kAbsent;
+}
+
+std::set<std::string> Run::ProtectedFiles(const std::vector<std::string>& listed) {
+  std::set<std::string> files;
+  for (const std::string& path : listed) files.insert(Resolved(path));
+  files.insert(Resolved(text::Format("%s\\%s", installDir_.c_str(), kTargetFileName)));
+  files.insert(Resolved(text::Format("%s\\%s", installDir_.c_str(), kUpdaterFileName)));
+  files.insert(Resolved(aside_));
+  if (!modulePath_.empty()) files.insert(Resolved(modulePath_));
+  return files;
+}
+
+bool Run::JudgeRemovals(const std::vector<std::string>& listed) {
+  if (removalList_ == OptionalLine::kMalformed) return Fail(RunEvent::kRemovalMalformed);
+  const std::set<std::string> kept = ProtectedFiles(listed);
+  for (std::size_t i = 0; i < removals_.size(); ++i) {
+    const int line = static_cast<int>(i);
+    if (const std::string reason = UnsafeRemovalReason(removals_[i].path); !reason.empty())
+      return Fail(RunEvent::kRemovalMalformed, line, reason);
+    if (kept.contains(Resolved(installDir_ + removals_[i].path)))
+      return Fail(RunEvent::kRemovalMalformed, line, "is a file the release or the updater keeps");
+  }
+  return true;
+}
+
+void Run::RemoveDropped(const std::vector<std::string>& listed) {
+  // Now that the release's files are in place, a short name may resolve to one of them.
+  const std::set<std::string> kept = ProtectedFiles(listed);
+  for (std::size_t i = 0; i < removals_.size(); ++i) {
+    const int line = static_cast<int>(i);
+    const std::string path = installDir_ + removals_[i].path;
+    if (kept.contains(Resolved(path))) {
+      Report(RunEvent::kGoneLeft, line, path);
+      continue;
+    }
+    switch (platform_.RemoveIfPublished(path, removals_[i].digest)) {
+      case Removal::kRemoved: Report(RunEvent::kGoneRemoved, line, path); break;
+      case Removal::kOtherBytes: Report(RunEvent::kGoneOtherBytes, line, path); break;
+      case Removal::kNothing: Report(RunEvent::kGoneNothing, line, path); break;
+      case Removal::kLeft: Report(RunEvent::kGoneLeft, line, path); break;
+    }
+  }
+}
+
 // The running file cannot be written or removed, but it can be renamed: aside first, then the
 // checked new file to its name. The code already running carries on with the entries after it.
 int Run::ReplaceUpdater(int index, const std::string& remoteAddress, const FileDigest& digest) {
@@ -248,22 +315,28 @@ int Run::Carry() {
   std::optional<ManifestReader> index;
   if (!FollowIndex(reader, indexBody, index, manifest)) return 0;
   ManifestReader& entries = index ? *index : reader;
-  // A store finds every file by its hash.
-  hashRequired_ = Keyed() || index || release_.store;
   const std::int32_t count = manifest.FileCount();
+  // A store finds every file by its hash; a removal list compares with the release's files before
+  // anything is touched, and those files must be known by their bytes.
+  hashRequired_ = FindRemovals(entries, count) || Keyed() || index || release_.store;
   ManifestFileEntry entry;
   std::optional<FileDigest> digest;
   std::optional<MapLine> map;
+  std::vector<std::string> listed;  // where the entries go, when there is a removal list
   if (hashRequired_) {
     // Every entry is checked before the first folder or file is touched.
     ManifestReader pass = entries;
-    for (std::int32_t i = 0; i < count; ++i)
+    for (std::int32_t i = 0; i < count; ++i) {
       if (!ReadEntry(pass, i, entry, digest, map)) return 0;
+      if (removalList_ != OptionalLine::kAbsent) listed.push_back(LocalPath(entry));
+    }
+    if (removalList_ != OptionalLine::kAbsent && !JudgeRemovals(listed)) return 0;
   }
   for (std::int32_t i = 0; i < count; ++i) {
     if (!ReadEntry(entries, i, entry, digest, map)) return 0;
     if (!InstallEntry(i, entry, digest, map)) return 0;
   }
+  RemoveDropped(listed);
   Report(RunEvent::kInstalled);
   return 1;
 }

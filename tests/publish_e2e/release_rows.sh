@@ -42,7 +42,7 @@ SERVE_LOG_BYTES=1 SERVE_LOG_RANGE=1 "$serve" start "$www" "$state" 8081 || exit 
 # A fresh release 1,0,0,4, an empty web root and a fresh installation of 1,0,0,3 holding older
 # copies of two of its files; `publish_release ARGS...` stages it with the tool's extra ARGS.
 fresh_release() {
-  rm -rf "${www:?}"/*
+  rm -rf "${www:?}"/* "$www/.published-files"
   fresh_release_files
   fresh_install
 }
@@ -109,6 +109,62 @@ overwritten='import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[2 << 2
 inserted='import sys; b = open(sys.argv[1], "rb").read(); sys.stdout.buffer.write(b[:5000] + b"+" + b[5000:])'
 overwritten_mib='import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[1 << 20:2 << 20] = bytes(1 << 20); sys.stdout.buffer.write(b)'
 map_of() { grep -a '^update_map[0-9]*=' "$manifest" | sed 's/^update_map[0-9]*=\([^ ]*\) .*/\1/'; }
+
+# The request paths nginx logs for release files (UTF-8 paths), in the manifest's order: folders
+# before subfolders, each folder's names by their bytes; GBK bytes as \xXX.
+served_paths() {
+  python3 - "$R" "$@" <<'PY'
+import sys
+base, paths = sys.argv[1], sys.argv[2:]
+def key(p):
+    folder, _, name = p.rpartition("/")
+    return (folder.count("/") + (1 if folder else 0), folder.encode(), name.encode())
+out = []
+for p in sorted(paths, key=key):
+    gbk = p.encode("gbk")
+    out.append(base + "/" + "".join("\\x%02X" % b if b >= 0x80 else chr(b) for b in gbk))
+print(" ".join(out))
+PY
+}
+# Release 1,0,0,3 is staged first with four files in 数据/ that 1,0,0,4 drops, so that 1,0,0,4
+# gets their removal lines (0: 旧地图.map, renamed 数据/地图.map; 1: 旧说明.txt; 2: 旧目录; 3: 旧锁.dat),
+# and renames data/maps/east.map only in case. The installation of 1,0,0,3 holds the map as
+# published, a user's own file beside it, a changed copy of 旧说明.txt, a folder at 旧目录 and
+# 旧锁.dat as published; `kept` is what it must hold after the update.
+#   publish_dropping [STAGE ARGS...]
+publish_dropping() {
+  fresh_release
+  local old=$HARNESS_SCRATCH_DIR/release-1003
+  rm -rf "$old" && mkdir -p "$old/数据" "$old/data/maps"
+  cp "$HARNESS_STANDIN_DIR/standin-zh.exe" "$old/Ostravine.exe"
+  cp "$release/data/maps/east.map" "$old/data/maps/" && cp "$install/data/items.dat" "$old/data/"
+  printf 'the old map' >"$old/数据/旧地图.map"
+  printf 'old notes' >"$old/数据/旧说明.txt"
+  printf 'old folder' >"$old/数据/旧目录"
+  printf 'old lock' >"$old/数据/旧锁.dat"
+  "$publish" stage "$old" "$www" http://127.0.0.1:8081 "$@" >/dev/null || failures=$((failures + 1))
+  mkdir -p "$release/数据" && printf 'the new map' >"$release/数据/地图.map"
+  mv "$release/data/maps/east.map" "$release/data/maps/EAST.map"
+  publish_release "$@"
+  mkdir -p "$install/数据/旧目录" "$install/data/maps"
+  cp "$old/数据/旧地图.map" "$old/数据/旧锁.dat" "$install/数据/"
+  cp "$old/data/maps/east.map" "$install/data/maps/"
+  printf 'my own map' >"$install/数据/我的.map"
+  printf 'old notes, and mine' >"$install/数据/旧说明.txt"
+  printf 'x' >"$install/数据/旧目录/x"
+  kept=$HARNESS_SCRATCH_DIR/kept
+  rm -rf "$kept" && cp -a "$release" "$kept" && mv "$kept/data/maps/EAST.map" "$kept/data/maps/east.map"
+  cp -a "$install/数据/我的.map" "$install/数据/旧说明.txt" "$install/数据/旧目录" "$kept/数据/"
+}
+# Sets removal line 0's path in the manifest to PATH (GBK bytes as the manifest holds them).
+set_gone0() {
+  python3 - "$manifest" "$1" <<'PY'
+import re, sys
+path, value = sys.argv[1], sys.argv[2].encode()
+data = open(path, "rb").read()
+open(path, "wb").write(re.sub(rb"(?m)^update_gone0=\S+", lambda m: b"update_gone0=" + value, data, count=1))
+PY
+}
 
 # What `merovast-publish plan` says the updater will download, as request paths, and whether
 # the run succeeds; for rows whose served files are as published, it must be what happens.
@@ -275,6 +331,31 @@ if [ "$mode" = hashes ]; then
   fresh_release && publish_release --store
   cp "$here/older/Merovast.exe" "$install/Merovast.exe"
   run_row "a store release, to the updater built before the store line" refused "$M $R.index"
+
+  # Removal lines, here in the index: after every entry, the files 1,0,0,4 dropped go when they
+  # hold the published bytes; a user's own file, a changed copy, a folder, a held file and a file
+  # renamed only in case stay, and the run succeeds.
+  dropping="$M $R.index $(served_paths readme.txt data/items.dat 数据/地图.map) $R/Ostravine.exe"
+  publish_dropping --index
+  holding="$HARNESS_SCRATCH_DIR/holding" let_go="$HARNESS_SCRATCH_DIR/let-go"
+  rm -f "$holding" "$let_go"
+  wine_start 90 "$HARNESS_STANDIN_DIR/holdfile.exe" "$(windows_path "$install/数据/旧锁.dat")" --seconds 80 \
+    --until "$(windows_path "$let_go")" --ready "$(windows_path "$holding")"
+  holder=$WINE_STARTED_PID
+  wait_for_file 20 "$holding" || failures=$((failures + 1))
+  cp "$install/数据/旧锁.dat" "$kept/数据/"
+  installs=$kept run_row "a release that drops files, its removal lines in the index" installed "$dropping"
+  touch "$let_go" && wait "$holder"
+
+  # Nothing is removed by a run that fails, nor by one whose removal list is refused.
+  publish_dropping
+  flip_byte "$served/data/items.dat" 100000
+  run_row "a release that drops files, a download failing" refused "$M $R/readme.txt $R/data/items.dat" readme.txt
+  for gone in '\Ostravine.exe' '\MEROVAST.EXE' '..\x' '\README.TXT'; do
+    publish_dropping
+    set_gone0 "$gone"
+    run_row "a removal line naming $gone" refused "$M"
+  done
 elif [ "$mode" = signed ]; then
   public_key=$(cat "$keys/test-public.txt")
   planned=1
@@ -301,6 +382,22 @@ elif [ "$mode" = signed ]; then
   fresh_release && publish_release --key "$keys/test-private.pem"
   printf '\r\n' >>"$manifest"
   run_row "bytes after the signature line" refused "$M"
+
+  publish_dropping --key "$keys/test-private.pem"
+  planned=0 installs=$kept run_row "a signed release that drops files" installed \
+    "$M $(served_paths readme.txt data/items.dat 数据/地图.map) $R/Ostravine.exe"
+
+  # The old map's removal line put in after signing, before the signature line.
+  publish_dropping --key "$keys/test-private.pem" --keep-files
+  python3 - "$manifest" <<'PY'
+import hashlib, sys
+path = sys.argv[1]
+data = open(path, "rb").read()
+at = data.rindex(b"update_signature=")
+gone = "\\数据\\旧地图.map".encode("gbk") + b" " + hashlib.sha256(b"the old map").hexdigest().encode() + b" 11"
+open(path, "wb").write(data[:at] + b"update_removed=1\r\nupdate_gone0=" + gone + b"\r\n" + data[at:])
+PY
+  planned=0 run_row "a removal line put in after signing" refused "$M"
 
   fresh_release && publish_release
   run_row "unsigned" refused "$M"
@@ -440,28 +537,12 @@ for i in range(1, 21):
         f.write(bytes((n * 3 + k) % 241 for k in range(2048)))
 PY
 }
-# The request paths nginx logs for release files (UTF-8 paths), in the manifest's order: folders
-# before subfolders, each folder's names by their bytes; GBK bytes as \xXX.
-served_paths() {
-  python3 - "$R" "$@" <<'PY'
-import sys
-base, paths = sys.argv[1], sys.argv[2:]
-def key(p):
-    folder, _, name = p.rpartition("/")
-    return (folder.count("/") + (1 if folder else 0), folder.encode(), name.encode())
-out = []
-for p in sorted(paths, key=key):
-    gbk = p.encode("gbk")
-    out.append(base + "/" + "".join("\\x%02X" % b if b >= 0x80 else chr(b) for b in gbk))
-print(" ".join(out))
-PY
-}
 # An installation of 1,0,0,3 two releases behind: ten files as an earlier release had them, one
 # missing. Made and staged once; each row that needs it afresh gets copies of the three folders.
 index_install_behind() {
   local made=$HARNESS_SCRATCH_DIR/index-behind
   if [ ! -d "$made" ]; then
-    rm -rf "${www:?}"/* "$install"
+    rm -rf "${www:?}"/* "$www/.published-files" "$install"
     index_release_files "$release" 4
     publish_release "${sign[@]}"
     index_release_files "$install" 3

@@ -18,6 +18,9 @@
 #include <tuple>
 #include <vector>
 
+#include "crypto.hpp"
+#include "file_digest.hpp"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -102,6 +105,11 @@ class PublishCli : public ::testing::Test {
 
   fs::path dir_;
 };
+
+// "<sha256> <size>" of bytes a release ships.
+std::string Published(const std::string& bytes) {
+  return HashValue({*Sha256Of(bytes), static_cast<std::int32_t>(bytes.size())});
+}
 
 std::string Golden(const std::string& name) { return ReadFile(fs::path(GOLDEN_DIR) / name); }
 
@@ -354,7 +362,11 @@ TEST_F(PublishCli, StagesTheReleaseUnderItsServedNamesThenTheManifest) {
       {"v/1,0,0,4/Ostravine.exe", "644 " + ReadFile(release / "Ostravine.exe")},
       {"v/1,0,0,4/\xCB\xB5\xC3\xF7 1.txt", "644 readme"},
       {"v/1,0,0,4/\xB5\xD8\xCD\xBC/", "755 "},
-      {"v/1,0,0,4/\xB5\xD8\xCD\xBC/\xB6\xAB.map", "644 east"}};
+      {"v/1,0,0,4/\xB5\xD8\xCD\xBC/\xB6\xAB.map", "644 east"},
+      // The ledger of every file published, for the removal lines of later releases.
+      {".published-files", "644 \\\xCB\xB5\xC3\xF7 1.txt " + Published("readme") + "\n\\Ostravine.exe " +
+                               Published(ReadFile(release / "Ostravine.exe")) + "\n\\\xB5\xD8\xCD\xBC\\\xB6\xAB.map " +
+                               Published("east") + "\n"}};
   EXPECT_EQ(Tree(www), expected);
   EXPECT_EQ(staged.out, "removed the unfinished staging folder " + (www / ".stage-old").string() +
                             "\ncopied 3 files (16394 bytes) of 1,0,0,4 to " + (www / "v/1,0,0,4").string() +
@@ -958,4 +970,104 @@ TEST_F(PublishCli, StoreReleasesMeetOlderUpdatersAndAreWrittenBesideAManifestAnd
     EXPECT_EQ(refused.err.rfind("merovast-publish: " + message, 0), 0u) << refused.err;
     EXPECT_EQ(Tree(www), before) << message;
   }
+}
+
+// Release 1,0,0,4 renames 数据/旧地图.map to 数据/地图.map: stage gives it a removal line from the
+// web root's ledger, check prints it and plan says what it does to an installation of 1,0,0,3.
+TEST_F(PublishCli, StageWritesARemovalLineForEveryPublishedFileTheReleaseDrops) {
+  const auto versioned = [this](const std::string& name, char v, const std::map<std::string, std::string>& files) {
+    const fs::path root = Release(name, "target-zh.exe", files);
+    std::string target = ReadFile(root / "Ostravine.exe");
+    const std::string from{'1', 0, ',', 0, ' ', 0, '0', 0, ',', 0, ' ', 0, '0', 0, ',', 0, ' ', 0, '4', 0};
+    target.replace(target.find(from) + from.size() - 2, 1, 1, v);
+    WriteFile(root / "Ostravine.exe", target);
+    return root;
+  };
+  const fs::path old = versioned("r3", '3', {{"数据/旧地图.map", "old map"}, {"数据/Case.dat", "case"}});
+  const fs::path renamed = Release("r4", "target-zh.exe", {{"数据/地图.map", "new map"}, {"数据/CASE.dat", "case"}});
+  const fs::path www = dir_ / "www";
+  const std::string oldMap = "\\\xCA\xFD\xBE\xDD\\\xBE\xC9\xB5\xD8\xCD\xBC.map";  // \数据\旧地图.map
+  ASSERT_EQ(Run({"stage", old.string(), www.string(), kBase}).status, 0);
+  const Outcome staged = Run({"stage", renamed.string(), www.string(), kBase});
+  ASSERT_EQ(staged.status, 0) << staged.err;
+  const std::string manifest = ReadFile(www / "update_go/update.htm");
+  // A rename only in case is no removal: the file is the one the release lists.
+  EXPECT_NE(manifest.find("update_removed=1\r\nupdate_gone0=" + oldMap + " " + Published("old map") + "\r\n"),
+            std::string::npos)
+      << manifest;
+  EXPECT_NE(staged.out.find("the manifest has 1 removal line(s)"), std::string::npos) << staged.out;
+  const Outcome checked = Run({"check", (www / "update_go/update.htm").string()});
+  EXPECT_EQ(checked.status, 0) << checked.err;
+  EXPECT_NE(checked.out.find("removal line 0: removes <install>\\数据\\旧地图.map when it is " + Published("old map")),
+            std::string::npos)
+      << checked.out;
+
+  struct Row {
+    const char* what;
+    std::map<std::string, std::string> installed;  // besides the target of 1,0,0,3
+    std::string step;
+  };
+  const std::vector<Row> rows{
+      {"the published bytes",
+       {{"数据/旧地图.map", "old map"}, {"数据/mine.map", "old map"}},
+       "removes <install>\\数据\\旧地图.map"},
+      {"a changed copy",
+       {{"数据/旧地图.map", "my map"}},
+       "keeps <install>\\数据\\旧地图.map: its bytes are not the published ones"},
+      {"nothing", {{"数据/x", "x"}}, "nothing at <install>\\数据\\旧地图.map"},
+  };
+  for (const Row& row : rows) {
+    const fs::path install = dir_ / "install";
+    fs::remove_all(install);
+    fs::create_directories(install);
+    fs::copy_file(old / "Ostravine.exe", install / "Ostravine.exe");
+    for (const auto& [path, bytes] : row.installed) WriteFile(install / path, bytes);
+    const Outcome planned = Run({"plan", (www / "update_go/update.htm").string(), install.string()});
+    EXPECT_EQ(planned.status, 0) << row.what << planned.err;
+    EXPECT_NE(planned.out.find("\n" + row.step + "\n"), std::string::npos) << row.what << planned.out;
+    EXPECT_EQ(planned.out.find("mine.map"), std::string::npos) << "a user's own file is never named";
+  }
+
+  // The ledger keeps every file published, so a later release still removes the old map; the same
+  // with --keep-files leaves the lines out. Both through `manifest`, given the folders published.
+  const Outcome later =
+      Run({"manifest", renamed.string(), kUrl, "--published", old.string(), "--published", renamed.string()});
+  EXPECT_EQ(later.status, 0) << later.err;
+  EXPECT_NE(later.out.find("update_gone0=" + oldMap + " "), std::string::npos) << later.out;
+  EXPECT_EQ(Run({"manifest", renamed.string(), kUrl}).out.find("update_removed="), std::string::npos);
+
+  // Refused before anything is written: a file made a folder or back, removal lines without a hash
+  // line on every entry, and removal lines that would not fit in the manifest without an index.
+  struct Refusal {
+    std::map<std::string, std::string> files;
+    std::vector<std::string> options;
+    std::string message;
+  };
+  const std::vector<Refusal> refusals{
+      {{{"数据/旧地图.map/x.txt", "x"}},
+       {},
+       "\\数据\\旧地图.map: a published file, which this release would make a folder"},
+      {{{"数据", "x"}}, {}, "\\数据: a folder of published files, which this release would make a file"},
+      {{{"a.txt", "a"}}, {"--no-hashes"}, "removal lines need a hash line on every entry"},
+  };
+  for (std::size_t i = 0; i < refusals.size(); ++i) {
+    const fs::path next = versioned("r5-" + std::to_string(i), '5', refusals[i].files);
+    const auto before = Tree(www);
+    std::vector<std::string> args{"stage", next.string(), www.string(), kBase};
+    args.insert(args.end(), refusals[i].options.begin(), refusals[i].options.end());
+    const Outcome refused = Run(args);
+    EXPECT_EQ(refused.status, 1) << refusals[i].message;
+    EXPECT_EQ(refused.err.rfind("merovast-publish: " + refusals[i].message, 0), 0u) << refused.err;
+    EXPECT_EQ(Tree(www), before) << refusals[i].message;
+  }
+  std::map<std::string, std::string> many;
+  for (int i = 0; i < 60; ++i) many["data/a file published long ago, number " + std::to_string(i) + ".dat"] = "x";
+  const fs::path crowded = Release("crowded", "target-zh.exe", many);
+  const Outcome tooMany = Run({"manifest", renamed.string(), kUrl, "--published", crowded.string()});
+  EXPECT_EQ(tooMany.status, 1);
+  EXPECT_NE(tooMany.err.find("removal lines never move a release into an index: give --keep-files"), std::string::npos)
+      << tooMany.err;
+  const Outcome kept = Run({"manifest", renamed.string(), kUrl, "--published", crowded.string(), "--keep-files"});
+  EXPECT_EQ(kept.status, 0) << kept.err;
+  EXPECT_EQ(kept.out, Run({"manifest", renamed.string(), kUrl}).out);
 }

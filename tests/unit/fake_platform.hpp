@@ -189,6 +189,15 @@ class FakePlatform : public UpdatePlatform {
     renames.push_back(from + " -> " + to);
     return true;
   }
+  // A folder or a held file is left; otherwise the file goes only with the published bytes.
+  Removal RemoveIfPublished(const std::string& path, const FileDigest& published) override {
+    if (folders.contains(path) || held.contains(path)) return Removal::kLeft;
+    const auto it = files.find(path);
+    if (it == files.end()) return Removal::kNothing;
+    if (!Matches(it->second, published)) return Removal::kOtherBytes;
+    files.erase(it);
+    return Removal::kRemoved;
+  }
   bool RemoveFile(const std::string& path) override {
     if (files.contains(path) && (path == running || held.contains(path))) return false;
     files.erase(path);

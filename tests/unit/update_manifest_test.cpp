@@ -456,3 +456,88 @@ TEST(ManifestStoreLine, NoFeatureIsKnownYet) {
   EXPECT_EQ(UnknownStoreFeature({"http://h/o", {"packs"}}), "packs");
   EXPECT_EQ(UnknownStoreFeature({"http://h/o", {"x", "y"}}), "x");
 }
+
+TEST(ManifestRemovalList, StandsDirectlyAfterTheLastEntrysLastLineAndHoldsExactlyItsCount) {
+  namespace keys = manifest_key;
+  const std::string hex(64, 'd');
+  const std::string to = kHeader + "update_size=2\r\nupdate_name0=a\r\nupdate_from0=\r\nupdate_to0=\r\n" +
+                         "update_name1=b\r\nupdate_from1=\r\nupdate_to1=\\s\r\n";
+  const std::string hash = "update_hash1=" + std::string(64, 'f') + " 400000\r\n";
+  const std::string map = "update_map1=.maps/m " + std::string(64, 'e') + " 7\r\n";
+  const std::string gone = "update_gone0=\\\xCA\xFD\xBE\xDD\\old map.dat " + hex + " 12\r\n";
+  struct Row {
+    std::string lines;  // after entry 1's to line
+    OptionalLine expected;
+    std::size_t count;
+  };
+  const std::vector<Row> rows{
+      {"update_removed=1\r\n" + gone, OptionalLine::kPresent, 1},
+      {hash + "update_removed=1\r\n" + gone, OptionalLine::kPresent, 1},
+      {hash + map + "update_removed=1\r\n" + gone, OptionalLine::kPresent, 1},
+      {hash + "update_removed=2\r\n" + gone + "update_gone1=\\x " + hex + " 0\r\n", OptionalLine::kPresent, 2},
+      {hash + "update_removed=0\r\n", OptionalLine::kPresent, 0},
+      // Malformed: fewer lines than the count, a line out of its place or order, a count with a
+      // sign, a leading zero or above the limit, a line without a path or size.
+      {hash + "update_removed=2\r\n" + gone, OptionalLine::kMalformed, 0},
+      {hash + "update_removed=1\r\nx\r\n" + gone, OptionalLine::kMalformed, 0},
+      {hash + "update_removed=1\r\nupdate_gone1=\\x " + hex + " 0\r\n", OptionalLine::kMalformed, 0},
+      {hash + "update_removed=+1\r\n" + gone, OptionalLine::kMalformed, 0},
+      {hash + "update_removed=01\r\n" + gone, OptionalLine::kMalformed, 0},
+      {hash + "update_removed=100001\r\n" + gone, OptionalLine::kMalformed, 0},
+      {hash + "update_removed=1\r\nupdate_gone0=" + hex + " 12\r\n", OptionalLine::kMalformed, 0},
+      {hash + "update_removed=1\r\nupdate_gone0=\\x " + hex + "\r\n", OptionalLine::kMalformed, 0},
+      {hash + "update_removed=1\r\nupdate_gone0=\\x " + hex + " 12", OptionalLine::kMalformed, 0},
+      // Anywhere else it is no removal list.
+      {hash + "\r\nupdate_removed=1\r\n" + gone, OptionalLine::kAbsent, 0},
+      {hash + "x update_removed=1\r\n" + gone, OptionalLine::kAbsent, 0},
+  };
+  for (const Row& row : rows) {
+    const std::string text = to + row.lines;
+    ManifestReader reader(text);
+    ManifestFileEntry entry;
+    std::vector<RemovalLine> lines;
+    ASSERT_TRUE(reader.ReadEntry(0, entry));
+    EXPECT_EQ(reader.ReadRemovals(lines), OptionalLine::kAbsent) << "only after the last entry: " << row.lines;
+    ASSERT_TRUE(reader.ReadEntry(1, entry));
+    EXPECT_EQ(reader.ReadRemovals(lines), row.expected) << row.lines;
+    EXPECT_EQ(lines.size(), row.count) << row.lines;
+    if (row.count == 0) continue;
+    EXPECT_EQ(lines[0].path, "\\\xCA\xFD\xBE\xDD\\old map.dat") << "read from the right";
+    EXPECT_EQ(lines[0].digest.size, 12);
+    EXPECT_EQ(ParseRemovalValue(RemovalValue(lines[0]))->path, lines[0].path) << "written as it is read";
+  }
+  // The list stands after the first entry when it is the last: an entry after it moves it.
+  const std::string moved =
+      kHeader + "update_size=1\r\nupdate_name0=a\r\nupdate_from0=\r\nupdate_to0=\r\n" + "update_removed=1\r\n" + gone;
+  ManifestReader reader(moved);
+  ManifestFileEntry entry;
+  std::vector<RemovalLine> lines;
+  ASSERT_TRUE(reader.ReadEntry(0, entry));
+  EXPECT_EQ(reader.ReadRemovals(lines), OptionalLine::kPresent);
+}
+
+TEST(ManifestRemovalList, APathMayNotLeaveTheFolderNorNameTheTargetTheUpdaterOrItsAsideFile) {
+  struct Row {
+    std::string path;
+    bool safe;
+  };
+  const std::vector<Row> rows{
+      {"\\\xCA\xFD\xBE\xDD\\\xBE\xC9\xB5\xD8\xCD\xBC.map", true},  // \数据\旧地图.map
+      {"/plugins/old.dll", true},
+      {"\\sub\\Ostravine.exe", true},
+      {"\\x\x95\x5C.dat", true},  // a trail byte 0x5C is no separator
+      {"plugins\\old.dll", false},
+      {"..\\x", false},
+      {"\\..\\x", false},
+      {"\\a\\..\\..\\x", false},
+      {"\\C:\\x", false},
+      {"\\a.dat:stream", false},
+      {"\\NUL.txt", false},
+      {"\\sub\\", false},
+      {"\\Ostravine.exe", false},
+      {"/ostravine.EXE. ", false},
+      {"\\Merovast.exe", false},
+      {"\\.\\MEROVAST.exe.old", false},
+  };
+  for (const Row& row : rows) EXPECT_EQ(UnsafeRemovalReason(row.path).empty(), row.safe) << row.path;
+}

@@ -768,3 +768,101 @@ TEST_F(SignedUpdateRunTest, TheSignatureCoversTheStoreLineAndTheUpdatersOwnEntry
   EXPECT_EQ(Downloads(), (std::vector<std::string>{Object("a"), Object("new updater")}));
   EXPECT_EQ(fake.files["D:\\app\\Merovast.exe"], "new updater");
 }
+
+namespace {
+
+// The removal list after the last entry: one line per path and bytes published there.
+std::string Removals(const std::vector<std::pair<std::string, std::string>>& lines) {
+  std::string list = manifest_key::Line(manifest_key::kRemoved, std::to_string(lines.size()));
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    list += manifest_key::Line(manifest_key::kGone(static_cast<long long>(i)),
+                               lines[i].first + " " + HashValue(FakePlatform::DigestOf(lines[i].second)));
+  return list;
+}
+
+}  // namespace
+
+// Release 2 renames \数据\旧地图.map to \数据\地图.map; beside it lies a user's own file.
+TEST_F(UpdateRunTest, AFileTheReleaseDroppedIsRemovedOnlyAfterEveryEntryAndOnlyWithThePublishedBytes) {
+  const std::string folder = "\\\xCA\xFD\xBE\xDD";                       // 数据
+  const std::string oldMap = folder + "\\\xBE\xC9\xB5\xD8\xCD\xBC.map";  // 旧地图.map
+  const std::string newMap = "\xB5\xD8\xCD\xBC.map";                     // 地图.map
+  const std::string oldPath = "D:\\app" + oldMap, mine = "D:\\app" + folder + "\\mine.map";
+  const std::string entries = "update_size=2\r\n" + Entry(0, "Ostravine.exe", "", "") + Hash(0, "exe 2") +
+                              Entry(1, newMap, folder, folder) + Hash(1, "map 2");
+  const std::string dropped = Removals({{oldMap, "map 1"}});
+  struct Row {
+    const char* what;
+    std::string tail;    // after the header
+    std::string onDisk;  // at the old map's path; "" for a folder there, "-" for nothing
+    bool held;
+    bool served;  // the new map is served
+    int result;
+    bool oldMapStays;
+  };
+  const std::vector<Row> rows{
+      {"the published bytes", entries + dropped, "map 1", false, true, 1, false},
+      {"an older version's, on a line of its own", entries + Removals({{oldMap, "map 0"}, {oldMap, "map 1"}}), "map 1",
+       false, true, 1, false},
+      {"a user-changed copy", entries + dropped, "map 1, edited", false, true, 1, true},
+      {"held open elsewhere", entries + dropped, "map 1", true, true, 1, true},
+      {"a folder at the path", entries + dropped, "", false, true, 1, true},
+      {"nothing at the path", entries + dropped, "-", false, true, 1, true},
+      {"a failed download", entries + dropped, "map 1", false, false, 0, true},
+      {"a list not directly after the last entry is none", entries + "x\r\n" + dropped, "map 1", false, true, 1, true},
+      // Malformed or naming a file that stays: refused before anything is touched.
+      {"the target", entries + Removals({{oldMap, "map 1"}, {"\\Ostravine.exe", "exe 2"}}), "map 1", false, true, 0,
+       true},
+      {"the updater", entries + Removals({{"\\merovast.EXE", "x"}}), "map 1", false, true, 0, true},
+      {"outside the folder", entries + Removals({{"..\\x", "x"}}), "map 1", false, true, 0, true},
+      {"outside the folder, from a separator", entries + Removals({{"\\..\\x", "x"}}), "map 1", false, true, 0, true},
+      {"a file the release lists, in another case",
+       entries + Removals({{folder + "\\" + newMap.substr(0, 4) + ".MAP ", "map 1"}}), "map 1", false, true, 0, true},
+      {"a count the lines do not reach", entries + text::ReplaceAll(dropped, "=1\r\n", "=2\r\n"), "map 1", false, true,
+       0, true},
+      {"an entry without a hash line",
+       "update_size=2\r\n" + Entry(0, "Ostravine.exe", "", "") + Hash(0, "exe 2") + Entry(1, newMap, folder, folder) +
+           dropped,
+       "map 1", false, true, 0, true},
+      // With an index, the list stands in the index only.
+      {"in the index", "update_size=1\r\n" + IndexLine(entries + dropped), "map 1", false, true, 1, false},
+      {"in a manifest with an index", "update_size=1\r\n" + IndexLine(entries) + dropped, "map 1", false, true, 1,
+       true},
+  };
+  for (const Row& row : rows) {
+    fake = FakePlatform();
+    fake.folders.insert("D:\\app" + folder);
+    fake.files = {{"D:\\app\\Ostravine.exe", "exe 1"}, {mine, "map 1"}};
+    if (row.onDisk.empty())
+      fake.folders.insert(oldPath);
+    else if (row.onDisk != "-")
+      fake.files[oldPath] = row.onDisk;
+    if (row.held) fake.held.insert(oldPath);
+    Serve("/Ostravine.exe", "exe 2");
+    if (row.served) Serve(folder + "/" + newMap, "map 2");
+    fake.served[kFiles + ".index"] = entries + dropped;
+    if (row.tail.find(IndexLine(entries)) != std::string::npos) fake.served[kFiles + ".index"] = entries;
+    Publish(Manifest("2", "5", row.tail));
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), row.result) << row.what;
+    EXPECT_EQ(fake.files.contains(oldPath), row.oldMapStays && !row.onDisk.empty() && row.onDisk != "-") << row.what;
+    EXPECT_EQ(fake.files[mine], "map 1") << row.what << ": a user's own file beside it stays";
+    if (row.onDisk.empty()) {
+      EXPECT_TRUE(fake.folders.contains(oldPath)) << row.what;
+    }
+    if (row.result == 0 && row.served) {
+      EXPECT_EQ(fake.files["D:\\app\\Ostravine.exe"], "exe 1") << row.what << ": refused before anything is touched";
+    }
+  }
+}
+
+// A release that renames a file only in case lists it; its old spelling on a removal line would
+// name the file just installed, so the line is refused and the file stays.
+TEST_F(UpdateRunTest, ARenameOnlyInCaseKeepsTheFile) {
+  Serve("/Map.dat", "map");
+  fake.files = {{"D:\\app\\map.dat", "map"}};
+  Publish(Manifest(
+      "2", "5", "update_size=1\r\n" + Entry(0, "Map.dat", "", "") + Hash(0, "map") + Removals({{"\\map.dat", "map"}})));
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0);
+  EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"D:\\app\\map.dat", "map"}}));
+  EXPECT_EQ(fake.requests, std::vector<std::string>{kManifestUrl});
+}

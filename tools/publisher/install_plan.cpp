@@ -194,6 +194,14 @@ class FolderPlatform : public UpdatePlatform {
   int DownloadToTemporary(const std::string&, const std::string&, const FileDigest&) override { return 1; }
   bool RenameFile(const std::string&, const std::string&) override { return true; }
   bool RemoveFile(const std::string&) override { return true; }
+  // Only decided: a file that has the line's bytes would be removed.
+  Removal RemoveIfPublished(const std::string& path, const FileDigest& published) override {
+    std::error_code error;
+    const auto found = Existing(path);
+    if (!found) return Removal::kNothing;
+    if (!fs::is_regular_file(*found, error)) return Removal::kLeft;
+    return IsFileCurrent(path, published) ? Removal::kRemoved : Removal::kOtherBytes;
+  }
 
  private:
   static std::string Target() { return std::string(kInstall) + "\\" + kTargetFileName; }
@@ -321,6 +329,14 @@ class PlanSteps : public RunReport {
         Add(at + "replaces the updater: the new one runs from the next run on");
         break;
       case RunEvent::kReplaceFailed: Add(at + "stops: the updater is not replaced: " + d); break;
+      case RunEvent::kRemovalMalformed:
+        Add(entry < 0 ? std::string("stops: the removal list is malformed")
+                      : text::Format("removal line %d: stops: its path %s", entry, d.c_str()));
+        break;
+      case RunEvent::kGoneRemoved: Add("removes " + d); break;
+      case RunEvent::kGoneOtherBytes: Add("keeps " + d + ": its bytes are not the published ones"); break;
+      case RunEvent::kGoneNothing: Add("nothing at " + d); break;
+      case RunEvent::kGoneLeft: Add("keeps " + d + ": a folder, or a file of the release"); break;
     }
   }
 

@@ -20,6 +20,8 @@
 #include "object_store.hpp"
 #include "release_check.hpp"
 #include "release_manifest.hpp"
+#include "release_names.hpp"
+#include "release_scan.hpp"
 #include "release_stage.hpp"
 #include "release_updater.hpp"
 #include "served_file.hpp"
@@ -30,9 +32,11 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT]\n"
-    "         [--key PRIVATE_KEY_FILE] [--since BASE_DIR] [--no-hashes] [--index] [--store URL] [EXPIRY]\n"
+    "         [--key PRIVATE_KEY_FILE] [--since BASE_DIR] [--no-hashes] [--index] [--store URL]\n"
+    "         [--published DIR]... [--keep-files] [EXPIRY]\n"
     "       merovast-publish stage RELEASE_DIR WEB_ROOT URL_BASE [--key PRIVATE_KEY_FILE] [--store [URL]]\n"
-    "         [--folders] [--since BASE_DIR] [--allow-downgrade] [--no-hashes] [--index] [EXPIRY]\n"
+    "         [--folders] [--since BASE_DIR] [--allow-downgrade] [--no-hashes] [--index] [--keep-files]\n"
+    "         [EXPIRY]\n"
     "       merovast-publish prune WEB_ROOT --keep N [--dry-run]\n"
     "       merovast-publish renew MANIFEST --key PRIVATE_KEY_FILE EXPIRY\n"
     "       merovast-publish keygen PRIVATE_KEY_FILE\n"
@@ -45,7 +49,9 @@ constexpr const char* kUsage =
     "          With --store, every file, the index and each map go once to the store WEB_ROOT/o/XX/SHA256\n"
     "          (served at URL, by default URL_BASE/o), the manifest lists the entries in an index there,\n"
     "          and WEB_ROOT/releases/NNNNNN.htm records the release; --folders writes v/VERSION too, for\n"
-    "          updaters that predate the store.\n"
+    "          updaters that predate the store. WEB_ROOT/.published-files lists every file ever staged\n"
+    "          there with each SHA-256 and size: the manifest gets a removal line for each one the\n"
+    "          release no longer has, and installations remove such a file when it has those bytes.\n"
     "prune     keeps the served store release and the N-1 staged before it, and removes the records,\n"
     "          objects and version folders of the others; --dry-run only says what it would remove.\n"
     "manifest  writes update.htm for the release in RELEASE_DIR, whose files are downloaded from URL\n"
@@ -78,6 +84,9 @@ constexpr const char* kUsage =
     "--web-root DIR          the folder served at update_url's host: where check and plan find the\n"
     "                        release index that a manifest names, and a store's objects in o/.\n"
     "--store URL             manifest: the objects go to OUTPUT.objects/, to be served at URL.\n"
+    "--keep-files            no removal lines: installations keep the files this release drops.\n"
+    "--published DIR         manifest: a release folder published before (repeatable): a removal line for\n"
+    "                        each of its files this release no longer has, as stage's ledger gives.\n"
     "EXPIRY: --expires-in DAYS or --expires-at YYYY-MM-DDTHH:MM:SSZ (UTC): an updater with a built-in\n"
     "                        key refuses the manifest from then on; renew it before. Default: none.\n"
     "Options may stand anywhere after the command.\n"
@@ -88,7 +97,8 @@ constexpr const char* kUsage =
 struct CommandLine {
   std::string command;
   std::vector<std::string> operands;
-  std::map<std::string, std::string> options;  // a flag maps to ""
+  std::map<std::string, std::string> options;             // a flag maps to ""
+  std::map<std::string, std::vector<std::string>> lists;  // the values of the options that may repeat
 
   std::optional<std::string> Option(const std::string& name) const {
     const auto it = options.find(name);
@@ -105,6 +115,7 @@ struct CommandSpec {
   std::set<std::string> optionalValueOptions;  // a value when the next argument is an http:// URL
   // cppcheck-suppress unusedStructMember ; called through the table, as Commands().at(name).run
   int (*run)(const CommandLine& line);
+  std::set<std::string> repeatableOptions = {};  // each value kept, in order
 };
 
 int Keygen(const CommandLine& line);
@@ -122,14 +133,15 @@ const std::map<std::string, CommandSpec>& Commands() {
        {2,
         3,
         {"--key", "--since", "--expires-in", "--expires-at", "--store"},
-        {"--no-hashes", "--index"},
+        {"--no-hashes", "--index", "--keep-files"},
         {},
-        Publish}},
+        Publish,
+        {"--published"}}},
       {"stage",
        {3,
         3,
         {"--key", "--since", "--expires-in", "--expires-at"},
-        {"--allow-downgrade", "--no-hashes", "--index", "--folders"},
+        {"--allow-downgrade", "--no-hashes", "--index", "--folders", "--keep-files"},
         {"--store"},
         Stage}},
       {"renew", {1, 1, {"--key", "--expires-in", "--expires-at"}, {}, {}, Renew}},
@@ -143,7 +155,7 @@ const std::map<std::string, CommandSpec>& Commands() {
 std::optional<CommandLine> Parse(const std::vector<std::string>& args) {
   if (args.empty() || !Commands().contains(args[0])) return std::nullopt;
   const CommandSpec& takes = Commands().at(args[0]);
-  CommandLine line{args[0], {}, {}};
+  CommandLine line{args[0], {}, {}, {}};
   // An optional value taken from where the operands would have stood, given back when they are short.
   std::optional<std::pair<std::size_t, std::string>> taken;
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -154,6 +166,8 @@ std::optional<CommandLine> Parse(const std::vector<std::string>& args) {
       const bool value = i + 1 < args.size() && args[i + 1].starts_with("http://");
       if (value) taken.emplace(line.operands.size(), args[i + 1]);
       if (!line.options.emplace(arg, value ? args[++i] : "").second) return std::nullopt;
+    } else if (takes.repeatableOptions.contains(arg) && i + 1 < args.size()) {
+      line.lists[arg].push_back(args[++i]);
     } else if (takes.flags.contains(arg)) {
       if (!line.options.emplace(arg, "").second) return std::nullopt;
     } else if (takes.valueOptions.contains(arg) && i + 1 < args.size()) {
@@ -170,6 +184,12 @@ std::optional<CommandLine> Parse(const std::vector<std::string>& args) {
   if (line.operands.size() < takes.minOperands || line.operands.size() > takes.maxOperands) return std::nullopt;
   if (line.Flag("--expires-in") && line.Flag("--expires-at")) return std::nullopt;
   return line;
+}
+
+// Served bytes as UTF-8, or as they are when they are no text of code page 936.
+std::string Shown(const std::string& served) {
+  const std::string name = NameFromServed(served);
+  return name.empty() ? served : name;
 }
 
 int Usage() {
@@ -235,6 +255,12 @@ ReleaseOptions ReleaseOptionsOf(const CommandLine& line, const std::optional<Sig
   options.expires = ExpiresOption(line);
   options.store = line.Option("--store");
   options.folders = line.Flag("--folders");
+  options.keepFiles = line.Flag("--keep-files");
+  if (const auto published = line.lists.find("--published"); published != line.lists.end())
+    for (const std::string& folder : published->second) {
+      if (!std::filesystem::is_directory(folder)) throw PublishError(folder + ": not a folder");
+      options.ledger = WithRelease(std::move(options.ledger), ScanRelease(folder, true));
+    }
   if (options.folders && !options.store)
     throw PublishError("--folders goes with --store: stage writes v/VERSION anyway");
   return options;
@@ -261,7 +287,7 @@ int Publish(const CommandLine& line) {
       WriteFile(output, written.manifest);
       std::cout << "wrote " << missing.size() << " objects to " << objects.string() << "/: serve them at "
                 << *options.store << "/ (as XX/SHA256)\n";
-      if (options.since) ReportRemoved(made.removed, *options.since, std::cerr);
+      if (options.since) ReportRemoved(made, *options.since, std::cerr);
       return 0;
     }
     const std::string mapsFolder = output + kMapsSuffix;
@@ -275,7 +301,7 @@ int Publish(const CommandLine& line) {
       std::cout << "wrote " << made.maps.size() << " block maps to " << mapsFolder << "/: serve them at "
                 << UpdateUrlOf(url) << kMapsSuffix << "/\n";
   }
-  if (options.since) ReportRemoved(made.removed, *options.since, std::cerr);
+  if (options.since) ReportRemoved(made, *options.since, std::cerr);
   return 0;
 }
 
@@ -326,6 +352,9 @@ int Check(const CommandLine& line) {
   std::cout << reading;
   for (const PlannedDownload& download : check.downloads)
     std::cout << download.remoteAddress << " -> " << download.localPath << "\n";
+  for (std::size_t i = 0; i < check.removals.size(); ++i)
+    std::cout << "removal line " << i << ": removes <install>" << Shown(check.removals[i].path) << " when it is "
+              << HashValue(check.removals[i].digest) << "\n";
   if (check.updaterEntry >= 0)
     std::cout << "entry " << check.updaterEntry
               << " replaces the updater; an installation runs the new one from the next run on\n";

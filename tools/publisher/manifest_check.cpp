@@ -1,11 +1,13 @@
 #include "manifest_check.hpp"
 
 #include <algorithm>
+#include <set>
 
 #include "crypto.hpp"
 #include "download/download_plan.hpp"
 #include "paths/entry_safety.hpp"
 #include "paths/install_paths.hpp"
+#include "paths/path_identity.hpp"
 #include "manifest/manifest_keys.hpp"
 #include "object_store.hpp"
 #include "served_file.hpp"
@@ -64,6 +66,37 @@ int CountNameKeys(std::string_view text) {
   }
 }
 
+// The removal list after the last entry, judged as the updater judges it in its pass.
+void CheckRemovals(ManifestReader& reader, std::string_view bytes, Problems& problems, ManifestCheck& check) {
+  const text::Pos listAt = text::Find(bytes, manifest_key::kRemoved, 0);
+  switch (reader.ReadRemovals(check.removals)) {
+    case OptionalLine::kAbsent: return;
+    case OptionalLine::kMalformed:
+      problems.At(listAt,
+                  "the removal list is malformed, so the updater stops before the first entry: update_removed=N (0 to "
+                  "100000, no leading zero), then update_gone0= to update_gone<N-1>=, each \"<path> <sha256> <size>\" "
+                  "directly after the one before");
+      return;
+    case OptionalLine::kPresent: break;
+  }
+  std::set<std::string> listed{PathIdentity("\\" + std::string(kTargetFileName))};
+  for (const PlannedDownload& download : check.downloads) {
+    listed.insert(PathIdentity(download.entry.to + "\\" + download.entry.name));
+    if (!download.digest)
+      problems.At(listAt, "entry " + download.entry.name +
+                              " has no hash line, which every updater refuses in a manifest with removal lines");
+  }
+  for (std::size_t i = 0; i < check.removals.size(); ++i) {
+    std::string reason = UnsafeRemovalReason(check.removals[i].path);
+    if (reason.empty() && listed.contains(PathIdentity(check.removals[i].path)))
+      reason = "is a file the release lists, as Windows compares paths";
+    if (!reason.empty())
+      problems.At(text::Find(bytes, manifest_key::kGone(static_cast<long long>(i)), listAt),
+                  text::Format("removal line %zu is refused by the updater, which then touches nothing: its path %s", i,
+                               reason.c_str()));
+  }
+}
+
 // Reads `count` entries as the updater does, noting each planned download and every problem.
 // `keyed`: read by an updater with a built-in key, which replaces itself with its own entry;
 // one without refuses that entry.
@@ -116,6 +149,7 @@ void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, con
                                mapLine == OptionalLine::kPresent ? std::optional(map) : std::nullopt});
   }
   check.entriesRead = static_cast<int>(check.downloads.size()) == count;
+  if (check.entriesRead && count > 0) CheckRemovals(reader, bytes, problems, check);
   const int names = CountNameKeys(reader.text());
   if (names != count)
     problems.Add(text::Format("update_size says %d entries, but the %s has %d (update_name0= to update_name%d=)", count,

@@ -38,6 +38,7 @@ struct ManifestCheck {
   std::vector<PlannedDownload> downloads;
   std::vector<std::string> problems;  // each starts with "line N: " where a line is to blame
   int updaterEntry = -1;              // the entry that replaces the updater in a key build
+  std::vector<RemovalLine> removals;  // the removal list after the last entry, when well formed
 };
 
 // Given the public keys of a key build, also what that build refuses: a manifest without the
@@ -48,5 +49,6 @@ struct ManifestCheck {
 // names, with every entry in it; without one, that index is a problem of its own, since nothing
 // about it can be said. A manifest with a store line has its index, its files and their maps in
 // WEB_ROOT/o/XX/SHA256 whatever the store URL's path, each checked against its size and SHA-256.
+// A removal list must be well formed, with a hash line on every entry, and name no file that stays.
 ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys = {},
                             const std::optional<std::filesystem::path>& webRoot = std::nullopt);

@@ -125,6 +125,14 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
     if (file.digest && file.map) entries += keys::Line(keys::kMap(n), MapValue(*file.map));
     everyHash = everyHash && file.digest.has_value();
   }
+  std::string removals;
+  if (!release.removals.empty()) {
+    if (!everyHash)
+      throw PublishError("removal lines need a hash line on every entry: leave out --no-hashes, or give --keep-files");
+    removals = keys::Line(keys::kRemoved, std::to_string(release.removals.size()));
+    for (std::size_t i = 0; i < release.removals.size(); ++i)
+      removals += keys::Line(keys::kGone(static_cast<long long>(i)), RemovalValue(release.removals[i]));
+  }
   // The signature line counts towards the bytes the updater reads, and is as long for every signature.
   const std::size_t signatureSize = key ? SignatureLine(Signature{}).size() : 0;
   const bool fits = header.size() + entries.size() + signatureSize <= kManifestLimit;
@@ -132,6 +140,7 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
   std::string manifest = header;
   if (use == IndexUse::kAlways || (use == IndexUse::kWhenNeeded && !fits && everyHash)) {
     if (!everyHash) throw PublishError("a release index needs a hash line for every file: leave out --no-hashes");
+    entries += removals;
     const auto digest = Sha256Of(entries);
     if (!digest || entries.size() > static_cast<std::size_t>(kIndexSizeLimit))
       throw PublishError(text::Format("the release index would be %zu bytes; the updater fetches at most %d",
@@ -142,6 +151,15 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
     written.index = std::move(entries);
   } else {
     manifest += entries;
+    // Removal lines never move a release into an index, which updaters that predate it cannot follow.
+    if (const std::size_t total = manifest.size() + removals.size() + signatureSize;
+        !removals.empty() && total > kManifestLimit)
+      throw PublishError(
+          text::Format("with its %zu removal lines the manifest would be %zu bytes; the updater reads at "
+                       "most %zu, and removal lines never move a release into an index: give "
+                       "--keep-files to leave them out",
+                       release.removals.size(), total, kManifestLimit));
+    manifest += removals;
   }
   const std::size_t total = manifest.size() + signatureSize;
   if (total > kManifestLimit)

@@ -16,7 +16,7 @@ std::string UpdateUrlOf(std::string_view url);
 // ordered so that every folder is created by an earlier entry before a deeper one needs it,
 // and the target last, so that an interrupted update never looks current. A file with a digest gets
 // its hash line after its to line; given a key, the signature line closes the manifest. Given an
-// expiry, its line follows the update_url line.
+// expiry, its line follows the update_url line. The release's removal lines follow the last entry.
 // Throws PublishError for whatever the updater cannot carry out.
 std::string WriteManifest(const Release& release, std::string_view url, const SigningKey* key = nullptr,
                           std::optional<UtcSeconds> expires = std::nullopt);

@@ -10,6 +10,7 @@
 
 #include "file_digest.hpp"
 #include "manifest/map_line.hpp"
+#include "manifest/removal_lines.hpp"
 
 struct ReleaseFile {
   std::string folder;  // "" for the install folder, else "sub/dir"
@@ -25,6 +26,8 @@ struct Release {
   // Folders every installation already has (a patch's base release), beside those that the
   // entries create; "" stands for the install folder.
   std::vector<std::string> existingFolders = {};
+  // Files earlier releases published that this one drops: the removal list after the entries.
+  std::vector<RemovalLine> removals = {};
 };
 
 // A release the updater could not carry out; the message names the file and the rule.

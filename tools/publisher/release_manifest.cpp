@@ -1,12 +1,15 @@
 #include "release_manifest.hpp"
 
 #include <algorithm>
+#include <set>
 
 #include "crypto.hpp"
+#include "release_names.hpp"
 #include "release_patch.hpp"
 #include "release_scan.hpp"
 #include "release_updater.hpp"
 #include "signing_key.hpp"
+#include "text/text.hpp"
 
 Release ScanReleaseFolder(const ReleaseOptions& options) {
   if (options.since && options.index)
@@ -24,6 +27,9 @@ ReleaseManifest ListRelease(const Release& release, const ReleaseOptions& option
     made.removed = std::move(patch.removed);
   }
   if (options.hashes && options.maps) made.maps = AddBlockMaps(made.listed, options.root);
+  // A file that became a folder, or back, is refused even when nothing is to be removed.
+  made.listed.removals = DroppedFiles(options.ledger, release);
+  if (options.keepFiles) made.listed.removals.clear();
   const bool alwaysIndex = options.index || (options.store && !options.folders);
   const IndexUse use = options.since ? IndexUse::kNever : alwaysIndex ? IndexUse::kAlways : IndexUse::kWhenNeeded;
   made.written = WriteManifestOrIndex(made.listed, url, options.key, use, options.expires, options.store.value_or(""));
@@ -46,8 +52,12 @@ std::vector<StoreObject> StoreObjectsOf(const ReleaseManifest& made, const std::
   return objects;
 }
 
-void ReportRemoved(const std::vector<std::string>& removed, const std::filesystem::path& since, std::ostream& notes) {
-  for (const std::string& file : removed)
+void ReportRemoved(const ReleaseManifest& made, const std::filesystem::path& since, std::ostream& notes) {
+  std::set<std::string> lines;
+  for (const RemovalLine& line : made.listed.removals)
+    lines.insert(text::ReplaceAll(NameFromServed(line.path).substr(1), "\\", "/"));
+  for (const std::string& file : made.removed)
     notes << "merovast-publish: " << file << ": removed since " << since.string()
-          << "; the updater leaves it in installations\n";
+          << (lines.contains(file) ? "; a removal line removes it from installations where it has the published bytes\n"
+                                   : "; the updater leaves it in installations\n");
 }

@@ -14,6 +14,7 @@
 
 #include "block_maps.hpp"
 #include "manifest_writer.hpp"
+#include "published_ledger.hpp"
 #include "release.hpp"
 #include "manifest/utc_time.hpp"
 
@@ -29,6 +30,8 @@ struct ReleaseOptions {
   std::optional<UtcSeconds> expires = std::nullopt;
   std::optional<std::string> store = std::nullopt;  // the store's URL: its line, and an index always
   bool folders = false;                             // with a store, entries that updaters without it can follow
+  std::vector<RemovalLine> ledger = {};             // every file published before (published_ledger.hpp)
+  bool keepFiles = false;                           // no removal lines for the ledger's files the release drops
 };
 
 // Refuses options that do not combine, then reads the release folder (ScanRelease).
@@ -53,4 +56,5 @@ ReleaseManifest ListRelease(const Release& release, const ReleaseOptions& option
 std::vector<StoreObject> StoreObjectsOf(const ReleaseManifest& made, const std::filesystem::path& root);
 
 // Tells the publisher, on `notes`, of every file removed since the base `since`.
-void ReportRemoved(const std::vector<std::string>& removed, const std::filesystem::path& since, std::ostream& notes);
+// A file that a removal line removes is said to be.
+void ReportRemoved(const ReleaseManifest& made, const std::filesystem::path& since, std::ostream& notes);

@@ -12,6 +12,7 @@
 #include "durable_files.hpp"
 #include "manifest_writer.hpp"
 #include "object_store.hpp"
+#include "published_ledger.hpp"
 #include "release_names.hpp"
 #include "served_file.hpp"
 #include "text/text.hpp"
@@ -140,7 +141,9 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
   const std::string versionName = NameFromServed(release.version);
   ServedName(versionName, "update_version " + versionName);
   const std::string urlBase = UpdateUrlOf(request.urlBase);
-  const ReleaseManifest made = ListRelease(release, request.release, urlBase + "/v/" + release.version);
+  ReleaseOptions options = request.release;
+  if (webRootExists) options.ledger = ReadLedger(request.webRoot);
+  const ReleaseManifest made = ListRelease(release, options, urlBase + "/v/" + release.version);
   const Release& listed = made.listed;
   const std::vector<BlockMapFile>& maps = made.maps;
   const WrittenManifest& written = made.written;
@@ -161,6 +164,8 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     out << "created the web root " << request.webRoot.string() << "\n";
   }
   const WebRootLock lock(request.webRoot);
+  if (webRootExists && ReadLedger(request.webRoot) != options.ledger)
+    throw PublishError((request.webRoot / kLedgerFile).string() + ": changed by another stage meanwhile; stage again");
   if (!request.allowDowngrade) CheckNotOlder(ServedVersion(manifestPath), release.version);
   const std::optional<std::string>& storeUrl = request.release.store;
   // A store release without folders leaves v/ alone: its entries are in the store alone.
@@ -224,6 +229,9 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
         << distinct.size() - missing.size() << " of the release's " << distinct.size() << " already there\n";
     out << "recorded the release as " << RecordRelease(request.webRoot, manifest).string() << "\n";
   }
+  // Before the manifest that serves them: a file served but not in the ledger would never be removed.
+  const std::vector<RemovalLine> ledger = WithRelease(options.ledger, release);
+  if (ledger != options.ledger) WriteLedger(request.webRoot, ledger);
   if (!fs::exists(manifestPath.parent_path())) {
     MakeFolder(manifestPath.parent_path());
     SyncFolder(request.webRoot);
@@ -232,8 +240,11 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
   if (const auto& since = request.release.since) {
     out << "the manifest lists " << listed.files.size() << " of the " << release.files.size()
         << " files: those that differ from " << since->string() << ", and the target\n";
-    ReportRemoved(made.removed, *since, notes);
+    ReportRemoved(made, *since, notes);
   }
+  if (const std::size_t removals = made.listed.removals.size(); removals > 0)
+    out << "the manifest has " << removals << " removal line(s): installations remove the files the release dropped "
+        << "where they hold the published bytes (--keep-files leaves them out)\n";
   out << "wrote " << manifestPath.string() << " (update_url=" << urlBase << "/v/" << versionName
       << (storeUrl ? ", update_store=" + *storeUrl : std::string()) << "): " << manifest.size() << " of the "
       << kManifestLimit << " bytes the updater reads\n";

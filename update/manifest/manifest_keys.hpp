@@ -14,6 +14,7 @@ inline constexpr std::string_view kExpires = "update_expires=";
 inline constexpr std::string_view kStore = "update_store=";
 inline constexpr std::string_view kSize = "update_size=";
 inline constexpr std::string_view kIndex = "update_index=";
+inline constexpr std::string_view kRemoved = "update_removed=";
 inline constexpr std::string_view kSignature = "update_signature=";
 
 struct EntryKey {
@@ -26,6 +27,8 @@ inline constexpr EntryKey kFrom{"update_from"};
 inline constexpr EntryKey kTo{"update_to"};
 inline constexpr EntryKey kHash{"update_hash"};
 inline constexpr EntryKey kMap{"update_map"};
+// The removal list's lines are numbered like entries.
+inline constexpr EntryKey kGone{"update_gone"};
 
 // A whole line: the key, its value and the CR LF that ends it.
 inline std::string Line(std::string_view key, std::string_view value) {

@@ -88,6 +88,7 @@ bool ManifestReader::ReadEntry(int index, ManifestFileEntry& entry) {
   if (!to) return false;
   entry = ManifestFileEntry{std::move(name->value), std::move(from->value), std::move(to->value)};
   entryEnd_ = position;
+  entryIndex_ = index;
   entryChain_ = position;
   entryHash_.reset();
   lastKeyAt_ = nameAt;
@@ -116,4 +117,37 @@ OptionalLine ManifestReader::ReadEntryMap(int index, MapLine& map) {
   return ReadLineAfter(
       text_, entryChain_, manifest_key::kMap(index),
       [fileSize](std::string_view value) { return ParseMapValue(value, fileSize); }, map);
+}
+
+text::Pos ManifestReader::EntryEnd() const {
+  text::Pos end = entryEnd_;
+  const auto skip = [this, &end](const manifest_key::EntryKey& key) {
+    if (!StartsLineAfter(text_, end, key(entryIndex_))) return false;
+    const auto line = ReadManifestValue(text_, key(entryIndex_), end + 2);
+    if (line) end = line->end;
+    return line.has_value();
+  };
+  // Its hash line, then the line that may follow a hash line.
+  if (!skip(manifest_key::kHash)) return end;
+  for (const manifest_key::EntryKey& key : {manifest_key::kMap}) skip(key);
+  return end;
+}
+
+OptionalLine ManifestReader::ReadRemovals(std::vector<RemovalLine>& lines) {
+  lines.clear();
+  if (entryIndex_ < 0) return OptionalLine::kAbsent;
+  text::Pos after = EntryEnd();
+  std::int32_t count = 0;
+  const OptionalLine list = ReadLineAfter(text_, after, manifest_key::kRemoved, ParseRemovedCount, count);
+  if (list != OptionalLine::kPresent) return list;
+  lines.reserve(static_cast<std::size_t>(count));
+  for (std::int32_t i = 0; i < count; ++i) {
+    RemovalLine line;
+    if (ReadLineAfter(text_, after, manifest_key::kGone(i), ParseRemovalValue, line) != OptionalLine::kPresent) {
+      lines.clear();
+      return OptionalLine::kMalformed;
+    }
+    lines.push_back(std::move(line));
+  }
+  return OptionalLine::kPresent;
 }

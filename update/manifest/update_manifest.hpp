@@ -6,10 +6,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "file_digest.hpp"
 #include "manifest/helper_file.hpp"
 #include "manifest/map_line.hpp"
+#include "manifest/removal_lines.hpp"
 #include "manifest/store_line.hpp"
 #include "text/text.hpp"
 #include "manifest/utc_time.hpp"
@@ -76,7 +78,7 @@ inline constexpr std::int32_t kIndexSizeLimit = 64 * 1024 * 1024;
 // The optional lines hang in three chains, each read with ReadLineAfter from the last line read
 // in it: the header's (update_url, then the expiry line, then the store line), the count's
 // (update_size, then the index line) and the entry's (its to line, then its hash line, then its
-// map line; after the last entry, that entry's last line).
+// map line; after the last entry, that entry's last line, then the removal list).
 class ManifestReader {
  public:
   // The manifest ends at its first zero byte, if it holds one.
@@ -110,6 +112,10 @@ class ManifestReader {
   // The map line of the entry just read: only the line directly after a well-formed hash line, read
   // by ReadEntryHash, can be one (map_line.hpp).
   OptionalLine ReadEntryMap(int index, MapLine& map);
+  // The removal list, directly after the last line of the entry just read, which must be the last
+  // entry: update_removed=N, then exactly N removal lines, each directly after the one before.
+  // Malformed when the count or any of its lines is not of its form or missing.
+  OptionalLine ReadRemovals(std::vector<RemovalLine>& lines);
 
   // The key text of the last lookup that failed, for saying what is wrong with a manifest.
   const std::string& missingKey() const { return missingKey_; }
@@ -120,13 +126,18 @@ class ManifestReader {
 
  private:
   std::optional<ManifestValue> Next(std::string_view key, text::Pos& position);
+  // The CR LF of the last line of the entry just read: its to line, or the last of the lines that
+  // stand in its chain after it (its hash line, then a map line), whatever their form. Every line an entry may
+  // have is named here and nowhere else.
+  text::Pos EntryEnd() const;
 
   std::string_view text_;
   text::Pos countFrom_ = 0;             // where update_size is searched from
   text::Pos urlEnd_ = text::kNotFound;  // the update_url line's CR LF
   text::Pos headerChain_ = text::kNotFound;
   text::Pos countChain_ = text::kNotFound;
-  text::Pos entryEnd_ = 0;
+  text::Pos entryEnd_ = 0;  // the to line's CR LF of the entry just read
+  int entryIndex_ = -1;     // the entry just read
   text::Pos entryChain_ = text::kNotFound;
   std::optional<FileDigest> entryHash_;  // of the entry just read, when its hash line is well formed
   text::Pos lastKeyAt_ = text::kNotFound;

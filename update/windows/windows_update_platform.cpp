@@ -6,6 +6,7 @@
 #include "http_transfer.hpp"
 #include "install_probe.hpp"
 #include "local_file_check.hpp"
+#include "published_file_removal.hpp"
 #include "running_updater.hpp"
 #include "seeded_download.hpp"
 
@@ -72,3 +73,6 @@ bool WindowsUpdatePlatform::RenameFile(const std::string& from, const std::strin
   return ::RenameFile(from, to);
 }
 bool WindowsUpdatePlatform::RemoveFile(const std::string& path) { return ::RemoveFile(path); }
+Removal WindowsUpdatePlatform::RemoveIfPublished(const std::string& path, const FileDigest& published) {
+  return ::RemoveIfPublished(path, published);
+}

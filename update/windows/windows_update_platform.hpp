@@ -33,6 +33,7 @@ class WindowsUpdatePlatform : public UpdatePlatform {
                           const FileDigest& expected) override;
   bool RenameFile(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
+  Removal RemoveIfPublished(const std::string& path, const FileDigest& published) override;
 
  private:
   HWND owner_;
