@@ -58,6 +58,11 @@ class FuzzPlatform : public UpdatePlatform {
   // is offered as a seed: the planner sends every file whole, through DownloadToFile.
   SeedsOnDisk FindSeeds(const std::string&) override { return {}; }
   std::unique_ptr<Replacement> OpenSeeds(const std::string&, const FileDigest&) override { return nullptr; }
+  // No pack is served: a packed entry fails its download.
+  bool StreamObject(const std::string& url, const ByteRange*, ObjectStream&) override {
+    downloads_.push_back(url);
+    return false;
+  }
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override;
   bool VerifySignature(std::string_view, const Signature&, const PublicKey&) override { return signatureHolds_; }
   std::string GetTargetVersion() override { return targetVersion_; }

@@ -26,6 +26,7 @@ inline constexpr EntryKey kFrom{"update_from"};
 inline constexpr EntryKey kTo{"update_to"};
 inline constexpr EntryKey kHash{"update_hash"};
 inline constexpr EntryKey kMap{"update_map"};
+inline constexpr EntryKey kPack{"update_pack"};
 
 // A whole line: the key, its value and the CR LF that ends it.
 inline std::string Line(std::string_view key, std::string_view value) {

@@ -10,6 +10,7 @@
 #include "file_digest.hpp"
 #include "manifest/helper_file.hpp"
 #include "manifest/map_line.hpp"
+#include "manifest/pack_line.hpp"
 #include "manifest/store_line.hpp"
 #include "text/text.hpp"
 #include "manifest/utc_time.hpp"
@@ -76,7 +77,7 @@ inline constexpr std::int32_t kIndexSizeLimit = 64 * 1024 * 1024;
 // The optional lines hang in three chains, each read with ReadLineAfter from the last line read
 // in it: the header's (update_url, then the expiry line, then the store line), the count's
 // (update_size, then the index line) and the entry's (its to line, then its hash line, then its
-// map line; after the last entry, that entry's last line).
+// map line or its pack line; after the last entry, that entry's last line).
 class ManifestReader {
  public:
   // The manifest ends at its first zero byte, if it holds one.
@@ -110,6 +111,10 @@ class ManifestReader {
   // The map line of the entry just read: only the line directly after a well-formed hash line, read
   // by ReadEntryHash, can be one (map_line.hpp).
   OptionalLine ReadEntryMap(int index, MapLine& map);
+  // The pack line of the entry just read, after ReadEntryMap: only the line directly after a
+  // well-formed hash line can be one (pack_line.hpp). A pack line with a map line before or after
+  // it is malformed: a packed file is never assembled from a map.
+  OptionalLine ReadEntryPack(int index, PackLine& pack);
 
   // The key text of the last lookup that failed, for saying what is wrong with a manifest.
   const std::string& missingKey() const { return missingKey_; }
@@ -129,6 +134,7 @@ class ManifestReader {
   text::Pos entryEnd_ = 0;
   text::Pos entryChain_ = text::kNotFound;
   std::optional<FileDigest> entryHash_;  // of the entry just read, when its hash line is well formed
+  bool entryMap_ = false;                // the entry just read has a map line
   text::Pos lastKeyAt_ = text::kNotFound;
   std::string missingKey_;
 };
