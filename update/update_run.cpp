@@ -199,35 +199,32 @@ int Run::InstallFromPack(ManifestReader& entries, std::int32_t& index, std::int3
   }
   if (platform_.FindSeeds(localPath).partial) return InstallEntry(index, entry, digest, std::nullopt, pack);
   // The entries after it that the same request carries: in the same pack, joined by JoinsRequest,
-  // with current ones stepped over.
+  // with current ones, wherever they lie, stepped over.
   std::vector<PackedFile> files{{index, pack.offset, static_cast<std::uint64_t>(digest.size), false}};
   packRun_.assign(1, {entry, digest});
   packRunFirst_ = index;
   packRunReported_ = false;
   std::uint64_t end = pack.offset + static_cast<std::uint64_t>(digest.size);
-  ManifestReader ahead = entries;
-  std::size_t wanted = 1;
   for (std::int32_t i = index + 1; i < count; ++i) {
+    ManifestReader ahead = entries;
     ManifestFileEntry next;
     std::optional<FileDigest> nextDigest;
     std::optional<MapLine> map;
     std::optional<PackLine> nextPack;
     if (!ReadEntry(ahead, i, next, nextDigest, map, nextPack)) return 0;
-    if (!nextPack || nextPack->pack != pack.pack) break;
     const std::string path = LocalPath(next);
-    const PackedFile file{i, nextPack->offset, static_cast<std::uint64_t>(nextDigest->size),
-                          platform_.IsFileCurrent(path, *nextDigest)};
-    if (file.current ? file.offset > end + kPackGap
-                     : !JoinsRequest(end, file.offset) || platform_.FindSeeds(path).partial)
-      break;
+    PackedFile file{i, 0, 0, nextDigest && platform_.IsFileCurrent(path, *nextDigest)};
+    if (!file.current) {
+      if (!nextPack || nextPack->pack != pack.pack) break;
+      file.offset = nextPack->offset;
+      file.size = static_cast<std::uint64_t>(nextDigest->size);
+      if (!JoinsRequest(end, file.offset) || platform_.FindSeeds(path).partial) break;
+      end = file.offset + file.size;
+    }
     files.push_back(file);
-    packRun_.emplace_back(next, *nextDigest);
-    if (file.current) continue;
-    end = file.offset + file.size;
-    wanted = files.size();
+    packRun_.emplace_back(next, nextDigest.value_or(FileDigest{}));
     entries = ahead;
   }
-  files.resize(wanted);
   const ServedObject source{ObjectAddress(*release_.store, pack.pack.sha256), 0,
                             static_cast<std::uint64_t>(pack.pack.size)};
   int failed = -1;

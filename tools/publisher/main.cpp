@@ -32,7 +32,7 @@ constexpr const char* kUsage =
     "usage: merovast-publish manifest RELEASE_DIR URL [OUTPUT]\n"
     "         [--key PRIVATE_KEY_FILE] [--since BASE_DIR] [--no-hashes] [--index] [--store URL] [EXPIRY]\n"
     "       merovast-publish stage RELEASE_DIR WEB_ROOT URL_BASE [--key PRIVATE_KEY_FILE] [--store [URL]]\n"
-    "         [--folders] [--since BASE_DIR] [--allow-downgrade] [--no-hashes] [--index] [EXPIRY]\n"
+    "         [--folders] [--no-packs] [--since BASE_DIR] [--allow-downgrade] [--no-hashes] [--index] [EXPIRY]\n"
     "       merovast-publish prune WEB_ROOT --keep N [--dry-run]\n"
     "       merovast-publish renew MANIFEST --key PRIVATE_KEY_FILE EXPIRY\n"
     "       merovast-publish keygen PRIVATE_KEY_FILE\n"
@@ -45,7 +45,9 @@ constexpr const char* kUsage =
     "          With --store, every file, the index and each map go once to the store WEB_ROOT/o/XX/SHA256\n"
     "          (served at URL, by default URL_BASE/o), the manifest lists the entries in an index there,\n"
     "          and WEB_ROOT/releases/NNNNNN.htm records the release; --folders writes v/VERSION too, for\n"
-    "          updaters that predate the store.\n"
+    "          updaters that predate the store. Files of 1 to 1048575 bytes go into packs of up to 8 MiB,\n"
+    "          which updaters fetch many files at a time from; packs the kept releases hold are reused.\n"
+    "          --no-packs stores every file on its own, for updaters that know the store but not packs.\n"
     "prune     keeps the served store release and the N-1 staged before it, and removes the records,\n"
     "          objects and version folders of the others; --dry-run only says what it would remove.\n"
     "manifest  writes update.htm for the release in RELEASE_DIR, whose files are downloaded from URL\n"
@@ -129,7 +131,7 @@ const std::map<std::string, CommandSpec>& Commands() {
        {3,
         3,
         {"--key", "--since", "--expires-in", "--expires-at"},
-        {"--allow-downgrade", "--no-hashes", "--index", "--folders"},
+        {"--allow-downgrade", "--no-hashes", "--index", "--folders", "--no-packs"},
         {"--store"},
         Stage}},
       {"renew", {1, 1, {"--key", "--expires-in", "--expires-at"}, {}, {}, Renew}},
@@ -285,6 +287,8 @@ int Stage(const CommandLine& line) {
   // --store alone: the store is served below the web root, at URL_BASE/o.
   if (request.release.store && request.release.store->empty())
     request.release.store = UpdateUrlOf(request.urlBase) + "/" + kStoreFolder;
+  request.packs = !line.Flag("--no-packs");
+  if (!request.packs && !request.release.store) throw PublishError("--no-packs goes with --store");
   StageRelease(request, std::cout, std::cerr);
   return 0;
 }

@@ -10,12 +10,14 @@
 
 #include "file_digest.hpp"
 #include "manifest/map_line.hpp"
+#include "manifest/pack_line.hpp"
 
 struct ReleaseFile {
   std::string folder;  // "" for the install folder, else "sub/dir"
   std::string name;
   std::optional<FileDigest> digest = std::nullopt;  // written as its hash line when present
   std::optional<MapLine> map = std::nullopt;        // written after the hash line when present
+  std::optional<PackLine> pack = std::nullopt;      // the same; never with a map
 };
 
 struct Release {

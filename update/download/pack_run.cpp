@@ -8,7 +8,10 @@ namespace {
 // discarded, a file's own bytes go to its new file, which is finished at its last byte.
 class PackRunStream : public ObjectStream {
  public:
-  PackRunStream(const std::vector<PackedFile>& files, PackRunTarget& target) : files_(files), target_(target) {}
+  PackRunStream(const std::vector<PackedFile>& files, PackRunTarget& target) : files_(files), target_(target) {
+    for (std::size_t i = 0; i < files_.size(); ++i)
+      if (!files_[i].current) end_ = i + 1;
+  }
 
   bool Start(std::uint64_t offset) override {
     position_ = offset;
@@ -41,7 +44,13 @@ class PackRunStream : public ObjectStream {
     return true;
   }
 
-  bool Done() const override { return next_ == files_.size(); }
+  // Every file to download is in place; current ones after the last are left.
+  bool Done() const override { return next_ >= end_; }
+
+  // The current files after the last one to download.
+  void StepOverTheRest() {
+    for (; next_ < files_.size(); ++next_) target_.Current(files_[next_]);
+  }
 
   // After a wrong answer: each file left, in order, once as its own range into a new file
   // started afresh.
@@ -97,6 +106,7 @@ class PackRunStream : public ObjectStream {
   const std::vector<PackedFile>& files_;
   PackRunTarget& target_;
   std::size_t next_ = 0;
+  std::size_t end_ = 0;  // after the last file to download
   std::uint64_t position_ = 0;
   std::unique_ptr<Replacement> open_;
   std::uint64_t written_ = 0;
@@ -124,5 +134,6 @@ bool CarryOutPackRun(UpdatePlatform& platform, const ServedObject& source, const
     failed = stream.broken();
     return false;
   }
+  stream.StepOverTheRest();
   return true;
 }

@@ -18,7 +18,8 @@
 inline constexpr std::uint64_t kPackGap = 64 * 1024;
 
 // One entry of a run: its bytes in the pack, and whether it is already in place, in which case
-// it is only stepped over (and its bytes, if the request covers them, discarded).
+// it is only stepped over (and its bytes, if the request covers them, discarded). A current entry
+// need not lie in the pack at all: it costs the run nothing.
 struct PackedFile {
   int entry = 0;
   std::uint64_t offset = 0;
@@ -45,7 +46,7 @@ class PackRunTarget {
 };
 
 // Transfers the run's one request over the pack `source` (its address and size). `files` are in
-// entry order, the last one to download, every file to download joined by JoinsRequest. The
+// entry order, the first one to download, every later file to download joined by JoinsRequest. The
 // request is the range from the first file to download to the end of the last, or the whole pack
 // when that covers it. A 200 is the whole pack, read until the last file ends. Any other wrong
 // answer (another status, another Content-Range, a short body) fetches each file left once as its
