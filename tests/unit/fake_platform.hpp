@@ -67,18 +67,19 @@ class FakePlatform : public UpdatePlatform {
   // range afterwards is answered rightly.
   enum class StreamAnswer { kRight, kWhole, kRefused, kShifted, kShort };
   StreamAnswer streamAnswer = StreamAnswer::kRight;
-  bool StreamObject(const std::string& url, const ByteRange* range, ObjectStream& stream) override {
-    requests.push_back(range ? text::Format("%s bytes=%llu-%llu", url.c_str(),
-                                            static_cast<unsigned long long>(range->first),
-                                            static_cast<unsigned long long>(range->last))
-                             : url);
+  bool StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream) override {
+    const bool whole = range.first == 0 && range.last + 1 == range.total;
+    requests.push_back(whole ? url
+                             : text::Format("%s bytes=%llu-%llu", url.c_str(),
+                                            static_cast<unsigned long long>(range.first),
+                                            static_cast<unsigned long long>(range.last)));
     auto it = served.find(url);
     if (it == served.end() || streamAnswer == StreamAnswer::kRefused) return false;
     std::string_view body = it->second;
     std::uint64_t start = 0;
-    if (range && streamAnswer != StreamAnswer::kWhole) {
-      start = range->first + (streamAnswer == StreamAnswer::kShifted ? 1 : 0);
-      body = body.substr(start, range->last - range->first + 1);
+    if (!whole && streamAnswer != StreamAnswer::kWhole) {
+      start = range.first + (streamAnswer == StreamAnswer::kShifted ? 1 : 0);
+      body = body.substr(start, range.last - range.first + 1);
     }
     if (streamAnswer == StreamAnswer::kShort) body.remove_suffix(1);
     if (!stream.Start(start)) return false;

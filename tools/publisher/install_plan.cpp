@@ -140,15 +140,12 @@ class FolderPlatform : public UpdatePlatform {
     return 1;
   }
   // A request over a pack: counted here with its bytes, which the run's files take as they pass.
-  bool StreamObject(const std::string& url, const ByteRange* range, ObjectStream& stream) override {
+  bool StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream) override {
     ++requests;
-    const auto object = webRoot_ ? ObjectPathOf(*webRoot_ / kStoreFolder, url) : std::nullopt;
-    std::error_code error;
-    const std::uint64_t size = range ? range->total : object ? fs::file_size(*object, error) : 0;
-    const std::uint64_t first = range ? range->first : 0;
-    const std::uint64_t last = range ? range->last : size - 1;
+    const std::uint64_t first = range.first, last = range.last;
+    const bool whole = first == 0 && last + 1 == range.total;
     packBytes_ += static_cast<std::int64_t>(last - first + 1);
-    packRequests.push_back(text::Format("%s bytes %llu-%llu of the pack %s", range ? "asks for" : "asks for all",
+    packRequests.push_back(text::Format("%s bytes %llu-%llu of the pack %s", whole ? "asks for all" : "asks for",
                                         static_cast<unsigned long long>(first), static_cast<unsigned long long>(last),
                                         url.c_str()));
     if (!stream.Start(first)) return false;

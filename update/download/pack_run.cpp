@@ -125,9 +125,8 @@ bool CarryOutPackRun(UpdatePlatform& platform, const ServedObject& source, const
   PackRunStream stream(files, target);
   bool streamed = false;
   if (first != files.end()) {
-    const ByteRange range{first->offset, last->offset + last->size - 1, source.size};
-    const bool whole = range.first == 0 && range.last + 1 == source.size;
-    streamed = platform.StreamObject(source.address, whole ? nullptr : &range, stream);
+    streamed =
+        platform.StreamObject(source.address, {first->offset, last->offset + last->size - 1, source.size}, stream);
   }
   if (!streamed && stream.broken() < 0) stream.FetchEachLeft(source);
   if (!stream.Done() || stream.broken() >= 0) {

@@ -47,8 +47,8 @@ class PackRunTarget {
 
 // Transfers the run's one request over the pack `source` (its address and size). `files` are in
 // entry order, the first one to download, every later file to download joined by JoinsRequest. The
-// request is the range from the first file to download to the end of the last, or the whole pack
-// when that covers it. A 200 is the whole pack, read until the last file ends. Any other wrong
+// request is the range from the first file to download to the end of the last (the whole pack,
+// without a Range header, when that covers it). A 200 is the whole pack, read until the last file ends. Any other wrong
 // answer (another status, another Content-Range, a short body) fetches each file left once as its
 // own range. True when every file is in place; otherwise `failed` is the entry that is not.
 bool CarryOutPackRun(UpdatePlatform& platform, const ServedObject& source, const std::vector<PackedFile>& files,

@@ -142,13 +142,14 @@ int DownloadToFile(const std::string& url, const std::string& localPath, const F
   return Transfer(url, sink);
 }
 
-bool StreamObject(const std::string& url, const ByteRange* range, ObjectStream& stream) {
-  const Request request = OpenRequest(url, range ? RangeHeaders(*range) : std::string(kExtraHeaders));
+bool StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream) {
+  const bool whole = range.first == 0 && range.last + 1 == range.total;
+  const Request request = OpenRequest(url, whole ? std::string(kExtraHeaders) : RangeHeaders(range));
   if (!request) return false;
   const DWORD status = Status(request.get());
   std::uint64_t start = 0;
-  if (range && status == 206 && ContentRange(request.get()) == StatedRange(*range)) {
-    start = range->first;
+  if (!whole && status == 206 && ContentRange(request.get()) == StatedRange(range)) {
+    start = range.first;
   } else if (status != 200) {
     return false;
   }

@@ -28,9 +28,9 @@ int DownloadToFile(const std::string& url, const std::string& localPath, const F
 // the whole body arrived and the sink kept it.
 int DownloadToSink(const std::string& url, TransferSink& sink);
 
-// One request for `range`, or the whole object when null, into `stream`, as
-// UpdatePlatform::StreamObject says; the body is read in the same pieces as every other.
-bool StreamObject(const std::string& url, const ByteRange* range, ObjectStream& stream);
+// One request for `range` into `stream`, as UpdatePlatform::StreamObject says; the body is read in
+// the same pieces as every other.
+bool StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream);
 
 // Asks for one range with the header "Range: bytes=FIRST-LAST". A 206 counts only with
 // "Content-Range: bytes FIRST-LAST/TOTAL" exactly and a body of exactly the range's length; a

@@ -22,7 +22,7 @@ int WindowsUpdatePlatform::DownloadToFile(const std::string& url, const std::str
   return ::DownloadToFile(url, localPath, expected);
 }
 
-bool WindowsUpdatePlatform::StreamObject(const std::string& url, const ByteRange* range, ObjectStream& stream) {
+bool WindowsUpdatePlatform::StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream) {
   return ::StreamObject(url, range, stream);
 }
 
