@@ -7,29 +7,6 @@
 # target; (e) the up-to-date run; (e') the up-to-date run of "many"; (g) an update in which the
 # target and one other file changed, timed, with the requests and body bytes nginx sent.
 
-# make_thousands: 4,999 files and the target; sizes and bytes drawn from a fixed seed.
-make_thousands() {
-  local release
-  release=$(release_dir thousands)
-  rm -rf "$release"
-  mkdir -p "$release"
-  cp "$programs/bench-target.exe" "$release/Ostravine.exe"
-  truncate -s 65536 "$release/Ostravine.exe"
-  python3 - "$release" <<'PY'
-import os, random, sys
-root = sys.argv[1]
-rng = random.Random(16)
-for i in range(4999):
-    # Four levels: the top, a/, a/b/, a/b/c/; every folder holds files of its own.
-    depth = i % 4
-    parts = [f"d{i % 7}", f"e{i % 5}", f"f{i % 3}"][:depth]
-    folder = os.path.join(root, *parts)
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, f"file{i:04d}.bin"), "wb") as out:
-        out.write(rng.randbytes(rng.randint(1024, 65536)))
-PY
-}
-
 index_bytes() { stat -c %s "$(web_root thousands hash)/$(version_path thousands | sed 's|/$||').index"; }
 
 run_index_full() {  # the whole release: the manifest, the index and every file

@@ -35,6 +35,30 @@ make_release() {
   fi
 }
 
+# make_thousands: 4,999 files of 1 to 64 KiB in four folder levels and the target (64 KiB); sizes
+# and bytes drawn from a fixed seed (the index set and the packs set).
+make_thousands() {
+  local release
+  release=$(release_dir thousands)
+  rm -rf "$release"
+  mkdir -p "$release"
+  cp "$programs/bench-target.exe" "$release/Ostravine.exe"
+  truncate -s 65536 "$release/Ostravine.exe"
+  python3 - "$release" <<'PY'
+import os, random, sys
+root = sys.argv[1]
+rng = random.Random(16)
+for i in range(4999):
+    # Four levels: the top, a/, a/b/, a/b/c/; every folder holds files of its own.
+    depth = i % 4
+    parts = [f"d{i % 7}", f"e{i % 5}", f"f{i % 3}"][:depth]
+    folder = os.path.join(root, *parts)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, f"file{i:04d}.bin"), "wb") as out:
+        out.write(rng.randbytes(rng.randint(1024, 65536)))
+PY
+}
+
 # publish_set SET VARIANT: stages SET's release into a web root of its own for VARIANT (nohash:
 # without hash lines, hash: with them), as a publisher does: the files under v/<version>/, the
 # manifest at update_go/update.htm. This is the one place that knows the publisher's commands.
