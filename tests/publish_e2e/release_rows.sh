@@ -556,7 +556,7 @@ if [[ "$mode" != *store ]]; then
     run_row "the store line changed after signing" refused "$M"
   else
     index_install_behind
-    to_store "http://127.0.0.1:8081/o packs"
+    to_store "http://127.0.0.1:8081/o deltas"
     run_row "a store that needs a feature this updater does not know" refused "$M"
 
     # A block map from the store: the ranges go to the large file's object.
@@ -577,13 +577,13 @@ fi
 if [[ "$mode" != *store ]]; then
   # packed_files FOLDER TARGET [changed]: the 200 files, three of them other bytes when changed.
   packed_files() {
-    rm -rf "$1" && mkdir -p "$1/data/many" && cp "$2" "$1/Ostravine.exe"
-    python3 - "$1/data/many" "${3:-}" <<'PY'
+    rm -rf "$1" && mkdir -p "$1/many" && cp "$2" "$1/Ostravine.exe"
+    python3 - "$1/many" "${3:-}" <<'PY'
 import random, sys
 folder, changed = sys.argv[1], sys.argv[2] == "changed"
 rng = random.Random(29)
 for i in range(199):
-    data = rng.randbytes(rng.randrange(1000, 8000))
+    data = rng.randbytes(rng.randrange(2000, 16000))
     if changed and i in (17, 90, 150):
         data = data[::-1] + b"changed"
     open(f"{folder}/f{i:03}.dat", "wb").write(data)
