@@ -69,6 +69,7 @@ PY
 thousands=$(release_dir thousands) onefile=$(release_dir onefile) install=$bench/install/packs
 say "Staging the thousands set into stores with packs and without, and one file of the same bytes"
 rm -rf "$bench/releases" "$bench/www" "$bench/install"
+mkdir -p "$bench/www"
 make_thousands
 mkdir -p "$onefile/data"
 cp "$thousands/Ostravine.exe" "$onefile/"
