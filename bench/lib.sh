@@ -35,8 +35,8 @@ make_release() {
   fi
 }
 
-# make_thousands: 4,999 files of 1 to 64 KiB in four folder levels and the target; sizes and
-# bytes drawn from a fixed seed.
+# make_thousands: 4,999 files of 1 to 64 KiB in four folder levels and the target (64 KiB); sizes
+# and bytes drawn from a fixed seed (the index set and the packs set).
 make_thousands() {
   local release
   release=$(release_dir thousands)

@@ -11,6 +11,8 @@
 #                                                 a store, pruned, served by nginx and by Varnish from
 #                                                 Swift, see bench/store_set.sh; about 20 minutes)
 #   bench/run.sh --blocks-only [--repetitions N]   (the block-map rows alone, see bench/blocks.sh)
+#   bench/run.sh --packs     (the 5,000-file set from a store with packs and without, through a
+#                             latency proxy at 0, 30 and 100 ms, see bench/packs.sh; about 30 minutes)
 #
 # Release sets, each staged by `merovast-publish stage` into a web root of its own per manifest
 # kind (without hash lines and with them; the files under /v/<version>/) and served by nginx
@@ -42,15 +44,17 @@ repetitions=
 index_set=0
 store_set=0
 blocks_only=0
+packs=0
 
-usage() { echo "usage: $0 [--index-set | --store-set | --blocks-only] [--repetitions N]" >&2; exit 2; }
+usage() { echo "usage: $0 [--index-set | --store-set | --blocks-only | --packs] [--repetitions N]" >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --blocks-only) blocks_only=1; shift ;;
     -r | --repetitions) [ $# -ge 2 ] && [[ "$2" =~ ^[1-9][0-9]*$ ]] || usage; repetitions=$2; shift 2 ;;
     --index-set) index_set=1; shift ;;
     --store-set) store_set=1; shift ;;
-    -h | --help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --packs) packs=1; shift ;;
+    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) usage ;;
   esac
 done
@@ -73,9 +77,11 @@ quietly "$bench/build-win64.log" cmake -S . -B "$bench/win64" -G Ninja --toolcha
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNATIVE_BUILD_DIR="$bench/native"
 quietly "$bench/build-win64.log" cmake --build "$bench/win64" -j2 --target Merovast bench-programs
 # The same updater with the phase log: the timestamps of every step of every transfer.
-quietly "$bench/build-win64.log" cmake -S . -B "$bench/win64-phases" -G Ninja --toolchain "$repo/cmake/mingw-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNATIVE_BUILD_DIR="$bench/native" -DUPDATER_PHASE_LOG=ON
-quietly "$bench/build-win64.log" cmake --build "$bench/win64-phases" -j2 --target Merovast
+if [ "$packs" = 0 ]; then
+  quietly "$bench/build-win64.log" cmake -S . -B "$bench/win64-phases" -G Ninja --toolchain "$repo/cmake/mingw-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNATIVE_BUILD_DIR="$bench/native" -DUPDATER_PHASE_LOG=ON
+  quietly "$bench/build-win64.log" cmake --build "$bench/win64-phases" -j2 --target Merovast
+fi
 publish=$bench/native/tools/publisher/merovast-publish
 updater=$bench/win64/app/Merovast.exe
 phase_updater=$bench/win64-phases/app/Merovast.exe
@@ -83,6 +89,10 @@ programs=$bench/win64/bench/bin
 echo "built: $publish, $updater, $phase_updater (phase log), $programs/bench-{ceiling,window,target}.exe"
 
 source "$repo/bench/lib.sh"
+if [ "$packs" = 1 ]; then
+  source "$repo/bench/packs.sh"
+  exit 0
+fi
 if [ "$index_set" = 1 ]; then
   repetitions=${repetitions:-1}
   [ "$repetitions" -le 3 ] || fail "the index set runs 1 to 3 repetitions"

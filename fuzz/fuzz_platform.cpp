@@ -82,6 +82,97 @@ int FuzzPlatform::DownloadToFile(const std::string& url, const std::string& loca
   return 1;
 }
 
+FileDigest FuzzPlatform::DigestOf(const std::string& bytes) {
+  return {*Sha256Of(bytes), static_cast<std::int32_t>(bytes.size())};
+}
+
+std::string FuzzPlatform::PackBytes(const std::string& url, std::uint64_t offset, std::uint64_t length) {
+  const std::string body = BodyOf(url);
+  std::string bytes(static_cast<std::size_t>(length), '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = body[static_cast<std::size_t>((offset + i) % body.size())];
+  return bytes;
+}
+
+// A file of a pack as it is written: its bytes, put in place by Finish.
+class FuzzPlatform::PackedFile : public Replacement {
+ public:
+  PackedFile(FuzzPlatform& platform, std::string path, const FileDigest& expected)
+      : platform_(platform), path_(std::move(path)), expected_(expected) {}
+  SeedFile& Seed(int) override { return none_; }
+  bool Copy(int, std::uint64_t, std::uint64_t) override { return false; }
+  bool Append(const char* data, std::size_t size) override {
+    if (bytes_.size() + size >
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(expected_.size), kLargestPackedFile)) {
+      platform_.firstFailure_ = std::min(platform_.firstFailure_, platform_.downloads_.size() - 1);
+      return false;
+    }
+    bytes_.append(data, size);
+    return true;
+  }
+  bool Restart() override {
+    bytes_.clear();
+    return true;
+  }
+  RangeAnswer FetchRange(const std::string& url, const ByteRange& range) override {
+    const std::size_t index = platform_.downloads_.size();
+    platform_.downloads_.push_back(url);
+    if (platform_.DownloadFails(index, url, nullptr, path_) || range.last - range.first >= kLargestPackedFile) {
+      platform_.firstFailure_ = std::min(platform_.firstFailure_, index);
+      return RangeAnswer::kRefused;
+    }
+    bytes_ += PackBytes(url, range.first, range.last - range.first + 1);
+    return RangeAnswer::kPart;
+  }
+  int FetchWhole(const std::string&) override { return 0; }
+  bool Finish() override { return platform_.PlacePacked(path_, bytes_, expected_); }
+
+ private:
+  struct NoSeed : SeedFile {
+    std::uint64_t Size() override { return 0; }
+    std::size_t Read(std::uint64_t, unsigned char*, std::size_t) override { return 0; }
+  };
+  FuzzPlatform& platform_;
+  std::string path_;
+  FileDigest expected_;
+  std::string bytes_;
+  NoSeed none_;
+};
+
+std::unique_ptr<Replacement> FuzzPlatform::OpenSeeds(const std::string& localPath, const FileDigest& expected) {
+  Inside(localPath, "file written");
+  return std::make_unique<PackedFile>(*this, localPath, expected);
+}
+
+bool FuzzPlatform::StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream) {
+  const std::size_t index = downloads_.size();
+  downloads_.push_back(url);
+  // A failed write ends the run; a request not served would only be tried again file by file.
+  if (index == failAt_ && failure_ == Failure::kFileError) {
+    firstFailure_ = std::min(firstFailure_, index);
+    throw FileError(FileError::kDiskFull, url);
+  }
+  if (range.last >= range.total || range.first > range.last) FailOracle("a range outside its pack: " + url);
+  if (!stream.Start(range.first)) return false;
+  for (std::uint64_t at = range.first; at <= range.last && !stream.Done(); at += 5000) {
+    const std::string chunk = PackBytes(url, at, std::min<std::uint64_t>(5000, range.last + 1 - at));
+    if (!stream.Add(chunk.data(), chunk.size())) return false;
+  }
+  return stream.Done();
+}
+
+bool FuzzPlatform::PlacePacked(const std::string& localPath, const std::string& bytes, const FileDigest& expected) {
+  const WindowsPath path = Inside(localPath, "file written");
+  const std::size_t index = downloads_.size() - 1;
+  if (!Matches(bytes, expected) || !folders_.contains(path.Parent().Key()) || folders_.contains(path.Key()) ||
+      path.Key() == runningKey_) {
+    firstFailure_ = std::min(firstFailure_, index);
+    return false;
+  }
+  files_[path.Key()] = bytes;
+  CheckUpdater();
+  return true;
+}
+
 int FuzzPlatform::DownloadToTemporary(const std::string& url, const std::string& temporaryPath,
                                       const FileDigest& expected) {
   const WindowsPath path = Inside(temporaryPath, "temporary file written");

@@ -27,6 +27,14 @@ class FuzzPlatform : public UpdatePlatform {
 
   // The body the server sends for a file address.
   static std::string BodyOf(const std::string& url) { return "<" + url + ">"; }
+  // `length` bytes from `offset` of the object the server holds at a pack's address: its body over
+  // and over, as long as the manifest says.
+  static std::string PackBytes(const std::string& url, std::uint64_t offset, std::uint64_t length);
+  // A file of a pack larger than this fails as it arrives: no hash line a fuzzer writes matches
+  // one, and its bytes would only fill the memory.
+  static constexpr std::uint64_t kLargestPackedFile = std::uint64_t{16} << 20;
+  // The size and SHA-256 of bytes, as a hash line states them.
+  static FileDigest DigestOf(const std::string& bytes);
 
   // The body the server sends for the index, whatever its address.
   void ServeIndex(std::string index) { index_ = std::move(index); }
@@ -54,10 +62,12 @@ class FuzzPlatform : public UpdatePlatform {
   int FetchText(const std::string& url, char* buffer, std::size_t capacity) override;
   int FetchExact(const std::string& url, std::size_t size, std::string& body) override;
   int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) override;
-  // The server answers no range and every body is the address's own, so no file on this disk
-  // is offered as a seed: the planner sends every file whole, through DownloadToFile.
+  // Every body is the address's own, so no file on this disk is offered as a seed: the planner
+  // sends every file whole, through DownloadToFile, but for the files of packs, which come through
+  // StreamObject (and a range each when that fails) into a new file that OpenSeeds makes.
   SeedsOnDisk FindSeeds(const std::string&) override { return {}; }
-  std::unique_ptr<Replacement> OpenSeeds(const std::string&, const FileDigest&) override { return nullptr; }
+  std::unique_ptr<Replacement> OpenSeeds(const std::string& localPath, const FileDigest& expected) override;
+  bool StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream) override;
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override;
   bool VerifySignature(std::string_view, const Signature&, const PublicKey&) override { return signatureHolds_; }
   std::string GetTargetVersion() override { return targetVersion_; }
@@ -88,6 +98,10 @@ class FuzzPlatform : public UpdatePlatform {
   void CheckUpdater() const;
   // A download numbered `index` fails as asked, or for bytes that do not match.
   bool DownloadFails(std::size_t index, const std::string& url, const FileDigest* expected, const std::string& path);
+  // Puts a file of a pack in place: only with its folder, never over the running image or a folder,
+  // and only with the expected size and SHA-256.
+  bool PlacePacked(const std::string& localPath, const std::string& bytes, const FileDigest& expected);
+  class PackedFile;
 
   std::string installDir_;
   WindowsPath install_;

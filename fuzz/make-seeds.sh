@@ -57,9 +57,26 @@ store() {
   entry 1 b.txt '' ''
   printf 'update_hash1=%064d 2\r\nupdate_map1=.maps/b %064d 7\r\n' 1 2
 }
-store_feature() { printf 'update_store=http://cdn.example/o packs\r\nupdate_size=0\r\n'; }
+store_feature() { printf 'update_store=http://cdn.example/o deltas\r\nupdate_size=0\r\n'; }
 store_expiring() { printf 'update_store=http://cdn.example/o\r\nupdate_expires=2027-01-31T00:00:00Z\r\nupdate_size=0\r\n'; }
+# Three files of one pack, two of them one request apart from the third by a small gap, with the
+# hash lines of what the fuzz server sends for their bytes, so the run can succeed.
+packed() {
+  local pack i
+  pack=$(printf 'c%.0s' {1..64})
+  printf 'update_store=http://cdn.example/o packs\r\nupdate_size=3\r\n'
+  for i in "0 a.dat /data '\\data' 0 10" "1 b.dat '' '' 10 20" "2 c.dat '' '' 100 5"; do
+    eval "set -- $i"
+    entry "$1" "$2" "$3" "$4"
+    printf 'update_hash%s=%s %s\r\nupdate_pack%s=%s 1000 %s\r\n' "$1" "$(python3 -c '
+import hashlib, sys
+body = ("<http://cdn.example/o/cc/" + "c" * 64 + ">").encode()
+offset, length = int(sys.argv[1]), int(sys.argv[2])
+print(hashlib.sha256(bytes(body[(offset + i) % len(body)] for i in range(length))).hexdigest())' "$5" "$6")" "$6" "$1" "$pack" "$5"
+  done
+}
 variant store.htm store
+variant packed.htm packed
 variant store-feature.htm store_feature
 variant store-expiring.htm store_expiring
 
@@ -105,6 +122,7 @@ setup own-entry-signed keyed '\x30'
 setup own-entry unkeyed '\x00'
 setup store unkeyed '\x00'
 setup store current '\x03'
+setup packed unkeyed '\x00'
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target pe_fixtures

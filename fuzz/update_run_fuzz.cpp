@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "crypto.hpp"
+#include "download/pack_run.hpp"
 #include "paths/entry_safety.hpp"
 #include "file_error.hpp"
 #include "fuzz_platform.hpp"
@@ -61,6 +62,7 @@ struct ReaderView {
   bool counted = false;
   std::vector<ManifestFileEntry> entries;
   std::vector<std::optional<FileDigest>> digests;  // of each entry, from its hash line
+  std::vector<std::optional<PackLine>> packs;      // of each entry, from its pack line
   bool refused = false;
   std::optional<std::string> store;         // the store line's URL
   std::optional<std::string> indexAddress;  // asked for
@@ -136,10 +138,19 @@ ReaderView Read(std::string_view body, bool keyed, const std::string& index, con
       view.refused = true;
       break;
     }
+    // A pack line comes from a store, never for the updater's own file, and never with a map.
     MapLine map;
+    PackLine pack;
     reader.ReadEntryMap(i, map);
+    const auto packLine = reader.ReadEntryPack(i, pack);
+    if (packLine == OptionalLine::kMalformed ||
+        (packLine == OptionalLine::kPresent && (!view.store || path == module))) {
+      view.refused = true;
+      break;
+    }
     view.entries.push_back(std::move(entry));
     view.digests.push_back(hash == OptionalLine::kPresent ? std::optional(digest) : std::nullopt);
+    view.packs.push_back(packLine == OptionalLine::kPresent ? std::optional(pack) : std::nullopt);
   }
   if (!view.refused && !view.entries.empty()) reader.ReadRemovals(view.removals);
   return view;
@@ -155,6 +166,7 @@ class CurrentEntries : public RunReport {
 };
 
 std::string RemoteAddress(const ReaderView& view, std::size_t i) {
+  if (view.packs[i]) return ObjectOf(*view.store, view.packs[i]->pack);
   if (view.store) return ObjectOf(*view.store, *view.digests[i]);
   return view.manifest.update_url + view.entries[i].from + "/" + view.entries[i].name;
 }
@@ -251,10 +263,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FailOracle("a run touched the disk for a manifest or an index it refuses whole");
   if (downloads.size() > count) FailOracle("more downloads than entries");
   // The requests follow the reader's entries in order, less those reported current, and stop at
-  // the first one it refuses.
+  // the first one it refuses; files of one pack that the gap rule joins share one request.
   std::vector<std::string> expected;
-  for (std::size_t i = 0; i < view.entries.size(); ++i)
-    if (!report.current.contains(static_cast<int>(i))) expected.push_back(RemoteAddress(view, i));
+  std::optional<std::pair<FileDigest, std::uint64_t>> request;  // its pack, and where it ends
+  for (std::size_t i = 0; i < view.entries.size(); ++i) {
+    if (report.current.contains(static_cast<int>(i))) continue;
+    const std::optional<PackLine>& pack = view.packs[i];
+    const std::uint64_t end = pack ? pack->offset + static_cast<std::uint64_t>(view.digests[i]->size) : 0;
+    if (pack && request && request->first == pack->pack && JoinsRequest(request->second, pack->offset)) {
+      request->second = end;
+      continue;
+    }
+    expected.push_back(RemoteAddress(view, i));
+    request.reset();
+    if (pack) request.emplace(pack->pack, end);
+  }
   if (downloads.size() > expected.size()) FailOracle("a download past the entries the reader accepts");
   for (std::size_t i = 0; i < downloads.size(); ++i)
     if (downloads[i] != expected[i])
@@ -271,17 +294,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (result == 1) {
     if (!view.counted || view.refused || view.entries.size() != count)
       FailOracle("success though the reader refuses the manifest");
-    // Each file downloaded holds what was served for its last download, however the listings
-    // spell its path; a file found current was left as it was.
-    std::map<std::string, std::pair<std::string, std::string>> expectedFiles;
+    // Each file downloaded holds what was served for its last download (its bytes of its pack),
+    // however the listings spell its path, and the size and SHA-256 of its hash line; a file found
+    // current was left as it was.
+    struct ExpectedFile {
+      std::string path;
+      std::string bytes;
+      std::optional<FileDigest> digest;
+    };
+    std::map<std::string, ExpectedFile> expectedFiles;
     for (std::size_t i = 0; i < view.entries.size(); ++i) {
       if (report.current.contains(static_cast<int>(i))) continue;
       const ManifestFileEntry& entry = view.entries[i];
       const std::string path = LocalPath(installDir, entry);
-      expectedFiles[NormaliseWindowsPath(path).Key()] = {path, FuzzPlatform::BodyOf(RemoteAddress(view, i))};
+      std::string bytes = FuzzPlatform::BodyOf(RemoteAddress(view, i));
+      if (const auto& pack = view.packs[i])
+        bytes = FuzzPlatform::PackBytes(RemoteAddress(view, i), pack->offset,
+                                        static_cast<std::uint64_t>(view.digests[i]->size));
+      expectedFiles[NormaliseWindowsPath(path).Key()] = {path, std::move(bytes), view.digests[i]};
     }
-    for (const auto& [key, file] : expectedFiles)
-      if (platform.FileAt(file.first) != file.second) FailOracle("success without the served bytes in " + file.first);
+    for (const auto& [key, file] : expectedFiles) {
+      const std::optional<std::string> found = platform.FileAt(file.path);
+      if (found != file.bytes) FailOracle("success without the served bytes in " + file.path);
+      if (file.digest && FuzzPlatform::DigestOf(*found) != *file.digest)
+        FailOracle("success with a file that is not its hash line's: " + file.path);
+    }
   }
   return 0;
 }

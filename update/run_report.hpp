@@ -25,6 +25,7 @@ enum class RunEvent {
   kHashMalformed,      // a line starts with the entry's hash key but is no hash line
   kHashMissing,        // a key build, an index or a store meets an entry without a hash
   kMapMalformed,       // a line starts with the entry's map key after its hash line but is no map line
+  kPackMalformed,      // the entry's pack line is not of its form, or stands where no pack can serve
   kFolderCreated,      // detail: the folder
   kFolderFailed,       // detail: the folder
   kFileCurrent,        // detail: the local path, left as it is

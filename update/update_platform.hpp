@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "download/download_plan.hpp"
+#include "download/object_stream.hpp"
 #include "file_digest.hpp"
 #include "manifest/manifest_signature.hpp"
 
@@ -35,6 +36,11 @@ class UpdatePlatform {
   // With `expected`, a body of another size or SHA-256 is a failure too. A failed write raises
   // FileError.
   virtual int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) = 0;
+  // One request for `range` of the object at `url` ("Range: bytes=FIRST-LAST"; no Range header when
+  // the range is the whole object) into `stream`: a 206 with exactly that Content-Range starts the
+  // body at the range's first byte, a 200 at the object's first. True once the stream is Done;
+  // false on anything else, without reading the rest.
+  virtual bool StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream) = 0;
   // What lies beside `localPath` that a download could start from; nothing is opened.
   virtual SeedsOnDisk FindSeeds(const std::string& localPath) = 0;
   // Opens the seeds of `localPath` and holds them, and the new file beside it that is put in

@@ -5,6 +5,7 @@
 
 #include "paths/entry_safety.hpp"
 #include "download/helper_file_fetch.hpp"
+#include "download/pack_run.hpp"
 #include "paths/install_paths.hpp"
 #include "paths/path_identity.hpp"
 #include "manifest/manifest_freshness.hpp"
@@ -16,7 +17,7 @@
 
 namespace {
 
-class Run {
+class Run : private PackRunTarget {
  public:
   Run(UpdatePlatform& platform, const UpdateOptions& options) : platform_(platform), options_(options) {}
 
@@ -40,9 +41,18 @@ class Run {
   int ReplaceUpdater(int index, const std::string& remoteAddress, const FileDigest& digest);
   // Reads entry `index` with its hash line; false, reported, when the run must end there.
   bool ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry, std::optional<FileDigest>& digest,
-                 std::optional<MapLine>& map);
+                 std::optional<MapLine>& map, std::optional<PackLine>& pack);
   int InstallEntry(int index, const ManifestFileEntry& entry, const std::optional<FileDigest>& digest,
-                   const std::optional<MapLine>& map);
+                   const std::optional<MapLine>& map, const std::optional<PackLine>& pack);
+  // The entry's folder, as the first step of every entry; false, reported, when it cannot be had.
+  bool MakeFolder(int index, const ManifestFileEntry& entry);
+  // Entry `index`, in a pack, with the entries after it that the same request carries; `index` and
+  // `entries` move on past the last of them. 0 when one of them fails.
+  int InstallFromPack(ManifestReader& entries, std::int32_t& index, std::int32_t count, const ManifestFileEntry& entry,
+                      const FileDigest& digest, const PackLine& pack);
+  std::unique_ptr<Replacement> Open(const PackedFile& file) override;
+  void Current(const PackedFile& file) override;
+  void Placed(const PackedFile& file) override;
   // The block map a map line names, when it has the stated size and SHA-256 and fits the file.
   std::optional<BlockMap> FetchMap(const MapLine& line, const FileDigest& file);
   // Fetches one file as the download plan says; 1 when it is in place.
@@ -76,6 +86,10 @@ class Run {
   bool hashRequired_ = false;
   OptionalLine removalList_ = OptionalLine::kAbsent;
   std::vector<RemovalLine> removals_;
+  // The entries of the pack run being carried out, from its first entry's index on.
+  std::vector<std::pair<ManifestFileEntry, FileDigest>> packRun_;
+  int packRunFirst_ = 0;
+  bool packRunReported_ = false;  // its failure has been reported
 };
 
 bool Run::SignatureHolds(std::string_view manifest) {
@@ -91,7 +105,7 @@ bool Run::SignatureHolds(std::string_view manifest) {
 }
 
 bool Run::ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry, std::optional<FileDigest>& digest,
-                    std::optional<MapLine>& map) {
+                    std::optional<MapLine>& map, std::optional<PackLine>& pack) {
   if (!reader.ReadEntry(index, entry)) return Fail(RunEvent::kEntryMissing, index, reader.missingKey());
   if (const std::string reason = UnsafeEntryReason(entry); !reason.empty())
     return Fail(RunEvent::kEntryUnsafe, index, reason);
@@ -112,6 +126,17 @@ bool Run::ReadEntry(ManifestReader& reader, int index, ManifestFileEntry& entry,
   switch (reader.ReadEntryMap(index, line)) {
     case OptionalLine::kMalformed: return Fail(RunEvent::kMapMalformed, index);
     case OptionalLine::kPresent: map = std::move(line); break;
+    case OptionalLine::kAbsent: break;
+  }
+  PackLine packed;
+  pack.reset();
+  switch (reader.ReadEntryPack(index, packed)) {
+    case OptionalLine::kMalformed: return Fail(RunEvent::kPackMalformed, index);
+    case OptionalLine::kPresent:
+      // Only a store serves packs, and the running updater is never written from one.
+      if (!release_.store || IsOwnEntry(entry)) return Fail(RunEvent::kPackMalformed, index);
+      pack = packed;
+      break;
     case OptionalLine::kAbsent: break;
   }
   return true;
@@ -148,26 +173,102 @@ int Run::Download(const ServedObject& source, const std::string& localPath, cons
   }
 }
 
+bool Run::MakeFolder(int index, const ManifestFileEntry& entry) {
+  const std::string localDir = text::Format("%s%s", installDir_.c_str(), entry.to.c_str());
+  if (platform_.IsDirectory(localDir)) return true;
+  if (!platform_.MakeDirectory(localDir)) return Fail(RunEvent::kFolderFailed, index, localDir);
+  Report(RunEvent::kFolderCreated, index, localDir);
+  return true;
+}
+
 // Brings one entry's file into place; 0 when its folder cannot be had or the download fails.
 int Run::InstallEntry(int index, const ManifestFileEntry& entry, const std::optional<FileDigest>& digest,
-                      const std::optional<MapLine>& map) {
-  const std::string localDir = text::Format("%s%s", installDir_.c_str(), entry.to.c_str());
+                      const std::optional<MapLine>& map, const std::optional<PackLine>& pack) {
   const std::string localPath = LocalPath(entry);
-  const std::string remoteAddress = EntryAddress(release_, entry, digest ? &*digest : nullptr);
-  if (!platform_.IsDirectory(localDir)) {
-    if (!platform_.MakeDirectory(localDir)) return Fail(RunEvent::kFolderFailed, index, localDir);
-    Report(RunEvent::kFolderCreated, index, localDir);
-  }
+  std::string remoteAddress = EntryAddress(release_, entry, digest ? &*digest : nullptr);
+  if (!MakeFolder(index, entry)) return 0;
   if (digest && platform_.IsFileCurrent(localPath, *digest)) {
     Report(RunEvent::kFileCurrent, index, localPath);
     return 1;
   }
   if (digest && Keyed() && IsOwnEntry(entry)) return ReplaceUpdater(index, remoteAddress, *digest);
-  const ServedObject source{remoteAddress, 0, digest ? static_cast<std::uint64_t>(digest->size) : 0};
+  ServedObject source{remoteAddress, 0, digest ? static_cast<std::uint64_t>(digest->size) : 0};
+  if (pack) {
+    source = {ObjectAddress(*release_.store, pack->pack.sha256), pack->offset,
+              static_cast<std::uint64_t>(pack->pack.size), static_cast<std::uint64_t>(digest->size)};
+    remoteAddress = source.address;
+  }
   const int downloaded = Download(source, localPath, digest, map);
   if (!downloaded) return Fail(RunEvent::kDownloadFailed, index, remoteAddress);
   Report(RunEvent::kDownloaded, index, localPath);
   return 1;
+}
+
+int Run::InstallFromPack(ManifestReader& entries, std::int32_t& index, std::int32_t count,
+                         const ManifestFileEntry& entry, const FileDigest& digest, const PackLine& pack) {
+  const std::string localPath = LocalPath(entry);
+  // A killed run's temporary file is resumed on its own, as any download's.
+  if (!MakeFolder(index, entry)) return 0;
+  if (platform_.IsFileCurrent(localPath, digest)) {
+    Report(RunEvent::kFileCurrent, index, localPath);
+    return 1;
+  }
+  if (platform_.FindSeeds(localPath).partial) return InstallEntry(index, entry, digest, std::nullopt, pack);
+  // The entries after it that the same request carries: in the same pack, joined by JoinsRequest,
+  // with current ones, wherever they lie, stepped over.
+  std::vector<PackedFile> files{{index, pack.offset, static_cast<std::uint64_t>(digest.size), false}};
+  packRun_.assign(1, {entry, digest});
+  packRunFirst_ = index;
+  packRunReported_ = false;
+  std::uint64_t end = pack.offset + static_cast<std::uint64_t>(digest.size);
+  for (std::int32_t i = index + 1; i < count; ++i) {
+    ManifestReader ahead = entries;
+    ManifestFileEntry next;
+    std::optional<FileDigest> nextDigest;
+    std::optional<MapLine> map;
+    std::optional<PackLine> nextPack;
+    if (!ReadEntry(ahead, i, next, nextDigest, map, nextPack)) return 0;
+    const std::string path = LocalPath(next);
+    PackedFile file{i, 0, 0, nextDigest && platform_.IsFileCurrent(path, *nextDigest)};
+    if (!file.current) {
+      if (!nextPack || nextPack->pack != pack.pack) break;
+      file.offset = nextPack->offset;
+      file.size = static_cast<std::uint64_t>(nextDigest->size);
+      if (!JoinsRequest(end, file.offset) || platform_.FindSeeds(path).partial) break;
+      end = file.offset + file.size;
+    }
+    files.push_back(file);
+    packRun_.emplace_back(next, nextDigest.value_or(FileDigest{}));
+    entries = ahead;
+  }
+  const ServedObject source{ObjectAddress(*release_.store, pack.pack.sha256), 0,
+                            static_cast<std::uint64_t>(pack.pack.size)};
+  int failed = -1;
+  const bool placed = CarryOutPackRun(platform_, source, files, *this, failed);
+  index = files.back().entry;
+  if (placed) return 1;
+  if (!packRunReported_) Report(RunEvent::kDownloadFailed, failed, source.address);
+  return 0;
+}
+
+std::unique_ptr<Replacement> Run::Open(const PackedFile& file) {
+  const auto& [entry, digest] = packRun_[static_cast<std::size_t>(file.entry - packRunFirst_)];
+  // The run's first entry has its folder already.
+  if (file.entry != packRunFirst_ && !MakeFolder(file.entry, entry)) {
+    packRunReported_ = true;
+    return nullptr;
+  }
+  return platform_.OpenSeeds(LocalPath(entry), digest);
+}
+
+void Run::Current(const PackedFile& file) {
+  Report(RunEvent::kFileCurrent, file.entry,
+         LocalPath(packRun_[static_cast<std::size_t>(file.entry - packRunFirst_)].first));
+}
+
+void Run::Placed(const PackedFile& file) {
+  Report(RunEvent::kDownloaded, file.entry,
+         LocalPath(packRun_[static_cast<std::size_t>(file.entry - packRunFirst_)].first));
 }
 
 bool Run::ReadStore(ManifestReader& reader) {
@@ -322,19 +423,23 @@ int Run::Carry() {
   ManifestFileEntry entry;
   std::optional<FileDigest> digest;
   std::optional<MapLine> map;
+  std::optional<PackLine> pack;
   std::vector<std::string> listed;  // where the entries go, when there is a removal list
-  if (hashRequired_) {
-    // Every entry is checked before the first folder or file is touched.
+  // Every entry is checked before the first folder or file is touched; where a pack line may stand,
+  // also in a build that needs no hash.
+  if (hashRequired_ || text::FindAtBoundary(entries.text(), manifest_key::kPack.stem, 0) != text::kNotFound) {
     ManifestReader pass = entries;
     for (std::int32_t i = 0; i < count; ++i) {
-      if (!ReadEntry(pass, i, entry, digest, map)) return 0;
+      if (!ReadEntry(pass, i, entry, digest, map, pack)) return 0;
       if (removalList_ != OptionalLine::kAbsent) listed.push_back(LocalPath(entry));
     }
     if (removalList_ != OptionalLine::kAbsent && !JudgeRemovals(listed)) return 0;
   }
   for (std::int32_t i = 0; i < count; ++i) {
-    if (!ReadEntry(entries, i, entry, digest, map)) return 0;
-    if (!InstallEntry(i, entry, digest, map)) return 0;
+    if (!ReadEntry(entries, i, entry, digest, map, pack)) return 0;
+    if (!(pack ? InstallFromPack(entries, i, count, entry, *digest, *pack)
+               : InstallEntry(i, entry, digest, map, std::nullopt)))
+      return 0;
   }
   RemoveDropped(listed);
   Report(RunEvent::kInstalled);

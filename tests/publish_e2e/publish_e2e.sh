@@ -133,7 +133,7 @@ fresh_install() {  # fresh_install FOLDER: an installation of 1,0,0,3
 in_order=(乗.txt '地图 1.map' 说明.txt data/items.dat '地图/west map.dat' 地图/东.map Ostravine.exe)
 for folders in "" --folders; do
   stored="$scratch/www-store$folders"
-  "$publish" stage "$release" "$stored" http://127.0.0.1:8081 --store $folders >/dev/null || failures=$((failures + 1))
+  "$publish" stage "$release" "$stored" http://127.0.0.1:8081 --no-packs --store $folders >/dev/null || failures=$((failures + 1))
   "$serve" start "$stored" "$state" 8081 || exit 1
   install="$scratch/install-store$folders"
   fresh_install "$install"

@@ -64,7 +64,8 @@ fresh_release_files() {
 }
 # With `store` set to a URL, the release goes to the store and deploy/push.sh puts it in Swift.
 publish_release() {
-  "$publish" stage "$release" "$www" http://127.0.0.1:8081 "$@" ${store:+--store "$store"} >/dev/null || failures=$((failures + 1))
+  "$publish" stage "$release" "$www" http://127.0.0.1:8081 "$@" ${store:+--no-packs --store "$store"} >/dev/null ||
+    failures=$((failures + 1))
   [ -z "${store:-}" ] || "$push" "$www" "$STORE_REMOTE" -q || failures=$((failures + 1))
 }
 # Flips one bit of the byte at OFFSET of FILE.
@@ -296,7 +297,7 @@ if [ "$mode" = hashes ]; then
   plan_fetches() {
     fresh_install && eval "$2"
     local said logged
-    said=$("$publish" plan "$manifest" "$install" --web-root "$www" | sed -n 's/^fetches in all: \([0-9]*\) bytes$/\1/p')
+    said=$("$publish" plan "$manifest" "$install" --web-root "$www" | sed -n 's/^fetches in all: \([0-9]*\) bytes in [0-9]* requests$/\1/p')
     logged=$(wc -l <"$log")
     run_row "plan's bytes, $1" installed "$3"
     check "plan's bytes, $1: plan says what nginx sent" "$(bytes_sent "$logged")" "$said"
@@ -320,10 +321,10 @@ if [ "$mode" = hashes ]; then
 
   # A store release met by updaters that predate the store line, modelled by this one on the
   # manifest without the lines they do not know, which they read as text to ignore.
-  fresh_release && publish_release --store
+  fresh_release && publish_release --no-packs --store
   sed -i '/^update_store=/d' "$manifest"
   run_row "a store release, to an updater that knows the index but not the store" refused "$M $R.index"
-  fresh_release && publish_release --store
+  fresh_release && publish_release --no-packs --store
   sed -i '/^update_store=/d; /^update_index=/d' "$manifest"
   planned=1 run_row "a store release, to an updater from before the index" refused "$M"
   # And met by the updater itself as users of the last release before the store line have it
@@ -641,7 +642,7 @@ if [[ "$mode" != *store ]]; then
     run_row "the store line changed after signing" refused "$M"
   else
     index_install_behind
-    to_store "http://127.0.0.1:8081/o packs"
+    to_store "http://127.0.0.1:8081/o deltas"
     run_row "a store that needs a feature this updater does not know" refused "$M"
 
     # A block map from the store: the ranges go to the large file's object.
@@ -654,6 +655,77 @@ if [[ "$mode" != *store ]]; then
     run_row "4 MiB with a map, from a store" installed "$M $stored"
     check "4 MiB with a map, from a store: ranges only" "bytes=2097152-2359295" "$(ranges_of "$logged" "$large_object")"
   fi
+fi
+
+# Packs (both builds): 199 small files and the target staged twice into a store that nginx serves
+# at /o, 1,0,0,3 first, then 1,0,0,4 with three of the files changed, which go into a new pack with
+# the target while the first pack stays. nginx's log holds each request with its Range and bytes.
+if [[ "$mode" != *store ]]; then
+  # packed_files FOLDER TARGET [changed]: the 200 files, three of them other bytes when changed.
+  packed_files() {
+    rm -rf "$1" && mkdir -p "$1/many" && cp "$2" "$1/Ostravine.exe"
+    python3 - "$1/many" "${3:-}" <<'PY'
+import random, sys
+folder, changed = sys.argv[1], sys.argv[2] == "changed"
+rng = random.Random(29)
+for i in range(199):
+    data = rng.randbytes(rng.randrange(2000, 16000))
+    if changed and i in (17, 90, 150):
+        data = data[::-1] + b"changed"
+    open(f"{folder}/f{i:03}.dat", "wb").write(data)
+PY
+  }
+  # The requests plan says the run makes, as nginx logs their paths, and the bytes of its downloads.
+  packed_plan() {
+    local out
+    out=$("$publish" plan "$manifest" "$install" --web-root "$www" ${public_key:+--public-key "$public_key"} 2>/dev/null)
+    {
+      echo "$M"
+      sed -n 's|^reads the entries from the index http://[^/]*||p' <<<"$out"
+      sed -n 's|^entry [0-9]*: asks for .* of the pack http://[^/]*||p' <<<"$out"
+    } | paste -sd' '
+  }
+  planned_bytes() {
+    "$publish" plan "$manifest" "$install" --web-root "$www" ${public_key:+--public-key "$public_key"} 2>/dev/null |
+      sed -n 's/^fetches in all: \([0-9]*\) bytes in [0-9]* requests$/\1/p'
+  }
+  # The body bytes nginx sent since line N of the log for the packs (every /o/ object but the index).
+  pack_bytes() {
+    local index
+    index=$(sed -n 's/^update_index=.index \([0-9a-f]*\) .*/\1/p' "$manifest")
+    tail -n +"$(($1 + 1))" "$log" | awk -F'\t' -v i="$index" '$1 ~ /^GET \/o\// && index($1, i) == 0 { n += $4 } END { print n + 0 }'
+  }
+  key_args=()
+  [ "$mode" = signed ] && key_args=(--key "$keys/test-private.pem")
+  [ "$mode" = signed ] && public_key=$(cat "$keys/test-public.txt")
+  older="$HARNESS_SCRATCH_DIR/packed-older"
+  rm -rf "${www:?}"/*
+  packed_files "$older" "$HARNESS_STANDIN_DIR/standin-zh.exe"
+  packed_files "$release" "$new_target" changed
+  for folder in "$older" "$release"; do
+    "$publish" stage "$folder" "$www" http://127.0.0.1:8081 "${key_args[@]}" --store >/dev/null || failures=$((failures + 1))
+  done
+  check "packs: the second release points into two packs" 2 \
+    "$(grep -ao '^update_pack[0-9]*=[0-9a-f]*' "$www$(sed -n 's|^update_index=.index \([0-9a-f]*\) .*|/o/\1|p' "$manifest" | sed 's|/o/\(..\)|/o/\1/\1|')" | cut -d= -f2 | sort -u | wc -l)"
+  bare_install() { rm -rf "$install" && mkdir -p "$install" && cp "$updater" "$install/Merovast.exe"; }
+
+  bare_install && cp "$HARNESS_STANDIN_DIR/standin-zh.exe" "$install/Ostravine.exe"
+  expected=$(packed_plan) said=$(planned_bytes) logged=$(wc -l <"$log")
+  planned=0 run_row "a packed release of 200 files, installed whole" installed "$expected"
+  check "a packed release of 200 files: plan says the bytes nginx sent" "$said" "$(pack_bytes "$logged")"
+
+  bare_install && cp -a "$older/." "$install/"
+  expected=$(packed_plan) said=$(planned_bytes) logged=$(wc -l <"$log")
+  planned=0 run_row "a packed release, 3 of 200 files and the target changed" installed "$expected"
+  check "3 of 200 changed: one request, for the new pack" 3 "$(wc -w <<<"$expected")"
+  check "3 of 200 changed: plan says the bytes nginx sent" "$said" "$(pack_bytes "$logged")"
+
+  # One byte of the new pack changed: its first file fails its hash and keeps its old bytes.
+  bare_install && cp -a "$older/." "$install/"
+  newest=$(sed 's/ /\n/g' <<<"$expected" | tail -n 1)
+  flip_byte "$www$newest" 10
+  planned=0 run_row "one byte of a pack changed" refused "$expected"
+  flip_byte "$www$newest" 10
 fi
 
 # Store releases (modes store and signed-store, which run only these rows): staged with --store,

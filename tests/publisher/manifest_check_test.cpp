@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include "crypto.hpp"
+
 namespace {
 
 const std::string kGood =
@@ -44,4 +49,39 @@ TEST(ManifestCheck, ListsEachProblemWithItsLine) {
   std::string fewer = kGood;
   fewer.replace(fewer.find("update_size=1"), 13, "update_size=0");
   EXPECT_NE(Problems(fewer).find("update_size says 0 entries, but the manifest has 1"), std::string::npos);
+}
+
+TEST(ManifestCheck, APackLineIsHeldAgainstItsPackInTheStore) {
+  namespace fs = std::filesystem;
+  const fs::path webRoot = fs::path(::testing::TempDir()) / "manifest_check_packs";
+  fs::remove_all(webRoot);
+  const std::string pack = "hello world!";
+  const std::string hex = HexOf(*Sha256Of(pack));
+  fs::create_directories(webRoot / "o" / hex.substr(0, 2));
+  std::ofstream(webRoot / "o" / hex.substr(0, 2) / hex, std::ios::binary) << pack;
+  struct Row {
+    std::string file;  // the entry's bytes, by its hash line
+    std::string offset;
+    std::string store;
+    std::string problem;  // empty: none
+  };
+  const std::vector<Row> rows{
+      {"world", "6", "update_store=http://h/o packs\r\n", ""},
+      {"world", "5", "update_store=http://h/o packs\r\n", "its 5 bytes from 5 are not the file the hash line states"},
+      {"world", "8", "update_store=http://h/o packs\r\n", "line 10: update_pack0= is malformed"},
+      {"world", "6", "", "line 9: update_pack0= is malformed"},
+  };
+  for (const Row& row : rows) {
+    const std::string manifest =
+        "update_version=1,0,0,4\r\nupdate_filesize=10\r\nupdate_url=http://h/r\r\n" + row.store +
+        "update_size=1\r\nupdate_name0=a.dat\r\nupdate_from0=\r\nupdate_to0=\r\nupdate_hash0=" +
+        HexOf(*Sha256Of(row.file)) + " 5\r\nupdate_pack0=" + hex + " 12 " + row.offset + "\r\n";
+    std::string all;
+    for (const auto& problem : CheckManifest(manifest, {}, webRoot).problems) all += problem + "\n";
+    if (row.problem.empty())
+      EXPECT_EQ(all, "") << row.offset;
+    else
+      EXPECT_NE(all.find(row.problem), std::string::npos) << row.offset << row.store << all;
+  }
+  fs::remove_all(webRoot);
 }

@@ -26,7 +26,7 @@ printf 'line one\r\nline two\n\0\xff\xfe' >"$release/data/notes.txt"
 head -c 300000 /dev/urandom >"$release/data/maps/world.map"
 : >"$release/data/maps/empty.map"
 manifest="$work/www/update_go/update.htm"
-"$publish" stage "$release" "$work/www" "http://127.0.0.1:$port" --store --folders >/dev/null || exit 1
+"$publish" stage "$release" "$work/www" "http://127.0.0.1:$port" --store --folders --no-packs >/dev/null || exit 1
 # What a staging run cut short and the manifest's temporary file leave behind.
 mkdir -p "$work/www/.stage-x"
 echo secret | tee "$work/www/.stage-x/f" "$work/www/v/1,0,0,4/.hidden" "$work/www/update_go/.update.htm-abc" >/dev/null

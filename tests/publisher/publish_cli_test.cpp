@@ -776,7 +776,7 @@ TEST_F(PublishCli, StagesReleasesIntoAStoreThatCheckPlanAndPruneFollow) {
   }
   const fs::path www = dir_ / "www", store = www / "o", manifest = www / "update_go/update.htm";
   const auto stage = [&](std::size_t i, std::vector<std::string> options = {}) {
-    std::vector<std::string> args{"stage", releases[i].string(), www.string(), kBase, "--store"};
+    std::vector<std::string> args{"stage", releases[i].string(), www.string(), kBase, "--no-packs", "--store"};
     args.insert(args.end(), options.begin(), options.end());
     return Run(args);
   };
@@ -896,7 +896,7 @@ TEST_F(PublishCli, StoreReleasesMeetOlderUpdatersAndAreWrittenBesideAManifestAnd
     const fs::path www = dir_ / (folders ? "www-folders" : "www"), manifest = www / "update_go/update.htm";
     // The objects are found by their names below the web root, whatever the store URL's path.
     const std::string storeUrl = folders ? "http://cdn.example.com:8080/releases/o" : std::string(kBase) + "/o";
-    std::vector<std::string> args{"stage", release.string(), www.string(), kBase, "--store"};
+    std::vector<std::string> args{"stage", release.string(), www.string(), kBase, "--no-packs", "--store"};
     if (folders) args.insert(args.end(), {storeUrl, "--folders"});
     const Outcome staged = Run(args);
     ASSERT_EQ(staged.status, 0) << staged.err;
@@ -1070,4 +1070,95 @@ TEST_F(PublishCli, StageWritesARemovalLineForEveryPublishedFileTheReleaseDrops) 
   const Outcome kept = Run({"manifest", renamed.string(), kUrl, "--published", crowded.string(), "--keep-files"});
   EXPECT_EQ(kept.status, 0) << kept.err;
   EXPECT_EQ(kept.out, Run({"manifest", renamed.string(), kUrl}).out);
+}
+
+// Small files of a store release travel in packs: a second release keeps the packs whose bytes it
+// still mostly uses and packs only what changed; check reads every packed file in its pack, plan
+// counts the requests an updater makes, and prune keeps a pack while a kept release points into it.
+TEST_F(PublishCli, StagedSmallFilesTravelInPacksThatLaterReleasesReuse) {
+  const std::string big(std::size_t{1} << 20, 'b');  // as large as a file with a map, never packed
+  std::vector<fs::path> releases;
+  for (char v = '4'; v <= '6'; ++v) {
+    std::map<std::string, std::string> files{{"data/big.pak", big}};
+    for (int i = 0; i < 6; ++i)
+      files["data/f" + std::to_string(i) + ".dat"] = std::string(40000, static_cast<char>('a' + i));
+    // 1,0,0,5 changes f0, which leaves most of the first pack in use; 1,0,0,6 changes f3 to f5, which
+    // leaves less than half of it: its f1 and f2 are packed again.
+    if (v >= '5') files["data/f0.dat"] = std::string(40000, 'z');
+    if (v == '6')
+      for (int i = 3; i < 6; ++i) files["data/f" + std::to_string(i) + ".dat"] = std::string(40000, 'A' + i);
+    releases.push_back(Release(std::string("r") + v, "target-zh.exe", files));
+    std::string target = ReadFile(releases.back() / "Ostravine.exe");
+    const std::string from{'1', 0, ',', 0, ' ', 0, '0', 0, ',', 0, ' ', 0, '0', 0, ',', 0, ' ', 0, '4', 0};
+    target.replace(target.find(from) + from.size() - 2, 1, 1, v);
+    WriteFile(releases.back() / "Ostravine.exe", target);
+  }
+  const fs::path www = dir_ / "www", manifest = www / "update_go/update.htm";
+  const fs::path install = Release("install", "", {});
+  const auto objects = [&] {
+    std::size_t count = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(www / "o")) count += entry.is_regular_file() ? 1 : 0;
+    return count;
+  };
+  const auto plan = [&] { return Run({"plan", manifest.string(), install.string(), "--web-root", www.string()}); };
+  struct Row {
+    std::string staged;   // what stage says of the packs
+    std::size_t objects;  // in the store afterwards
+    std::string fetches;  // plan's last line, over the installation of the release before
+  };
+  const std::vector<Row> rows{
+      // The manifest, the index, the large file and the whole pack.
+      {"packed 7 files of less than 1048576 bytes: 1 new packs, 0 kept from earlier releases", 4,
+       "fetches in all: 1304960 bytes in 4 requests"},
+      // The new pack of f0 and the target, whole; the installed f1 to f5 are stepped over.
+      {"packed 7 files of less than 1048576 bytes: 1 new packs, 1 kept from earlier releases", 6,
+       "fetches in all: 56384 bytes in 3 requests"},
+      // f0 stays in the second pack; f1 and f2 are installed, so one range from f3 to the target.
+      {"packed 7 files of less than 1048576 bytes: 1 new packs, 1 kept from earlier releases", 8,
+       "fetches in all: 136384 bytes in 3 requests"},
+  };
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const Outcome staged = Run({"stage", releases[r].string(), www.string(), kBase, "--store"});
+    ASSERT_EQ(staged.status, 0) << staged.err;
+    EXPECT_NE(staged.out.find(rows[r].staged), std::string::npos) << staged.out;
+    EXPECT_EQ(objects(), rows[r].objects) << staged.out;
+    EXPECT_NE(ReadFile(manifest).find("update_store=" + std::string(kBase) + "/o packs\r\n"), std::string::npos);
+    const Outcome checked = Run({"check", manifest.string(), "--web-root", www.string()});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    EXPECT_NE(checked.out.find(" bytes=0-39999 -> <install>\\data\\f0.dat\n"), std::string::npos) << checked.out;
+    const Outcome planned = plan();
+    EXPECT_EQ(planned.status, 0) << planned.out;
+    EXPECT_NE(planned.out.find(rows[r].fetches), std::string::npos) << planned.out;
+    // The next row's installation is this release.
+    fs::remove_all(install);
+    fs::copy(releases[r], install, fs::copy_options::recursive);
+  }
+  const Outcome current = plan();
+  EXPECT_NE(current.out.find("fetches in all: 0 bytes in 1 requests"), std::string::npos) << current.out;
+
+  // A changed byte in the newest pack: check names the pack.
+  const std::string record = ReadFile(www / "releases/000003.htm");
+  fs::path newest;
+  for (const auto& entry : fs::recursive_directory_iterator(www / "o"))
+    if (entry.is_regular_file() && fs::file_size(entry.path()) == 216384) newest = entry.path();
+  ASSERT_FALSE(newest.empty());
+  const std::string original = ReadFile(newest);
+  std::string bytes = original;
+  bytes[45000] ^= 1;
+  WriteFile(newest, bytes);
+  const Outcome tampered = Run({"check", manifest.string(), "--web-root", www.string()});
+  EXPECT_EQ(tampered.status, 1);
+  EXPECT_NE(tampered.err.find(newest.string() + ": its SHA-256 is not its name"), std::string::npos) << tampered.err;
+  WriteFile(newest, original);
+
+  // prune --keep 2: the first release's index goes; its pack stays, since the second points into it.
+  const Outcome pruned = Run({"prune", www.string(), "--keep", "2"});
+  EXPECT_EQ(pruned.status, 0) << pruned.err;
+  for (const auto& [path, kept] : Tree(www / "releases")) {
+    const Outcome check = Run({"check", (www / "releases" / path).string(), "--web-root", www.string()});
+    EXPECT_EQ(check.status, 0) << path << check.err;
+  }
+  EXPECT_EQ(ReadFile(www / "releases/000003.htm"), record);
+  EXPECT_NE(pruned.out.find("removes 1 objects ("), std::string::npos) << pruned.out;
+  EXPECT_EQ(objects(), 7u) << pruned.out;
 }

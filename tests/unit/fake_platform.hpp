@@ -63,6 +63,32 @@ class FakePlatform : public UpdatePlatform {
   }
   bool wholeForRanges = false;
 
+  // How the server answers a request that carries several files of a pack; each files' own
+  // range afterwards is answered rightly.
+  enum class StreamAnswer { kRight, kWhole, kRefused, kShifted, kShort };
+  StreamAnswer streamAnswer = StreamAnswer::kRight;
+  bool StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream) override {
+    const bool whole = range.first == 0 && range.last + 1 == range.total;
+    requests.push_back(whole ? url
+                             : text::Format("%s bytes=%llu-%llu", url.c_str(),
+                                            static_cast<unsigned long long>(range.first),
+                                            static_cast<unsigned long long>(range.last)));
+    auto it = served.find(url);
+    if (it == served.end() || streamAnswer == StreamAnswer::kRefused) return false;
+    std::string_view body = it->second;
+    std::uint64_t start = 0;
+    if (!whole && streamAnswer != StreamAnswer::kWhole) {
+      start = range.first + (streamAnswer == StreamAnswer::kShifted ? 1 : 0);
+      body = body.substr(start, range.last - range.first + 1);
+    }
+    if (streamAnswer == StreamAnswer::kShort) body.remove_suffix(1);
+    if (!stream.Start(start)) return false;
+    // Chunks of an odd size, so that files start and end inside them.
+    for (std::size_t at = 0; at < body.size() && !stream.Done(); at += 7)
+      if (!stream.Add(body.data() + at, std::min<std::size_t>(7, body.size() - at))) return false;
+    return stream.Done();
+  }
+
   struct MemorySeed : SeedFile {
     explicit MemorySeed(std::string b) : bytes(std::move(b)) {}
     std::uint64_t Size() override { return bytes.size(); }
@@ -83,6 +109,14 @@ class FakePlatform : public UpdatePlatform {
         seeds_.emplace_back(fake_.files.contains(seed) ? fake_.files[seed] : std::string());
     }
     SeedFile& Seed(int index) override { return seeds_[static_cast<std::size_t>(index)]; }
+    bool Append(const char* data, std::size_t size) override {
+      assembled_.append(data, size);
+      return assembled_.size() <= static_cast<std::size_t>(expected_.size);
+    }
+    bool Restart() override {
+      assembled_.clear();
+      return true;
+    }
     bool Copy(int index, std::uint64_t offset, std::uint64_t length) override {
       assembled_ += seeds_[static_cast<std::size_t>(index)].bytes.substr(offset, length);
       return true;

@@ -451,10 +451,62 @@ TEST(ManifestStoreLine, StandsAfterTheUrlLineOrItsExpiryAndHoldsAnHttpUrlAndFeat
   EXPECT_EQ(m.FileCount(), 3);
 }
 
-TEST(ManifestStoreLine, NoFeatureIsKnownYet) {
+TEST(ManifestStoreLine, PacksIsTheOneKnownFeature) {
   EXPECT_EQ(UnknownStoreFeature({"http://h/o", {}}), std::nullopt);
-  EXPECT_EQ(UnknownStoreFeature({"http://h/o", {"packs"}}), "packs");
+  EXPECT_EQ(UnknownStoreFeature({"http://h/o", {"packs"}}), std::nullopt);
+  EXPECT_EQ(UnknownStoreFeature({"http://h/o", {"packs"}}, {}), "packs")
+      << "an updater that knows the store but not packs refuses a packed release";
   EXPECT_EQ(UnknownStoreFeature({"http://h/o", {"x", "y"}}), "x");
+  EXPECT_EQ(UnknownStoreFeature({"http://h/o", {"packs", "y"}}), "y");
+}
+
+TEST(ManifestEntries, APackLineCountsOnlyDirectlyAfterAWellFormedHashLineAndWithoutAMap) {
+  const std::string entry = kHeader + "update_size=1\r\nupdate_name0=a\r\nupdate_from0=\r\nupdate_to0=\r\n";
+  const std::string packHash = std::string(64, 'c');
+  const auto hash = [](const char* size) { return "update_hash0=" + std::string(64, 'f') + " " + size + "\r\n"; };
+  const std::string map = "update_map0=.maps/x " + std::string(64, 'e') + " 7\r\n";
+  struct Row {
+    std::string lines;
+    OptionalLine expected;
+    std::uint64_t offset;
+  };
+  const std::vector<Row> rows{
+      {hash("100") + "update_pack0=" + packHash + " 8388608 0\r\n", OptionalLine::kPresent, 0},
+      {hash("100") + "update_pack0= " + packHash + " 300 200 \r\n", OptionalLine::kPresent, 200},  // ends the pack
+      {hash("100") + "update_pack0=" + packHash + " 300 201\r\n", OptionalLine::kMalformed, 0},    // past its end
+      // Offset and size add up past 32 bits without wrapping round.
+      {hash("2147483647") + "update_pack0=" + packHash + " 2147483647 2147483647\r\n", OptionalLine::kMalformed, 0},
+      {hash("0") + "update_pack0=" + packHash + " 300 0\r\n", OptionalLine::kMalformed, 0},  // an empty file
+      {hash("100") + "update_pack0=" + packHash + " 300 07\r\n", OptionalLine::kMalformed, 0},
+      {hash("100") + "update_pack0=" + packHash + " 300 -1\r\n", OptionalLine::kMalformed, 0},
+      {hash("100") + "update_pack0=" + packHash + " 300 2147483648\r\n", OptionalLine::kMalformed, 0},
+      {hash("100") + "update_pack0=" + packHash + " 300\r\n", OptionalLine::kMalformed, 0},  // no offset
+      {hash("100") + "update_pack0=" + packHash + "  300 0\r\n", OptionalLine::kMalformed, 0},
+      {hash("100") + "update_pack0=x" + packHash + " 300 0\r\n", OptionalLine::kMalformed, 0},
+      {hash("100") + "update_pack0=" + packHash + " 300 0", OptionalLine::kMalformed, 0},  // no CR LF
+      {hash("100") + map + "update_pack0=" + packHash + " 300 0\r\n", OptionalLine::kMalformed, 0},
+      {hash("100") + "update_pack0=" + packHash + " 300 0\r\n" + map, OptionalLine::kMalformed, 0},
+      {hash("100") + "x\r\nupdate_pack0=" + packHash + " 300 0\r\n", OptionalLine::kAbsent, 0},
+      {"update_pack0=" + packHash + " 300 0\r\n" + hash("100"), OptionalLine::kAbsent, 0},  // before the hash
+      {"update_hash0=junk\r\nupdate_pack0=" + packHash + " 300 0\r\n", OptionalLine::kAbsent, 0},
+      {hash("100") + "update_pack00=" + packHash + " 300 0\r\n", OptionalLine::kAbsent, 0},
+  };
+  for (const Row& row : rows) {
+    const std::string text = entry + row.lines;
+    ManifestReader reader(text);
+    ManifestFileEntry read;
+    FileDigest digest;
+    MapLine mapLine;
+    PackLine pack;
+    ASSERT_TRUE(reader.ReadEntry(0, read)) << row.lines;
+    reader.ReadEntryHash(0, digest);
+    reader.ReadEntryMap(0, mapLine);
+    EXPECT_EQ(reader.ReadEntryPack(0, pack), row.expected) << row.lines;
+    if (row.expected != OptionalLine::kPresent) continue;
+    EXPECT_EQ(pack.offset, row.offset);
+    EXPECT_EQ(HexOf(pack.pack.sha256), packHash);
+    EXPECT_EQ(PackValue(*ParsePackValue(PackValue(pack), 100)), PackValue(pack)) << "written as it is read";
+  }
 }
 
 TEST(ManifestRemovalList, StandsDirectlyAfterTheLastEntrysLastLineAndHoldsExactlyItsCount) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "download/pack_run.hpp"
 #include "fake_platform.hpp"
 #include "manifest/manifest_keys.hpp"
 #include "text/text.hpp"
@@ -665,6 +666,12 @@ std::string Object(const std::string& bytes) {
 
 std::string StoreAt(const std::string& value = kStore) { return manifest_key::Line(manifest_key::kStore, value); }
 
+// The pack line of entry `i`, whose bytes lie at `offset` of `pack`.
+std::string PackLineFor(int i, const std::string& pack, std::uint64_t offset) {
+  return manifest_key::Line(manifest_key::kPack(i),
+                            HashValue(FakePlatform::DigestOf(pack)) + " " + std::to_string(offset));
+}
+
 }  // namespace
 
 TEST_F(UpdateRunTest, AStoreServesTheIndexTheEntriesAndTheMapsUnderTheirSha256) {
@@ -720,7 +727,25 @@ TEST_F(UpdateRunTest, AStoreManifestIsRefusedWholeBeforeAnythingIsTouched) {
   const std::vector<Row> rows{
       {"a malformed store line", StoreAt("https://cdn.example/o") + "update_size=1\r\n" + hashed, {kManifestUrl}},
       {"a feature this updater does not know",
-       StoreAt(kStore + " packs") + "update_size=1\r\n" + hashed,
+       StoreAt(kStore + " packs deltas") + "update_size=1\r\n" + hashed,
+       {kManifestUrl}},
+      {"a pack line that runs past its pack",
+       StoreAt(kStore + " packs") + "update_size=1\r\n" + hashed + PackLineFor(0, "xy", 2),
+       {kManifestUrl}},
+      {"a pack line after a map line",
+       StoreAt(kStore + " packs") + "update_size=1\r\n" + hashed + MapLineFor(0, ".maps/a", "m") +
+           PackLineFor(0, "ab", 0),
+       {kManifestUrl}},
+      {"a pack line on an empty file",
+       StoreAt(kStore + " packs") + "update_size=1\r\n" + Entry(0, "e", "", "\\x") + Hash(0, "") +
+           PackLineFor(0, "ab", 0),
+       {kManifestUrl}},
+      {"a pack line in a later entry stops the run before the first",
+       StoreAt(kStore + " packs") + "update_size=2\r\n" + hashed + Entry(1, "b", "", "") + Hash(1, "b") +
+           PackLineFor(1, "ab", 2),
+       {kManifestUrl}},
+      {"a pack line without a store line, in a build that needs no hash",
+       "update_size=2\r\n" + Entry(0, "c", "", "\\x") + Entry(1, "b", "", "") + Hash(1, "b") + PackLineFor(1, "ab", 1),
        {kManifestUrl}},
       {"an expiry line after the store line",
        StoreAt() + "update_expires=2099-01-01T00:00:00Z\r\nupdate_size=1\r\n" + hashed,
@@ -865,4 +890,121 @@ TEST_F(UpdateRunTest, ARenameOnlyInCaseKeepsTheFile) {
   EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0);
   EXPECT_EQ(fake.files, (std::map<std::string, std::string>{{"D:\\app\\map.dat", "map"}}));
   EXPECT_EQ(fake.requests, std::vector<std::string>{kManifestUrl});
+}
+
+TEST_F(UpdateRunTest, ConsecutiveEntriesInOnePackComeInOneRequestEachCheckedOnItsOwn) {
+  // Five files in one pack, in entry order, with bytes of no entry between c and d; then f alone.
+  const std::vector<std::string> bytes{"alpha", "bravo-bytes", "charlie", "delta!", "echo echo"};
+  const std::string dead(10, '#');
+  const std::string pack = bytes[0] + bytes[1] + bytes[2] + dead + bytes[3] + bytes[4];
+  const std::vector<std::uint64_t> offsets{0, 5, 16, 33, 39};
+  std::string entries = "update_size=6\r\n";
+  for (int i = 0; i < 5; ++i)
+    entries += Entry(i, std::string(1, static_cast<char>('a' + i)), "", i == 3 ? "\\d" : "") +
+               Hash(i, bytes[static_cast<std::size_t>(i)]) + PackLineFor(i, pack, offsets[static_cast<std::size_t>(i)]);
+  entries += Entry(5, "f", "", "") + Hash(5, "foxtrot");
+  const std::string packUrl = Object(pack);
+  const auto range = [&](std::uint64_t first, std::uint64_t last) {
+    return text::Format("%s bytes=%llu-%llu", packUrl.c_str(), static_cast<unsigned long long>(first),
+                        static_cast<unsigned long long>(last));
+  };
+  using Answer = FakePlatform::StreamAnswer;
+  struct Row {
+    const char* what;
+    std::map<std::string, std::string> files;  // before the run
+    Answer answer;
+    std::vector<std::string> downloads;
+  };
+  // Each file's own range, as the run falls back to after a wrong answer.
+  const std::vector<std::string> eachOwn{range(0, 4), range(5, 15), range(16, 22), range(33, 38), range(39, 47)};
+  auto fallback = [&](std::vector<std::string> first) {
+    first.insert(first.end(), eachOwn.begin(), eachOwn.end());
+    first.push_back(Object("foxtrot"));
+    return first;
+  };
+  const std::vector<Row> rows{
+      {"a full install: the whole pack, cut into five files", {}, Answer::kRight, {packUrl, Object("foxtrot")}},
+      {"the pack answered whole to a range",
+       {{"D:\\app\\a", "alpha"}},
+       Answer::kWhole,
+       {range(5, 47), Object("foxtrot")}},
+      {"a current file inside the run is stepped over",
+       {{"D:\\app\\b", "bravo-bytes"}},
+       Answer::kRight,
+       {packUrl, Object("foxtrot")}},
+      {"current files at its ends narrow the range",
+       {{"D:\\app\\a", "alpha"}, {"D:\\app\\e", "echo echo"}},
+       Answer::kRight,
+       {range(5, 38), Object("foxtrot")}},
+      {"a refused range: each file once as its own range", {}, Answer::kRefused, fallback({packUrl})},
+      {"a shifted Content-Range",
+       {{"D:\\app\\a", "alpha"}},
+       Answer::kShifted,
+       {range(5, 47), range(5, 15), range(16, 22), range(33, 38), range(39, 47), Object("foxtrot")}},
+      {"a short body: the files already in place stay",
+       {},
+       Answer::kShort,
+       {packUrl, range(39, 47), Object("foxtrot")}},
+      {"a killed run's temporary file is resumed on its own and splits the run",
+       {{"D:\\app\\c.download", "char"}},
+       Answer::kRight,
+       {range(0, 15), range(20, 22), range(33, 47), Object("foxtrot")}},
+  };
+  fake.served[Object("foxtrot")] = "foxtrot";
+  for (const Row& row : rows) {
+    fake.files = row.files;
+    fake.folders = {"D:\\app"};
+    fake.requests.clear();
+    fake.served[packUrl] = pack;
+    fake.streamAnswer = row.answer;
+    Publish(Manifest("2", "5", StoreAt(kStore + " packs") + entries));
+    EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1) << row.what;
+    EXPECT_EQ(Downloads(), row.downloads) << row.what;
+    for (int i = 0; i < 5; ++i)
+      EXPECT_EQ(fake.files[i == 3 ? "D:\\app\\d\\d" : "D:\\app\\" + std::string(1, static_cast<char>('a' + i))],
+                bytes[static_cast<std::size_t>(i)])
+          << row.what << ": entry " << i;
+    EXPECT_EQ(fake.files["D:\\app\\f"], "foxtrot") << row.what;
+    EXPECT_FALSE(fake.files.contains("D:\\app\\c.seed")) << row.what;
+  }
+
+  // A changed byte in the pack: the files before it are in place, its file fails and keeps its
+  // old bytes, and nothing after it is asked for.
+  fake.files = {{"D:\\app\\c", "old c"}};
+  fake.folders = {"D:\\app"};
+  fake.requests.clear();
+  fake.streamAnswer = Answer::kRight;
+  std::string tampered = pack;
+  tampered[18] ^= 1;
+  fake.served[packUrl] = tampered;
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 0);
+  EXPECT_EQ(Downloads(), std::vector<std::string>{packUrl});
+  EXPECT_EQ(fake.files["D:\\app\\b"], "bravo-bytes");
+  EXPECT_EQ(fake.files["D:\\app\\c"], "old c");
+  EXPECT_FALSE(fake.files.contains("D:\\app\\d\\d"));
+  EXPECT_FALSE(fake.folders.contains("D:\\app\\d")) << "the next entry's folder waits for its bytes";
+}
+
+TEST_F(UpdateRunTest, ARequestOverAPackGoesOnlyForwardsAndReadsThroughSmallGapsOnly) {
+  const std::string small(100, 's');
+  const std::string far(kPackGap + 1, 'g');
+  const std::string pack = "one" + small + "two" + far + "three" + "four";
+  // one, two after 100 bytes, three after one byte more than the gap, four right after it, then
+  // one again under another name: back at the pack's start.
+  const std::vector<std::pair<std::string, std::uint64_t>> files{
+      {"one", 0}, {"two", 103}, {"three", 107 + kPackGap}, {"four", 112 + kPackGap}, {"one", 0}};
+  std::string entries = "update_size=5\r\n";
+  for (int i = 0; i < 5; ++i)
+    entries += Entry(i, "f" + std::to_string(i), "", "") + Hash(i, files[static_cast<std::size_t>(i)].first) +
+               PackLineFor(i, pack, files[static_cast<std::size_t>(i)].second);
+  fake.served[Object(pack)] = pack;
+  Publish(Manifest("2", "5", StoreAt(kStore + " packs") + entries));
+  EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1);
+  const std::string at = Object(pack) + " bytes=";
+  EXPECT_EQ(Downloads(),
+            (std::vector<std::string>{
+                at + "0-105", at + std::to_string(107 + kPackGap) + "-" + std::to_string(115 + kPackGap), at + "0-2"}))
+      << "100 bytes are read through, 64 KiB and one more are not; backwards starts anew";
+  EXPECT_EQ(fake.files["D:\\app\\f3"], "four");
+  EXPECT_EQ(fake.files["D:\\app\\f4"], "one");
 }

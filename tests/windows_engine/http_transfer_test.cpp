@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <regex>
 #include <vector>
@@ -12,7 +13,9 @@
 #include "windows/http_transfer.hpp"
 #include "windows/local_file_check.hpp"
 #include "windows/replacing_file_sink.hpp"
+#include "download/pack_run.hpp"
 #include "windows/seeded_download.hpp"
+#include "windows/windows_update_platform.hpp"
 #include "wine_harness.hpp"
 
 using harness::Ansi;
@@ -408,4 +411,78 @@ TEST_F(TransferTest, AKilledRunsTemporaryFileIsResumedOrSeedsTheNextDownload) {
   EXPECT_EQ(SeededDownload(kBase + "/new.bin", Ansi(dest_), digest, nullptr, asked), 0);
   ExpectOldFileIntact();
   EXPECT_TRUE(harness::ReadBytes(dest_ + L".seed") == body.substr(0, 700000));
+}
+
+namespace {
+
+// The run's effects as the update run has them: each file's new file beside it, nothing else.
+class FilesOfARun : public PackRunTarget {
+ public:
+  FilesOfARun(std::vector<std::string> paths, std::vector<FileDigest> digests)
+      : paths_(std::move(paths)), digests_(std::move(digests)) {}
+  std::unique_ptr<Replacement> Open(const PackedFile& file) override {
+    return OpenSeeds(paths_[static_cast<std::size_t>(file.entry)], digests_[static_cast<std::size_t>(file.entry)]);
+  }
+  void Current(const PackedFile&) override {}
+  void Placed(const PackedFile& file) override { placed.push_back(file.entry); }
+  std::vector<int> placed;
+
+ private:
+  std::vector<std::string> paths_;
+  std::vector<FileDigest> digests_;
+};
+
+}  // namespace
+
+TEST_F(TransferTest, ARunOverAPackIsOneRangeOrEachFileOnceAsItsOwnRange) {
+  // Three files in a pack, with bytes of no file before, between and after them.
+  const std::vector<std::string> bytes{RandomBytes(70000, 7), RandomBytes(12345, 8), RandomBytes(200000, 9)};
+  const std::string pack = std::string(500, '-') + bytes[0] + bytes[1] + std::string(1000, '-') + bytes[2] + "--";
+  const std::vector<std::uint64_t> offsets{500, 70500, 83845};
+  const std::string run = "bytes=500-283844";
+  const std::vector<std::string> own{"bytes=500-70499", "bytes=70500-82844", "bytes=83845-283844"};
+  std::vector<std::string> paths;
+  std::vector<FileDigest> digests;
+  std::vector<PackedFile> files;
+  for (std::size_t i = 0; i < 3; ++i) {
+    paths.push_back(Ansi(dir_) + "\\f" + std::to_string(i));
+    digests.push_back(DigestOf(bytes[i]));
+    files.push_back({static_cast<int>(i), offsets[i], bytes[i].size(), false});
+  }
+  struct Row {
+    const char* fault;  // how the server answers ranges
+    bool once;          // only the run's own request meets the fault
+    std::vector<std::string> ranges;
+    std::vector<int> placed;
+    std::string served = {};  // instead of the pack
+  };
+  std::string tampered = pack;
+  tampered[70600] ^= 1;
+  const std::vector<Row> rows{
+      {"", false, {run}, {0, 1, 2}},
+      {"whole", false, {run}, {0, 1, 2}},
+      {"416", true, {run, own[0], own[1], own[2]}, {0, 1, 2}},
+      {"shift", true, {run, own[0], own[1], own[2]}, {0, 1, 2}},
+      {"short", true, {run, own[2]}, {0, 1, 2}},
+      {"416", false, {run, own[0]}, {}},
+      {"", false, {run}, {0}, tampered},
+  };
+  WindowsUpdatePlatform platform(nullptr, "pack");
+  for (const Row& row : rows) {
+    for (const std::string& path : paths) harness::WriteBytes(harness::Wide(path), old_);
+    harness::WriteBytes(www_ + L"\\pack", row.served.empty() ? pack : row.served);
+    harness::ServeFaults(www_);
+    if (*row.fault) harness::SetRangeFault("/pack", row.fault, row.once);
+    FilesOfARun target(paths, digests);
+    int failed = -1;
+    const bool all = CarryOutPackRun(platform, {kBase + "/pack", 0, pack.size()}, files, target, failed);
+    EXPECT_EQ(all, row.placed.size() == 3) << row.fault;
+    EXPECT_EQ(target.placed, row.placed) << row.fault;
+    EXPECT_EQ(RangesAsked(), row.ranges) << row.fault;
+    for (std::size_t i = 0; i < 3; ++i) {
+      const bool placed = std::find(row.placed.begin(), row.placed.end(), static_cast<int>(i)) != row.placed.end();
+      EXPECT_TRUE(harness::ReadBytes(harness::Wide(paths[i])) == (placed ? bytes[i] : old_)) << row.fault << i;
+      EXPECT_FALSE(Exists(harness::Wide(paths[i]) + L".download")) << row.fault << i;
+    }
+  }
 }

@@ -19,7 +19,8 @@ that choose what 8081 does, so that one Windows test process can go through many
   /rule?path=P&ranges=HOW        how it answers a GET of P with a Range header, from the file
                                  of P below the root: whole (200 and the whole file), 416,
                                  shift (a Content-Range one byte on), short (half the body);
-                                 without such a rule a single range of a file is a 206
+                                 without such a rule a single range of a file is a 206;
+                                 with &once=1 only the next ranged GET of P meets it
   /requests                      requests 8081 saw since the last /mode, one per line:
                                  request line, status, User-Agent, tab-separated, and the
                                  Range header when there was one (in cache mode: the requests
@@ -140,6 +141,7 @@ class Controller:
         self.root = None
         self.rules = {}
         self.range_rules = {}
+        self.range_once = set()
         self.listener = None
         self.mounts = []
         self.immutable = []
@@ -155,6 +157,7 @@ class Controller:
             self._stop_update_port()
             self.rules = {}
             self.range_rules = {}
+            self.range_once = set()
             self.root = root
             open(self.faults_log, "wb").close()
             if name == "faults":
@@ -252,6 +255,9 @@ class Controller:
             with self.lock:
                 rule = self.rules.get(path)
                 range_rule = self.range_rules.get(path) if byte_range is not None else None
+                if range_rule is not None and path in self.range_once:
+                    del self.range_rules[path]
+                    self.range_once.discard(path)
                 root = self.root
             # A rule for ranges comes first, so that the whole download after it may meet another rule.
             if range_rule is not None or rule is None:
@@ -357,6 +363,10 @@ class Controller:
                 raise ValueError("ranges must be whole, 416, shift or short")
             with self.lock:
                 self.range_rules[values["path"]] = values["ranges"]
+                if values.get("once") == "1":
+                    self.range_once.add(values["path"])
+                else:
+                    self.range_once.discard(values["path"])
             respond(conn, 200, b"ok\n")
         elif command == "/rule":
             rule = Rule(values)

@@ -33,6 +33,7 @@ struct Fetch {
   std::int64_t fileSize = 0;
   std::size_t ranges = 0;  // 0: the whole file in one request
   std::int64_t mapBytes = 0;
+  bool packed = false;  // cut from a request over a pack, counted there
 };
 
 // A file on this machine read in place.
@@ -62,8 +63,9 @@ class DiskSeed : public SeedFile {
 // assumed to arrive as asked.
 class CountingReplacement : public Replacement {
  public:
-  CountingReplacement(const std::optional<fs::path>& oldFile, const std::optional<fs::path>& partial, Fetch& fetch)
-      : fetch_(fetch) {
+  CountingReplacement(const std::optional<fs::path>& oldFile, const std::optional<fs::path>& partial, Fetch& fetch,
+                      std::size_t& requests)
+      : fetch_(fetch), requests_(requests) {
     if (oldFile) seeds_[0].emplace(*oldFile);
     if (partial) seeds_[1].emplace(*partial);
     for (std::optional<DiskSeed>& seed : seeds_)
@@ -71,19 +73,24 @@ class CountingReplacement : public Replacement {
   }
   SeedFile& Seed(int index) override { return *seeds_[static_cast<std::size_t>(index)]; }
   bool Copy(int, std::uint64_t, std::uint64_t) override { return true; }
+  bool Append(const char*, std::size_t) override { return true; }
+  bool Restart() override { return true; }
   RangeAnswer FetchRange(const std::string&, const ByteRange& range) override {
     *fetch_.bytes += static_cast<std::int64_t>(range.last - range.first + 1);
     ++fetch_.ranges;
+    ++requests_;
     return RangeAnswer::kPart;
   }
   int FetchWhole(const std::string&) override {
     *fetch_.bytes += fetch_.fileSize;
+    ++requests_;
     return 1;
   }
   bool Finish() override { return true; }
 
  private:
   Fetch& fetch_;
+  std::size_t& requests_;
   std::optional<DiskSeed> seeds_[2];
 };
 
@@ -103,13 +110,20 @@ class FolderPlatform : public UpdatePlatform {
 
   std::optional<Fetch> lastFetch;
 
+  // Every request the run makes, the manifest's included.
+  std::size_t requests = 0;
+  // The requests over packs, each as a line, taken by whoever reports them.
+  std::vector<std::string> packRequests;
+
   int FetchText(const std::string&, char* buffer, std::size_t capacity) override {
+    ++requests;
     std::memcpy(buffer, manifest_.data(), std::min(capacity, manifest_.size()));
     return 1;
   }
   // The index and the maps a manifest names, as served below the web root; maps also beside the
   // manifest's file.
   int FetchExact(const std::string& url, std::size_t size, std::string& body) override {
+    ++requests;
     const auto object = webRoot_ ? ObjectPathOf(*webRoot_ / kStoreFolder, url) : std::nullopt;
     auto served = object ? ReadWholeFile(*object) : webRoot_ ? ReadServedFile(*webRoot_, url) : std::nullopt;
     if (!served && !manifestPath_.empty() && !url_.empty() && url.starts_with(url_))
@@ -120,10 +134,31 @@ class FolderPlatform : public UpdatePlatform {
     return body.size() == size ? 1 : 0;
   }
   int DownloadToFile(const std::string&, const std::string&, const FileDigest* expected) override {
+    ++requests;
     lastFetch =
         Fetch{expected ? std::optional<std::int64_t>(expected->size) : std::nullopt, expected ? expected->size : 0};
     return 1;
   }
+  // A request over a pack: counted here with its bytes, which the run's files take as they pass.
+  bool StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream) override {
+    ++requests;
+    const std::uint64_t first = range.first, last = range.last;
+    const bool whole = first == 0 && last + 1 == range.total;
+    packBytes_ += static_cast<std::int64_t>(last - first + 1);
+    packRequests.push_back(text::Format("%s bytes %llu-%llu of the pack %s", whole ? "asks for all" : "asks for",
+                                        static_cast<unsigned long long>(first), static_cast<unsigned long long>(last),
+                                        url.c_str()));
+    if (!stream.Start(first)) return false;
+    const std::vector<char> zeros(std::size_t{1} << 16);
+    streaming_ = true;
+    for (std::uint64_t at = first; at <= last && !stream.Done(); at += zeros.size())
+      if (!stream.Add(zeros.data(), static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), last + 1 - at))))
+        break;
+    streaming_ = false;
+    return stream.Done();
+  }
+  std::int64_t TakePackBytes() { return std::exchange(packBytes_, 0); }
+
   // Every download starts here, so the map bytes counted are its own.
   SeedsOnDisk FindSeeds(const std::string& localPath) override {
     mapBytes_ = 0;
@@ -132,7 +167,8 @@ class FolderPlatform : public UpdatePlatform {
   // The seeds as the updater opens them; the fetch is counted as the plan is carried out.
   std::unique_ptr<Replacement> OpenSeeds(const std::string& localPath, const FileDigest& expected) override {
     lastFetch = Fetch{0, expected.size};
-    return std::make_unique<CountingReplacement>(ExistingFile(localPath), Partial(localPath), *lastFetch);
+    lastFetch->packed = streaming_;
+    return std::make_unique<CountingReplacement>(ExistingFile(localPath), Partial(localPath), *lastFetch, requests);
   }
   // The last download's fetch, its map's bytes added; taken by whoever reports it.
   std::optional<Fetch> TakeFetch() {
@@ -274,6 +310,8 @@ class FolderPlatform : public UpdatePlatform {
   fs::path manifestPath_;
   std::string url_;
   std::int64_t mapBytes_ = 0;
+  std::int64_t packBytes_ = 0;
+  bool streaming_ = false;
   std::set<std::u32string> created_;
 };
 
@@ -312,6 +350,7 @@ class PlanSteps : public RunReport {
       case RunEvent::kHashMalformed: Add(at + "stops: its hash line is malformed"); break;
       case RunEvent::kHashMissing: Add(at + "stops: it has no hash line, which a signed release needs"); break;
       case RunEvent::kMapMalformed: Add(at + "stops: its map line is malformed"); break;
+      case RunEvent::kPackMalformed: Add(at + "stops: its pack line is malformed"); break;
       case RunEvent::kFolderCreated: Add(at + "creates the folder " + d); break;
       case RunEvent::kFolderFailed: Add(at + "stops: the folder " + d + " cannot be created"); break;
       case RunEvent::kFileCurrent: Add(at + "skips " + d + ": already current"); break;
@@ -340,16 +379,23 @@ class PlanSteps : public RunReport {
     }
   }
 
-  // The last line: every download's bytes together.
+  // The last line: every download's bytes together, and every request the run makes.
   void AddTotal() {
-    fetches_.push_back(text::Format("fetches in all: %lld bytes%s", static_cast<long long>(total_),
-                                    unknown_ ? " and the files without a hash line" : ""));
+    fetches_.push_back(text::Format("fetches in all: %lld bytes%s in %zu requests", static_cast<long long>(total_),
+                                    unknown_ ? " and the files without a hash line" : "", platform_.requests));
   }
 
  private:
   void Add(std::string line) { steps_.push_back(std::move(line)); }
   void AddFetch(const std::string& at) {
+    for (std::string& request : platform_.packRequests) fetches_.push_back(at + std::move(request));
+    platform_.packRequests.clear();
+    total_ += platform_.TakePackBytes();
     const std::optional<Fetch> fetch = platform_.TakeFetch();
+    if (fetch && fetch->packed && fetch->ranges == 0) {
+      fetches_.push_back(at + "comes from the pack's request");
+      return;
+    }
     if (!fetch || !fetch->bytes) {
       unknown_ = true;
       fetches_.push_back(at + "fetches the whole file (its size is not in the manifest)");

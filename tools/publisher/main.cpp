@@ -35,8 +35,8 @@ constexpr const char* kUsage =
     "         [--key PRIVATE_KEY_FILE] [--since BASE_DIR] [--no-hashes] [--index] [--store URL]\n"
     "         [--published DIR]... [--keep-files] [EXPIRY]\n"
     "       merovast-publish stage RELEASE_DIR WEB_ROOT URL_BASE [--key PRIVATE_KEY_FILE] [--store [URL]]\n"
-    "         [--folders] [--since BASE_DIR] [--allow-downgrade] [--no-hashes] [--index] [--keep-files]\n"
-    "         [EXPIRY]\n"
+    "         [--folders] [--no-packs] [--since BASE_DIR] [--allow-downgrade] [--no-hashes] [--index]\n"
+    "         [--keep-files] [EXPIRY]\n"
     "       merovast-publish prune WEB_ROOT --keep N [--dry-run]\n"
     "       merovast-publish renew MANIFEST --key PRIVATE_KEY_FILE EXPIRY\n"
     "       merovast-publish keygen PRIVATE_KEY_FILE\n"
@@ -52,6 +52,9 @@ constexpr const char* kUsage =
     "          updaters that predate the store. WEB_ROOT/.published-files lists every file ever staged\n"
     "          there with each SHA-256 and size: the manifest gets a removal line for each one the\n"
     "          release no longer has, and installations remove such a file when it has those bytes.\n"
+    "          updaters that predate the store. Files of 1 to 1048575 bytes go into packs of up to 8 MiB,\n"
+    "          which updaters fetch many files at a time from; packs the kept releases hold are reused.\n"
+    "          --no-packs stores every file on its own, for updaters that know the store but not packs.\n"
     "prune     keeps the served store release and the N-1 staged before it, and removes the records,\n"
     "          objects and version folders of the others; --dry-run only says what it would remove.\n"
     "manifest  writes update.htm for the release in RELEASE_DIR, whose files are downloaded from URL\n"
@@ -141,7 +144,7 @@ const std::map<std::string, CommandSpec>& Commands() {
        {3,
         3,
         {"--key", "--since", "--expires-in", "--expires-at"},
-        {"--allow-downgrade", "--no-hashes", "--index", "--folders", "--keep-files"},
+        {"--allow-downgrade", "--no-hashes", "--index", "--folders", "--no-packs", "--keep-files"},
         {"--store"},
         Stage}},
       {"renew", {1, 1, {"--key", "--expires-in", "--expires-at"}, {}, {}, Renew}},
@@ -311,6 +314,8 @@ int Stage(const CommandLine& line) {
   // --store alone: the store is served below the web root, at URL_BASE/o.
   if (request.release.store && request.release.store->empty())
     request.release.store = UpdateUrlOf(request.urlBase) + "/" + kStoreFolder;
+  request.packs = !line.Flag("--no-packs");
+  if (!request.packs && !request.release.store) throw PublishError("--no-packs goes with --store");
   StageRelease(request, std::cout, std::cerr);
   return 0;
 }

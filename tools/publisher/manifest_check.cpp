@@ -1,6 +1,7 @@
 #include "manifest_check.hpp"
 
 #include <algorithm>
+#include <fstream>
 #include <set>
 
 #include "crypto.hpp"
@@ -133,8 +134,18 @@ void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, con
                   manifest_key::kMap(i) +
                       " is malformed, so the updater stops before this entry: it takes the address after update_url, "
                       "the map's SHA-256 and its size (at most the file's / 200 + 4096)");
+    PackLine pack;
+    OptionalLine packLine = reader.ReadEntryPack(i, pack);
     const std::string localPath = EntryLocalPath(installDir, entry);
-    if (IsUpdaterEntry(localPath, installDir + "\\" + kUpdaterFileName)) {
+    const bool ownEntry = IsUpdaterEntry(localPath, installDir + "\\" + kUpdaterFileName);
+    if (packLine == OptionalLine::kPresent && (!served.store || ownEntry)) packLine = OptionalLine::kMalformed;
+    if (packLine == OptionalLine::kMalformed)
+      problems.At(text::Find(bytes, manifest_key::kPack(i), nameAt),
+                  manifest_key::kPack(i) +
+                      " is malformed, so the updater stops before the first entry: it takes the pack's SHA-256, its "
+                      "size and the file's offset in it, which must hold the file's bytes, stands in a manifest with "
+                      "a store line on a file of 1 byte or more without a map, and never on the updater's own file");
+    if (ownEntry) {
       if (!keyed)
         problems.At(nameAt,
                     text::Format("entry %d is the updater's own file, which only an updater with a built-in key "
@@ -144,9 +155,17 @@ void CheckEntries(ManifestReader& reader, std::string_view bytes, int count, con
         check.updaterEntry = i;
     }
     const FileDigest* known = hash == OptionalLine::kPresent ? &digest : nullptr;
-    check.downloads.push_back({entry, EntryAddress(served, entry, known), localPath,
+    const bool packed = packLine == OptionalLine::kPresent;
+    const std::string address =
+        packed
+            ? text::Format("%s bytes=%llu-%llu", ObjectAddress(*served.store, pack.pack.sha256).c_str(),
+                           static_cast<unsigned long long>(pack.offset),
+                           static_cast<unsigned long long>(pack.offset + static_cast<std::uint64_t>(digest.size) - 1))
+            : EntryAddress(served, entry, known);
+    check.downloads.push_back({entry, address, localPath,
                                hash == OptionalLine::kPresent ? std::optional(digest) : std::nullopt,
-                               mapLine == OptionalLine::kPresent ? std::optional(map) : std::nullopt});
+                               mapLine == OptionalLine::kPresent ? std::optional(map) : std::nullopt,
+                               packed ? std::optional(pack) : std::nullopt});
   }
   check.entriesRead = static_cast<int>(check.downloads.size()) == count;
   if (check.entriesRead && count > 0) CheckRemovals(reader, bytes, problems, check);
@@ -187,15 +206,31 @@ void CheckIndex(ManifestCheck& check, Problems& problems, const std::string& ind
                indexProblems, check, served);
 }
 
-// Every object the entries name, in the store below the web root.
+// The problem of a packed file's bytes in its pack, which is in the store as named: empty when they
+// are the file its hash line states.
+std::string PackedFileProblem(const fs::path& store, const PackLine& pack, const FileDigest& file) {
+  const fs::path path = ObjectPath(store, pack.pack.sha256);
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(static_cast<std::size_t>(file.size), '\0');
+  in.seekg(static_cast<std::streamoff>(pack.offset));
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (in && Sha256Of(bytes) == file.sha256) return {};
+  return text::Format("%s: its %d bytes from %llu are not the file the hash line states", path.string().c_str(),
+                      file.size, static_cast<unsigned long long>(pack.offset));
+}
+
+// Every object the entries name, in the store below the web root, and every packed file in its pack.
 void CheckObjects(ManifestCheck& check, const fs::path& store) {
   for (std::size_t i = 0; i < check.downloads.size(); ++i) {
     const PlannedDownload& download = check.downloads[i];
-    for (const FileDigest* digest :
-         {download.digest ? &*download.digest : nullptr, download.map ? &download.map->digest : nullptr})
-      if (digest)
-        if (const std::string problem = ObjectProblem(store, *digest); !problem.empty())
-          check.problems.push_back(text::Format("entry %zu: ", i) + problem);
+    const FileDigest* object = download.pack ? &download.pack->pack : download.digest ? &*download.digest : nullptr;
+    for (const FileDigest* digest : {object, download.map ? &download.map->digest : nullptr}) {
+      if (!digest) continue;
+      std::string problem = ObjectProblem(store, *digest);
+      if (problem.empty() && digest == object && download.pack && download.digest)
+        problem = PackedFileProblem(store, *download.pack, *download.digest);
+      if (!problem.empty()) check.problems.push_back(text::Format("entry %zu: ", i) + problem);
+    }
   }
 }
 

@@ -20,6 +20,7 @@ struct PlannedDownload {
   std::string localPath;             // below the install folder, written as "<install>\..."
   std::optional<FileDigest> digest;  // from its hash line
   std::optional<MapLine> map;        // from its map line
+  std::optional<PackLine> pack;      // from its pack line
 };
 
 struct ManifestCheck {
@@ -48,7 +49,8 @@ struct ManifestCheck {
 // it. Given the web root that update_url's host serves, also the release index the manifest
 // names, with every entry in it; without one, that index is a problem of its own, since nothing
 // about it can be said. A manifest with a store line has its index, its files and their maps in
-// WEB_ROOT/o/XX/SHA256 whatever the store URL's path, each checked against its size and SHA-256.
-// A removal list must be well formed, with a hash line on every entry, and name no file that stays.
+// WEB_ROOT/o/XX/SHA256 whatever the store URL's path, each checked against its size and SHA-256,
+// and a packed file's bytes in its pack against its hash line. A removal list must be well formed,
+// with a hash line on every entry, and name no file that stays.
 ManifestCheck CheckManifest(std::string_view bytes, const PublicKeys& publicKeys = {},
                             const std::optional<std::filesystem::path>& webRoot = std::nullopt);

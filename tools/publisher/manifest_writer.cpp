@@ -40,6 +40,16 @@ bool EveryFileHashed(const std::vector<ReleaseFile>& files) {
 
 }  // namespace
 
+bool EntryOrder(const ReleaseFile& a, const ReleaseFile& b) {
+  // The updater first, so that a failure after it leaves the rest to the new one.
+  if (IsReleaseUpdater(a) != IsReleaseUpdater(b)) return IsReleaseUpdater(a);
+  const bool aTarget = a.folder.empty() && a.name == kTargetFileName;
+  const bool bTarget = b.folder.empty() && b.name == kTargetFileName;
+  if (aTarget != bTarget) return bTarget;
+  if (Depth(a.folder) != Depth(b.folder)) return Depth(a.folder) < Depth(b.folder);
+  return std::tie(a.folder, a.name) < std::tie(b.folder, b.name);
+}
+
 std::string UpdateUrlOf(std::string_view url) {
   while (url.ends_with('/')) url.remove_suffix(1);
   return std::string(url);
@@ -96,24 +106,13 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
     if (!EveryFileHashed(files)) throw PublishError("a store names every file by its hash line: leave out --no-hashes");
   }
 
-  std::sort(files.begin(), files.end(), [](const ReleaseFile& a, const ReleaseFile& b) {
-    // The updater first, so that a failure after it leaves the rest to the new one.
-    if (IsReleaseUpdater(a) != IsReleaseUpdater(b)) return IsReleaseUpdater(a);
-    const bool aTarget = a.folder.empty() && a.name == kTargetFileName;
-    const bool bTarget = b.folder.empty() && b.name == kTargetFileName;
-    if (aTarget != bTarget) return bTarget;
-    if (Depth(a.folder) != Depth(b.folder)) return Depth(a.folder) < Depth(b.folder);
-    return std::tie(a.folder, a.name) < std::tie(b.folder, b.name);
-  });
+  std::sort(files.begin(), files.end(), EntryOrder);
 
   const std::string base = UpdateUrlOf(url);
   namespace keys = manifest_key;
-  const std::string header = keys::Line(keys::kVersion, release.version) +
-                             keys::Line(keys::kFileSize, std::to_string(release.targetSize)) +
-                             keys::Line(keys::kUrl, base) + (expires ? ExpiryLine(*expires) : "") +
-                             (store.empty() ? "" : keys::Line(keys::kStore, store));
   std::string entries = keys::Line(keys::kSize, std::to_string(files.size()));
   bool everyHash = true;
+  bool packed = false;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const ReleaseFile& file = files[i];
     const std::string from = file.folder.empty() ? "" : "/" + ServedPath(file.folder);
@@ -123,6 +122,8 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
                keys::Line(keys::kTo(n), to);
     if (file.digest) entries += keys::Line(keys::kHash(n), HashValue(*file.digest));
     if (file.digest && file.map) entries += keys::Line(keys::kMap(n), MapValue(*file.map));
+    if (file.digest && file.pack) entries += keys::Line(keys::kPack(n), PackValue(*file.pack));
+    packed = packed || file.pack.has_value();
     everyHash = everyHash && file.digest.has_value();
   }
   std::string removals;
@@ -133,6 +134,11 @@ WrittenManifest WriteManifestOrIndex(const Release& release, std::string_view ur
     for (std::size_t i = 0; i < release.removals.size(); ++i)
       removals += keys::Line(keys::kGone(static_cast<long long>(i)), RemovalValue(release.removals[i]));
   }
+  // Pack lines need an updater that knows packs: the store line says so.
+  const std::string header =
+      keys::Line(keys::kVersion, release.version) + keys::Line(keys::kFileSize, std::to_string(release.targetSize)) +
+      keys::Line(keys::kUrl, base) + (expires ? ExpiryLine(*expires) : "") +
+      (store.empty() ? "" : keys::Line(keys::kStore, std::string(store) + (packed ? " packs" : "")));
   // The signature line counts towards the bytes the updater reads, and is as long for every signature.
   const std::size_t signatureSize = key ? SignatureLine(Signature{}).size() : 0;
   const bool fits = header.size() + entries.size() + signatureSize <= kManifestLimit;

@@ -9,6 +9,10 @@
 
 class SigningKey;
 
+// The order of a manifest's entries: the updater first, the target last, every folder's files
+// before those of deeper folders, then by folder and name.
+bool EntryOrder(const ReleaseFile& a, const ReleaseFile& b);
+
 // `url` without trailing slashes: the update_url that a manifest for files served below it holds.
 std::string UpdateUrlOf(std::string_view url);
 

@@ -147,42 +147,55 @@ std::optional<std::string> ManifestVersion(std::string_view manifest) {
 
 namespace {
 
-// The hashes and maps of every entry the reader, past its count, has.
-void EntryObjects(ManifestReader& reader, int count, std::vector<FileDigest>& named) {
+// Every entry with a hash line that the reader, past its count, has.
+void EntryLines(ManifestReader& reader, int count, const EntryVisitor& visit) {
   for (int i = 0; i < count; ++i) {
     ManifestFileEntry entry;
     FileDigest digest;
     MapLine map;
+    PackLine pack;
     if (!reader.ReadEntry(i, entry)) return;
     if (reader.ReadEntryHash(i, digest) != OptionalLine::kPresent) continue;
-    named.push_back(digest);
-    if (reader.ReadEntryMap(i, map) == OptionalLine::kPresent) named.push_back(map.digest);
+    const bool hasMap = reader.ReadEntryMap(i, map) == OptionalLine::kPresent;
+    const bool hasPack = reader.ReadEntryPack(i, pack) == OptionalLine::kPresent;
+    visit(digest, hasMap ? &map : nullptr, hasPack ? &pack : nullptr);
   }
 }
 
 }  // namespace
 
-std::vector<FileDigest> ObjectsNamedBy(std::string_view manifest, const fs::path& objects, const std::string& shown) {
-  std::vector<FileDigest> named;
+void ForEachStoredEntry(std::string_view manifest, const fs::path& objects, const std::string& shown,
+                        const IndexVisitor& index, const EntryVisitor& visit) {
   ManifestReader reader(manifest);
   UpdateManifest header;
   StoreLine store;
   // A manifest without a store line names nothing in the store.
   if (!reader.ReadHeader(header) || reader.ReadStore(store) != OptionalLine::kPresent || !reader.ReadCount(header))
-    return named;
-  HelperFile index;
-  if (reader.ReadIndexLine(index) != OptionalLine::kPresent) {
-    EntryObjects(reader, header.FileCount(), named);
-    return named;
+    return;
+  HelperFile line;
+  if (reader.ReadIndexLine(line) != OptionalLine::kPresent) {
+    EntryLines(reader, header.FileCount(), visit);
+    return;
   }
-  named.push_back(index.digest);
-  const fs::path path = ObjectPath(objects, index.digest.sha256);
+  index(line.digest);
+  const fs::path path = ObjectPath(objects, line.digest.sha256);
   const std::optional<std::string> bytes = ReadWholeFile(path);
-  if (!bytes || !IsHelperFileBody(index, *bytes))
+  if (!bytes || !IsHelperFileBody(line, *bytes))
     throw PublishError(shown + ": its index " + path.string() +
                        " is not in the store as named, so the objects it needs are unknown");
   ManifestReader indexReader(*bytes);
   UpdateManifest count;
-  if (indexReader.ReadCount(count)) EntryObjects(indexReader, count.FileCount(), named);
+  if (indexReader.ReadCount(count)) EntryLines(indexReader, count.FileCount(), visit);
+}
+
+std::vector<FileDigest> ObjectsNamedBy(std::string_view manifest, const fs::path& objects, const std::string& shown) {
+  std::vector<FileDigest> named;
+  ForEachStoredEntry(
+      manifest, objects, shown, [&](const FileDigest& index) { named.push_back(index); },
+      [&](const FileDigest& file, const MapLine* map, const PackLine* pack) {
+        // A packed file is no object of its own: its pack is.
+        named.push_back(pack ? pack->pack : file);
+        if (map) named.push_back(map->digest);
+      });
   return named;
 }

@@ -7,12 +7,15 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "file_digest.hpp"
+#include "manifest/map_line.hpp"
+#include "manifest/pack_line.hpp"
 
 inline constexpr const char* kStoreFolder = "o";
 inline constexpr const char* kRecordsFolder = "releases";
@@ -59,8 +62,17 @@ std::filesystem::path RecordRelease(const std::filesystem::path& webRoot, std::s
 // The update_version of a manifest, or nothing when its header does not read.
 std::optional<std::string> ManifestVersion(std::string_view manifest);
 
-// What a manifest with a store line names by hash: its entries, its index and their maps (nothing
-// for a manifest without one). The index is read from the store folder `objects`; throws PublishError when it is not
-// there as named, since the release's objects are then unknown.
+using IndexVisitor = std::function<void(const FileDigest& index)>;
+using EntryVisitor = std::function<void(const FileDigest& file, const MapLine* map, const PackLine* pack)>;
+
+// Every entry with a hash line of a manifest with a store line, from its index when it has one
+// (read from the store folder `objects`, and given to `index` first); nothing for a manifest without
+// one. Throws PublishError when the index is not there as named.
+void ForEachStoredEntry(std::string_view manifest, const std::filesystem::path& objects, const std::string& shown,
+                        const IndexVisitor& index, const EntryVisitor& visit);
+
+// What a manifest with a store line names by hash: its entries (a packed one by its pack), its
+// index and their maps (nothing for a manifest without one). The index is read from the store folder `objects`; throws
+// PublishError when it is not there as named, since the release's objects are then unknown.
 std::vector<FileDigest> ObjectsNamedBy(std::string_view manifest, const std::filesystem::path& objects,
                                        const std::string& shown);

@@ -10,6 +10,7 @@
 
 #include "file_digest.hpp"
 #include "manifest/map_line.hpp"
+#include "manifest/pack_line.hpp"
 #include "manifest/removal_lines.hpp"
 
 struct ReleaseFile {
@@ -17,6 +18,7 @@ struct ReleaseFile {
   std::string name;
   std::optional<FileDigest> digest = std::nullopt;  // written as its hash line when present
   std::optional<MapLine> map = std::nullopt;        // written after the hash line when present
+  std::optional<PackLine> pack = std::nullopt;      // the same; never with a map
 };
 
 struct Release {

@@ -40,7 +40,8 @@ ReleaseManifest ListRelease(const Release& release, const ReleaseOptions& option
 std::vector<StoreObject> StoreObjectsOf(const ReleaseManifest& made, const std::filesystem::path& root) {
   std::vector<StoreObject> objects;
   for (const ReleaseFile& file : made.listed.files)
-    objects.push_back({*file.digest, root / (file.folder.empty() ? file.name : file.folder + "/" + file.name), {}});
+    if (!file.pack)  // a packed file is stored in its pack
+      objects.push_back({*file.digest, root / (file.folder.empty() ? file.name : file.folder + "/" + file.name), {}});
   if (const auto& index = made.written.index)
     objects.push_back({{*Sha256Of(*index), static_cast<std::int32_t>(index->size())}, std::nullopt, *index});
   for (const ReleaseFile& file : made.listed.files) {

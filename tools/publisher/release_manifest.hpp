@@ -52,7 +52,7 @@ struct ReleaseManifest {
 // not fit.
 ReleaseManifest ListRelease(const Release& release, const ReleaseOptions& options, std::string_view url);
 
-// Every object of a release for its store: the files it lists, its index and its maps.
+// Every object of a release for its store: the files it lists outside packs, its index and its maps.
 std::vector<StoreObject> StoreObjectsOf(const ReleaseManifest& made, const std::filesystem::path& root);
 
 // Tells the publisher, on `notes`, of every file removed since the base `since`.

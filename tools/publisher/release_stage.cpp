@@ -14,6 +14,7 @@
 #include "object_store.hpp"
 #include "published_ledger.hpp"
 #include "release_names.hpp"
+#include "release_packs.hpp"
 #include "served_file.hpp"
 #include "text/text.hpp"
 #include "manifest/update_manifest.hpp"
@@ -134,7 +135,11 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
   if (!webRootExists &&
       (fs::exists(fs::symlink_status(request.webRoot, error)) || !fs::is_directory(webRootParent, error)))
     throw PublishError(request.webRoot.string() + ": not a folder");
-  const Release release = ScanReleaseFolder(request.release);
+  Release release = ScanReleaseFolder(request.release);
+  // Small files go into packs before the manifest that points into them is written.
+  const std::optional<ReleasePacks> packs = request.release.store && request.packs
+                                                ? std::optional(PackRelease(release, root, request.webRoot))
+                                                : std::nullopt;
   std::vector<std::string> served;
   for (const ReleaseFile& file : release.files) served.push_back(ServedPath(PathOf(file)));
   CheckCaseCollisions(release.files);
@@ -180,7 +185,14 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
   const fs::path mapsFolder = versions / (release.version + kMapsSuffix);
   if (folders) CheckServedMaps(mapsFolder, maps);
   const fs::path store = request.webRoot / kStoreFolder;
-  const std::vector<StoreObject> objects = storeUrl ? StoreObjectsOf(made, root) : std::vector<StoreObject>();
+  std::vector<StoreObject> objects = storeUrl ? StoreObjectsOf(made, root) : std::vector<StoreObject>();
+  if (packs) {
+    objects.insert(objects.end(), packs->made.begin(), packs->made.end());
+    // The packs it keeps were found before the web root was held: still there, or stage again.
+    for (const FileDigest& kept : packs->kept)
+      if (const std::string problem = ObjectProblem(store, kept); !problem.empty())
+        throw PublishError(problem + ": a pack the release points into; stage again");
+  }
   const std::vector<StoreObject> missing = MissingObjects(store, objects);
 
   // The first write: everything above only read.
@@ -227,6 +239,10 @@ void StageRelease(const StageRequest& request, std::ostream& out, std::ostream& 
     for (const StoreObject& object : objects) distinct.insert(object.digest.sha256);
     out << "stored " << missing.size() << " objects (" << bytes << " bytes) in " << store.string() << ", "
         << distinct.size() - missing.size() << " of the release's " << distinct.size() << " already there\n";
+    if (packs && packs->packedFiles > 0)
+      out << "packed " << packs->packedFiles << " files of less than " << kPackThreshold
+          << " bytes: " << packs->made.size() << " new packs, " << packs->kept.size()
+          << " kept from earlier releases\n";
     out << "recorded the release as " << RecordRelease(request.webRoot, manifest).string() << "\n";
   }
   // Before the manifest that serves them: a file served but not in the ledger would never be removed.

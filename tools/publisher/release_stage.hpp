@@ -14,6 +14,7 @@ struct StageRequest {
   std::filesystem::path webRoot;
   std::string urlBase;  // where webRoot is served
   bool allowDowngrade = false;
+  bool packs = true;  // with a store, small files go into packs (release_packs.hpp)
 };
 
 // Validates everything and builds the manifest before the first write; reports what it did to

@@ -88,5 +88,9 @@ int CarryOut(const DownloadPlan& plan, const ServedObject& source, Replacement& 
   }
   if (assembled && replacement.Finish()) return 1;
   // The one whole download: the new file starts afresh, the old file is still held.
-  return replacement.FetchWhole(source.address);
+  if (source.length == 0) return replacement.FetchWhole(source.address);
+  if (!replacement.Restart()) return 0;
+  const RangeAnswer answer =
+      replacement.FetchRange(source.address, {source.offset, source.offset + source.length - 1, source.size});
+  return answer == RangeAnswer::kWhole || (answer == RangeAnswer::kPart && replacement.Finish()) ? 1 : 0;
 }

@@ -4,6 +4,7 @@
 // publisher's plan carry out the same plan with their own primitives.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,12 +38,13 @@ std::string HelperFileAddress(const ServedRelease& release, const HelperFile& fi
 std::string ServedAddress(std::string_view updateUrl, std::string_view path);
 std::string EntryAddress(std::string_view updateUrl, const ManifestFileEntry& entry);
 
-// Where a file's bytes are served: `size` bytes from `offset` of the object at `address`. Today
-// every file is a whole object of its own.
+// Where a file's bytes are served: from `offset` of the object at `address`, the whole object
+// or, in a pack, `length` bytes of it.
 struct ServedObject {
   std::string address;
   std::uint64_t offset = 0;
-  std::uint64_t size = 0;  // of the object
+  std::uint64_t size = 0;    // of the object
+  std::uint64_t length = 0;  // of the file in a pack; 0: the file is the whole object
 };
 
 // Bytes [first, last] of an object of `total` bytes.
@@ -76,6 +78,10 @@ class Replacement {
   // Appends `length` bytes of seed `index` from `offset` to the new file; false when they cannot
   // be read.
   virtual bool Copy(int index, std::uint64_t offset, std::uint64_t length) = 0;
+  // Appends bytes that arrived for the new file; false once they are more than its size.
+  virtual bool Append(const char* data, std::size_t size) = 0;
+  // Starts the new file afresh; false when it cannot be.
+  virtual bool Restart() = 0;
   // Appends the range of the object at `address`, or takes its whole body when the server sends it.
   virtual RangeAnswer FetchRange(const std::string& address, const ByteRange& range) = 0;
   // The whole body at `address`, the new file started afresh; 1 when it is kept and in place.
@@ -121,6 +127,6 @@ DownloadPlan PlanDownload(const FileToFetch& file);
 ByteRange RangeOf(const ServedObject& source, const AssemblyStep& step);
 
 // Carries out kWholeInto or kAssemble. Anything unexpected (a seed that cannot be read, a range
-// refused, assembled bytes that fail the hash) ends in one whole download. 1 when the file is in
-// place.
+// refused, assembled bytes that fail the hash) ends in one whole download, or for a file in a
+// pack in one range of all its bytes. 1 when the file is in place.
 int CarryOut(const DownloadPlan& plan, const ServedObject& source, Replacement& replacement);

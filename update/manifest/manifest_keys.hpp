@@ -29,6 +29,7 @@ inline constexpr EntryKey kHash{"update_hash"};
 inline constexpr EntryKey kMap{"update_map"};
 // The removal list's lines are numbered like entries.
 inline constexpr EntryKey kGone{"update_gone"};
+inline constexpr EntryKey kPack{"update_pack"};
 
 // A whole line: the key, its value and the CR LF that ends it.
 inline std::string Line(std::string_view key, std::string_view value) {

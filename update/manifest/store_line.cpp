@@ -34,10 +34,9 @@ std::optional<StoreLine> ParseStoreValue(std::string_view value) {
   return store;
 }
 
-std::optional<std::string> UnknownStoreFeature(const StoreLine& store) {
+std::optional<std::string> UnknownStoreFeature(const StoreLine& store, std::span<const std::string_view> known) {
   for (const std::string& feature : store.features)
-    if (std::find(kKnownStoreFeatures.begin(), kKnownStoreFeatures.end(), feature) == kKnownStoreFeatures.end())
-      return feature;
+    if (std::find(known.begin(), known.end(), feature) == known.end()) return feature;
   return std::nullopt;
 }
 

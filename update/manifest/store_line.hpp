@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,16 +20,18 @@ struct StoreLine {
 inline constexpr std::size_t kStoreUrlLimit = 1024;
 
 // The feature words this updater knows. A store that names another one holds what this updater
-// cannot read, so the manifest is refused; a feature is added here and nowhere else.
-inline constexpr std::array<std::string_view, 0> kKnownStoreFeatures{};
+// cannot read, so the manifest is refused; a feature is added here and nowhere else. "packs": entries
+// may be read from pack objects (pack_line.hpp).
+inline constexpr std::array<std::string_view, 1> kKnownStoreFeatures{"packs"};
 
 // The line's value, spaces already trimmed: an http:// URL of at most kStoreUrlLimit bytes of
 // printable ASCII without "?", "#", user information or a trailing slash, then any feature words,
 // each after one space. Nothing when it is not that; unknown features are still read.
 std::optional<StoreLine> ParseStoreValue(std::string_view value);
 
-// The first feature of the line that kKnownStoreFeatures does not hold, if any.
-std::optional<std::string> UnknownStoreFeature(const StoreLine& store);
+// The first feature of the line that `known` does not hold, if any.
+std::optional<std::string> UnknownStoreFeature(const StoreLine& store,
+                                               std::span<const std::string_view> known = kKnownStoreFeatures);
 
 // The line in the value form ParseStoreValue reads.
 std::string StoreValue(const StoreLine& store);

@@ -91,6 +91,7 @@ bool ManifestReader::ReadEntry(int index, ManifestFileEntry& entry) {
   entryIndex_ = index;
   entryChain_ = position;
   entryHash_.reset();
+  entryMap_ = false;
   lastKeyAt_ = nameAt;
   return true;
 }
@@ -114,9 +115,23 @@ OptionalLine ManifestReader::ReadIndexLine(HelperFile& index) {
 OptionalLine ManifestReader::ReadEntryMap(int index, MapLine& map) {
   if (!entryHash_) return OptionalLine::kAbsent;
   const std::int32_t fileSize = entryHash_->size;
-  return ReadLineAfter(
+  const OptionalLine line = ReadLineAfter(
       text_, entryChain_, manifest_key::kMap(index),
       [fileSize](std::string_view value) { return ParseMapValue(value, fileSize); }, map);
+  entryMap_ = line == OptionalLine::kPresent;
+  return line;
+}
+
+OptionalLine ManifestReader::ReadEntryPack(int index, PackLine& pack) {
+  if (!entryHash_) return OptionalLine::kAbsent;
+  const std::string key = manifest_key::kPack(index);
+  if (entryMap_) return StartsLineAfter(text_, entryChain_, key) ? OptionalLine::kMalformed : OptionalLine::kAbsent;
+  const std::int32_t fileSize = entryHash_->size;
+  const OptionalLine line = ReadLineAfter(
+      text_, entryChain_, key, [fileSize](std::string_view value) { return ParsePackValue(value, fileSize); }, pack);
+  if (line == OptionalLine::kPresent && StartsLineAfter(text_, entryChain_, manifest_key::kMap(index)))
+    return OptionalLine::kMalformed;
+  return line;
 }
 
 text::Pos ManifestReader::EntryEnd() const {
@@ -127,9 +142,10 @@ text::Pos ManifestReader::EntryEnd() const {
     if (line) end = line->end;
     return line.has_value();
   };
-  // Its hash line, then the line that may follow a hash line.
+  // Its hash line, then the line that may follow a hash line: a map line or a pack line.
   if (!skip(manifest_key::kHash)) return end;
-  for (const manifest_key::EntryKey& key : {manifest_key::kMap}) skip(key);
+  for (const manifest_key::EntryKey& key : {manifest_key::kMap, manifest_key::kPack})
+    if (skip(key)) break;
   return end;
 }
 

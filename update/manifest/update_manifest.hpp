@@ -11,6 +11,7 @@
 #include "file_digest.hpp"
 #include "manifest/helper_file.hpp"
 #include "manifest/map_line.hpp"
+#include "manifest/pack_line.hpp"
 #include "manifest/removal_lines.hpp"
 #include "manifest/store_line.hpp"
 #include "text/text.hpp"
@@ -78,7 +79,7 @@ inline constexpr std::int32_t kIndexSizeLimit = 64 * 1024 * 1024;
 // The optional lines hang in three chains, each read with ReadLineAfter from the last line read
 // in it: the header's (update_url, then the expiry line, then the store line), the count's
 // (update_size, then the index line) and the entry's (its to line, then its hash line, then its
-// map line; after the last entry, that entry's last line, then the removal list).
+// map line or its pack line; after the last entry, that entry's last line, then the removal list).
 class ManifestReader {
  public:
   // The manifest ends at its first zero byte, if it holds one.
@@ -116,6 +117,10 @@ class ManifestReader {
   // entry: update_removed=N, then exactly N removal lines, each directly after the one before.
   // Malformed when the count or any of its lines is not of its form or missing.
   OptionalLine ReadRemovals(std::vector<RemovalLine>& lines);
+  // The pack line of the entry just read, after ReadEntryMap: only the line directly after a
+  // well-formed hash line can be one (pack_line.hpp). A pack line with a map line before or after
+  // it is malformed: a packed file is never assembled from a map.
+  OptionalLine ReadEntryPack(int index, PackLine& pack);
 
   // The key text of the last lookup that failed, for saying what is wrong with a manifest.
   const std::string& missingKey() const { return missingKey_; }
@@ -140,6 +145,7 @@ class ManifestReader {
   int entryIndex_ = -1;     // the entry just read
   text::Pos entryChain_ = text::kNotFound;
   std::optional<FileDigest> entryHash_;  // of the entry just read, when its hash line is well formed
+  bool entryMap_ = false;                // the entry just read has a map line
   text::Pos lastKeyAt_ = text::kNotFound;
   std::string missingKey_;
 };

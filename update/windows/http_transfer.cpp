@@ -112,6 +112,17 @@ std::string ContentRange(HINTERNET request) {
   return std::string(value, size);
 }
 
+std::string RangeHeaders(const ByteRange& range) {
+  return text::Format("Accept: */*\r\nRange: bytes=%llu-%llu\r\n\r\n", static_cast<unsigned long long>(range.first),
+                      static_cast<unsigned long long>(range.last));
+}
+
+// The Content-Range a 206 must state for `range`.
+std::string StatedRange(const ByteRange& range) {
+  return text::Format("bytes %llu-%llu/%llu", static_cast<unsigned long long>(range.first),
+                      static_cast<unsigned long long>(range.last), static_cast<unsigned long long>(range.total));
+}
+
 }  // namespace
 
 int FetchText(const std::string& url, char* buffer, std::size_t capacity) {
@@ -131,11 +142,32 @@ int DownloadToFile(const std::string& url, const std::string& localPath, const F
   return Transfer(url, sink);
 }
 
+bool StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream) {
+  const bool whole = range.first == 0 && range.last + 1 == range.total;
+  const Request request = OpenRequest(url, whole ? std::string(kExtraHeaders) : RangeHeaders(range));
+  if (!request) return false;
+  const DWORD status = Status(request.get());
+  std::uint64_t start = 0;
+  if (!whole && status == 206 && ContentRange(request.get()) == StatedRange(range)) {
+    start = range.first;
+  } else if (status != 200) {
+    return false;
+  }
+  if (!stream.Start(start)) return false;
+  MarkPhase("open");
+  char chunk[kChunkSize];
+  for (;;) {
+    DWORD read = 0;
+    if (!::InternetReadFile(request.get(), chunk, kChunkSize, &read)) return false;
+    // The rest of the body is not wanted: the connection is closed with the request.
+    if (read == 0 || !stream.Add(chunk, read) || stream.Done()) break;
+  }
+  MarkPhase("body");
+  return stream.Done();
+}
+
 RangeAnswer FetchRange(const std::string& url, const ByteRange& range, TransferSink& sink) {
-  const std::string headers =
-      text::Format("Accept: */*\r\nRange: bytes=%llu-%llu\r\n\r\n", static_cast<unsigned long long>(range.first),
-                   static_cast<unsigned long long>(range.last));
-  const Request request = OpenRequest(url, headers);
+  const Request request = OpenRequest(url, RangeHeaders(range));
   if (!request) return RangeAnswer::kRefused;
   const DWORD status = Status(request.get());
   const auto length = ContentLength(request.get());
@@ -144,10 +176,7 @@ RangeAnswer FetchRange(const std::string& url, const ByteRange& range, TransferS
     return ReadBody(request.get(), length, sink) && sink.Finish() ? RangeAnswer::kWhole : RangeAnswer::kWholeFailed;
   }
   const std::uint64_t wanted = range.last - range.first + 1;
-  const std::string stated =
-      text::Format("bytes %llu-%llu/%llu", static_cast<unsigned long long>(range.first),
-                   static_cast<unsigned long long>(range.last), static_cast<unsigned long long>(range.total));
-  if (status != 206 || ContentRange(request.get()) != stated || (length && *length != wanted))
+  if (status != 206 || ContentRange(request.get()) != StatedRange(range) || (length && *length != wanted))
     return RangeAnswer::kRefused;
   return ReadBody(request.get(), wanted, sink) ? RangeAnswer::kPart : RangeAnswer::kRefused;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "download/download_plan.hpp"
+#include "download/object_stream.hpp"
 #include "file_digest.hpp"
 #include "download/transfer_sink.hpp"
 
@@ -26,6 +27,10 @@ int DownloadToFile(const std::string& url, const std::string& localPath, const F
 // One GET of `url` into `sink`, which may already hold bytes: its Open starts it afresh. 1 when
 // the whole body arrived and the sink kept it.
 int DownloadToSink(const std::string& url, TransferSink& sink);
+
+// One request for `range` into `stream`, as UpdatePlatform::StreamObject says; the body is read in
+// the same pieces as every other.
+bool StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream);
 
 // Asks for one range with the header "Range: bytes=FIRST-LAST". A 206 counts only with
 // "Content-Range: bytes FIRST-LAST/TOTAL" exactly and a body of exactly the range's length; a

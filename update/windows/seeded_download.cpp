@@ -84,6 +84,11 @@ class WindowsReplacement : public Replacement {
     }
     return true;
   }
+  bool Append(const char* data, std::size_t size) override {
+    Carrying();
+    return file_.Add(data, size);
+  }
+  bool Restart() override { return file_.Open(); }
   RangeAnswer FetchRange(const std::string& address, const ByteRange& range) override {
     Carrying();
     return ::FetchRange(address, range, file_);

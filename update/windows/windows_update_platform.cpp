@@ -23,6 +23,10 @@ int WindowsUpdatePlatform::DownloadToFile(const std::string& url, const std::str
   return ::DownloadToFile(url, localPath, expected);
 }
 
+bool WindowsUpdatePlatform::StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream) {
+  return ::StreamObject(url, range, stream);
+}
+
 SeedsOnDisk WindowsUpdatePlatform::FindSeeds(const std::string& localPath) { return ::FindSeeds(localPath); }
 
 std::unique_ptr<Replacement> WindowsUpdatePlatform::OpenSeeds(const std::string& localPath,

@@ -16,6 +16,7 @@ class WindowsUpdatePlatform : public UpdatePlatform {
   int FetchText(const std::string& url, char* buffer, std::size_t capacity) override;
   int FetchExact(const std::string& url, std::size_t size, std::string& body) override;
   int DownloadToFile(const std::string& url, const std::string& localPath, const FileDigest* expected) override;
+  bool StreamObject(const std::string& url, const ByteRange& range, ObjectStream& stream) override;
   SeedsOnDisk FindSeeds(const std::string& localPath) override;
   std::unique_ptr<Replacement> OpenSeeds(const std::string& localPath, const FileDigest& expected) override;
   bool IsFileCurrent(const std::string& localPath, const FileDigest& expected) override;

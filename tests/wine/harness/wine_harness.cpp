@@ -233,8 +233,8 @@ void SetReply(std::string_view urlPath, const Reply& reply) {
   Control("rule", values);
 }
 
-void SetRangeFault(std::string_view urlPath, std::string_view how) {
-  Control("rule", {{"path", std::string(urlPath)}, {"ranges", std::string(how)}});
+void SetRangeFault(std::string_view urlPath, std::string_view how, bool once) {
+  Control("rule", {{"path", std::string(urlPath)}, {"ranges", std::string(how)}, {"once", once ? "1" : "0"}});
 }
 
 void ServeThroughCache(const std::wstring& root, const std::wstring& stateDir) {

@@ -63,7 +63,8 @@ void ServeFaults(const std::wstring& root = {});
 void SetReply(std::string_view urlPath, const Reply& reply);
 // How a GET of urlPath with a Range header goes wrong: "whole" (200 and the whole file), "416",
 // "shift" (Content-Range one byte on) or "short" (half the body). Without it, a 206.
-void SetRangeFault(std::string_view urlPath, std::string_view how);
+// With `once`, only the next ranged GET of urlPath meets the fault.
+void SetRangeFault(std::string_view urlPath, std::string_view how, bool once = false);
 // Squid as a caching reverse proxy on 8081, nginx serving root behind it; their configuration,
 // cache and logs go to stateDir. Requests() then lists what reached nginx.
 void ServeThroughCache(const std::wstring& root, const std::wstring& stateDir);
