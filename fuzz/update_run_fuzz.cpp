@@ -72,7 +72,7 @@ struct ReaderView {
 };
 
 // What "@GONE@" in the manifest stands for the hash line of.
-const std::string kPublishedBytes = "<a file a release dropped>";
+constexpr std::string_view kPublishedBytes = "<a file a release dropped>";
 
 // "<store>/<first two hex digits>/<sha256>".
 std::string ObjectOf(const std::string& store, const FileDigest& digest) {
@@ -194,7 +194,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzPlatform platform(installDir, manifest);
   platform.ServeIndex(index);
   for (std::size_t i = 0; i < view.removals.size(); ++i)
-    platform.PlaceFile(installDir + view.removals[i].path, i % 2 == 0 ? kPublishedBytes : "<a user's own file>");
+    platform.PlaceFile(installDir + view.removals[i].path,
+                       std::string(i % 2 == 0 ? kPublishedBytes : "<a user's own file>"));
   platform.SetTarget(setupByte(0) & 1 ? view.manifest.update_version : "",
                      setupByte(0) & 2 ? view.manifest.FileSize() : -1);
   platform.SetSignatureHolds(setupByte(0) & 0x20);

@@ -976,7 +976,7 @@ TEST_F(PublishCli, StoreReleasesMeetOlderUpdatersAndAreWrittenBesideAManifestAnd
 // web root's ledger, check prints it and plan says what it does to an installation of 1,0,0,3.
 TEST_F(PublishCli, StageWritesARemovalLineForEveryPublishedFileTheReleaseDrops) {
   const auto versioned = [this](const std::string& name, char v, const std::map<std::string, std::string>& files) {
-    const fs::path root = Release(name, "target-zh.exe", files);
+    fs::path root = Release(name, "target-zh.exe", files);
     std::string target = ReadFile(root / "Ostravine.exe");
     const std::string from{'1', 0, ',', 0, ' ', 0, '0', 0, ',', 0, ' ', 0, '0', 0, ',', 0, ' ', 0, '4', 0};
     target.replace(target.find(from) + from.size() - 2, 1, 1, v);

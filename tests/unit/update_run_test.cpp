@@ -813,6 +813,7 @@ TEST_F(UpdateRunTest, AFileTheReleaseDroppedIsRemovedOnlyAfterEveryEntryAndOnlyW
   const std::string oldMap = folder + "\\\xBE\xC9\xB5\xD8\xCD\xBC.map";  // 旧地图.map
   const std::string newMap = "\xB5\xD8\xCD\xBC.map";                     // 地图.map
   const std::string oldPath = "D:\\app" + oldMap, mine = "D:\\app" + folder + "\\mine.map";
+  const std::string newMapAddress = folder + "/" + newMap;
   const std::string entries = "update_size=2\r\n" + Entry(0, "Ostravine.exe", "", "") + Hash(0, "exe 2") +
                               Entry(1, newMap, folder, folder) + Hash(1, "map 2");
   const std::string dropped = Removals({{oldMap, "map 1"}});
@@ -864,7 +865,7 @@ TEST_F(UpdateRunTest, AFileTheReleaseDroppedIsRemovedOnlyAfterEveryEntryAndOnlyW
       fake.files[oldPath] = row.onDisk;
     if (row.held) fake.held.insert(oldPath);
     Serve("/Ostravine.exe", "exe 2");
-    if (row.served) Serve(folder + "/" + newMap, "map 2");
+    if (row.served) Serve(newMapAddress, "map 2");
     fake.served[kFiles + ".index"] = entries + dropped;
     if (row.tail.find(IndexLine(entries)) != std::string::npos) fake.served[kFiles + ".index"] = entries;
     Publish(Manifest("2", "5", row.tail));
