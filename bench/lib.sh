@@ -174,7 +174,7 @@ matches() {
 # target_done INSTALL: the target the updater started has run and ended.
 target_done() {
   local marker=$1/Ostravine.exe.ran i
-  wait_for_file 20 "$marker" || fail "the updater in $1 did not start the target"
+  wait_for_file "${target_wait:-20}" "$marker" || fail "the updater in $1 did not start the target"
   # Its process carries its Windows path; it is gone once no command line names it.
   windows_path "$1/Ostravine.exe" >"$bench/target-path"
   for i in $(seq 200); do

@@ -1086,7 +1086,8 @@ TEST_F(PublishCli, StagedSmallFilesTravelInPacksThatLaterReleasesReuse) {
     // leaves less than half of it: its f1 and f2 are packed again.
     if (v >= '5') files["data/f0.dat"] = std::string(40000, 'z');
     if (v == '6')
-      for (int i = 3; i < 6; ++i) files["data/f" + std::to_string(i) + ".dat"] = std::string(40000, 'A' + i);
+      for (int i = 3; i < 6; ++i)
+        files["data/f" + std::to_string(i) + ".dat"] = std::string(40000, static_cast<char>('A' + i));
     releases.push_back(Release(std::string("r") + v, "target-zh.exe", files));
     std::string target = ReadFile(releases.back() / "Ostravine.exe");
     const std::string from{'1', 0, ',', 0, ' ', 0, '0', 0, ',', 0, ' ', 0, '0', 0, ',', 0, ' ', 0, '4', 0};

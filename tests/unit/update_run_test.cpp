@@ -952,13 +952,14 @@ TEST_F(UpdateRunTest, ConsecutiveEntriesInOnePackComeInOneRequestEachCheckedOnIt
        {range(0, 15), range(20, 22), range(33, 47), Object("foxtrot")}},
   };
   fake.served[Object("foxtrot")] = "foxtrot";
+  const std::string manifest = Manifest("2", "5", StoreAt(kStore + " packs").append(entries));
   for (const Row& row : rows) {
     fake.files = row.files;
     fake.folders = {"D:\\app"};
     fake.requests.clear();
     fake.served[packUrl] = pack;
     fake.streamAnswer = row.answer;
-    Publish(Manifest("2", "5", StoreAt(kStore + " packs") + entries));
+    Publish(manifest);
     EXPECT_EQ(UpdateRun(fake, kUnkeyed), 1) << row.what;
     EXPECT_EQ(Downloads(), row.downloads) << row.what;
     for (int i = 0; i < 5; ++i)

@@ -15,7 +15,7 @@
 // The bytes of a pack one request reads through and discards between two files it wants rather
 // than start a request of its own: a round trip costs more than this many bytes on any line the
 // updater meets, and a gap this small costs little on a slow one.
-inline constexpr std::uint64_t kPackGap = 64 * 1024;
+inline constexpr std::uint64_t kPackGap = std::uint64_t{64} << 10;
 
 // One entry of a run: its bytes in the pack, and whether it is already in place, in which case
 // it is only stepped over (and its bytes, if the request covers them, discarded). A current entry
