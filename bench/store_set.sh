@@ -3,7 +3,8 @@
 # rewrites 1 % of its files (50, drawn from a fixed seed) and raises the target's version. Each is
 # staged twice, one after the other, as a publisher would:
 #   folders  merovast-publish stage: every release whole under WEB_ROOT/v/<version>/ (and its index)
-#   store    merovast-publish stage --store: each file, index and map once under WEB_ROOT/o/
+#   store    merovast-publish stage --store --no-packs: each file, index and map once under WEB_ROOT/o/,
+#            one object a file, so that both serve the same requests (bench/packs.sh has the packs)
 # Printed: both web roots' apparent size against one release's bytes, the stage time of each
 # release, then `prune --keep 3` of the store (its time and the bytes it freed). Then, per
 # repetition, the updater against the tenth release: a full update and an update in which the
@@ -56,7 +57,7 @@ for n in $(seq "$releases"); do
   next_release "$n"
   for variant in folders store; do
     option=()
-    [ "$variant" = store ] && option=(--store)
+    [ "$variant" = store ] && option=(--store --no-packs)
     start=${EPOCHREALTIME/[.,]/}
     quietly "$bench/stage.log" "$publish" stage "$(release_dir thousands)" "$(web_root thousands "$variant")" "$url_base" "${option[@]}"
     printf '%s\t%s\t%s\n' "$n" "$variant" "$(calc "\"%.3f\", (${EPOCHREALTIME/[.,]/} - $start) / 1e6")" >>"$bench/stage-times.tsv"
