@@ -52,11 +52,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-quietly "$bench/harness.log" bash tests/wine/harness.sh setup
-source tests/wine/wine-env.sh
-wine_line=(timeout --kill-after=3 300 "$WINE")
-samples=$bench/samples-index.tsv
-printf 'measurement\trepetition\twall_us\tpeak_rss_kib\n' >"$samples"
+wine_prefix 300 "$bench/samples-index.tsv"
 : >"$bench/index-changed.txt"
 
 say "Measuring the index set: $repetitions repetitions (load average before: $(cut -d' ' -f1-3 /proc/loadavg))"

@@ -133,6 +133,17 @@ requests_after() {
 
 # --- measuring -----------------------------------------------------------------------------
 
+# wine_prefix SECONDS SAMPLES: Xvfb and a Wine prefix (build/bench/harness), wine_line (how the
+# Windows tests start a program, wine_run in tests/wine/wine-env.sh, as one command that GNU time
+# can run, stopped after SECONDS) and SAMPLES, the file of measurements, empty.
+wine_prefix() {
+  quietly "$bench/harness.log" bash "$repo/tests/wine/harness.sh" setup
+  source "$repo/tests/wine/wine-env.sh"
+  wine_line=(timeout --kill-after=3 "$1" "$WINE")
+  samples=$2
+  printf 'measurement\trepetition\twall_us\tpeak_rss_kib\n' >"$samples"
+}
+
 # measure NAME COMMAND...: runs COMMAND once under GNU time and adds its wall time and peak
 # resident set to the samples.
 measure() {

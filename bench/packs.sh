@@ -95,11 +95,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-quietly "$bench/harness.log" bash tests/wine/harness.sh setup
-source tests/wine/wine-env.sh
-wine_line=(timeout --kill-after=3 1800 "$WINE")
-samples=$bench/samples-packs.tsv
-printf 'measurement\trepetition\twall_us\tpeak_rss_kib\n' >"$samples"
+wine_prefix 1800 "$bench/samples-packs.tsv"
 rep=1
 
 say "(p) full installs through the latency proxy (load average before: $(cut -d' ' -f1-3 /proc/loadavg))"

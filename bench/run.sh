@@ -140,13 +140,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-quietly "$bench/harness.log" bash tests/wine/harness.sh setup
-source tests/wine/wine-env.sh
-# How the Windows tests start a program (wine_run in tests/wine/wine-env.sh), as one command
-# that GNU time can run.
-wine_line=(timeout --kill-after=3 120 "$WINE")
-samples=$bench/samples.tsv
-printf 'measurement\trepetition\twall_us\tpeak_rss_kib\n' >"$samples"
+wine_prefix 120 "$bench/samples.tsv"
 : >"$bench/phases.txt"
 : >"$bench/blocks.tsv"
 

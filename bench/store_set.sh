@@ -100,11 +100,7 @@ export RCLONE_CONFIG
 start=$SECONDS
 quietly "$bench/push.log" "$repo/deploy/push.sh" "$(web_root thousands store)" "$STORE_REMOTE" --transfers 8
 echo "  pushed $(find "$(web_root thousands store)/o" -type f | wc -l) objects in $((SECONDS - start)) s"
-quietly "$bench/harness.log" bash tests/wine/harness.sh setup
-source tests/wine/wine-env.sh
-wine_line=(timeout --kill-after=3 1200 "$WINE")
-samples=$bench/samples-store.tsv
-printf 'measurement\trepetition\twall_us\tpeak_rss_kib\n' >"$samples"
+wine_prefix 1200 "$bench/samples-store.tsv"
 : >"$bench/store-sent.txt"
 
 # sent NAME LINES COUNT: adds "NAME REPETITION REQUESTS BYTES HITS" for the log's lines after
