@@ -192,8 +192,20 @@ expected_tree() {
 
 # run_row NAME installed|refused "REQUESTED PATHS" [FILE-CHANGED...]; with planned=1 set, the
 # plan must agree.
+# Under heavy load Wine now and then ends a program at once with status 0, before its first
+# window and anything it does: no request reaches the server and nothing changes. Such a start
+# is run again, once, and said so; everything else about the row is checked as it is.
 run_row() {
-  local name=$1 outcome=$2 expected_requests=$3 rc=0 box before after logged plan=
+  local attempt
+  for attempt in 1 2; do
+    run_row_once "$@" && return
+    echo "note: $1: the updater ended at once, with no window and no request; Wine is started again"
+  done
+  check "$1: Wine started the updater" "twice with a window" "twice without one"
+}
+# run_row_once: as run_row; fails, having checked nothing, when the updater ran nothing.
+run_row_once() {
+  local name=$1 outcome=$2 expected_requests=$3 rc=0 box before after logged plan= ended=0
   shift 3
   echo "--- $name"
   [ "${planned:-0}" = 1 ] && plan=$(plan_says)
@@ -202,8 +214,9 @@ run_row() {
   wine_start 60 "$install/Merovast.exe"
   if [ "$outcome" = installed ]; then
     wait "$WINE_STARTED_PID" || rc=$?
-    check "$name: the updater ends by itself" 0 "$rc"
     wait_for_file 15 "$install/Ostravine.exe.ran" || true
+    [ "$rc" -ne 0 ] || [ -e "$install/Ostravine.exe.ran" ] || [ -n "$(requests "$logged")" ] || return 1
+    check "$name: the updater ends by itself" 0 "$rc"
     check "$name: the new target was started" 1 "$(cat "$install/Ostravine.exe.ran" 2>/dev/null | wc -l)"
     check "$name: the installation holds the release byte for byte" "$(expected_tree)" "$(tree_sums "$install")"
   else
@@ -213,9 +226,12 @@ run_row() {
       check "$name: no other box came before the failure box" "" "$(xdotool search --name '^Merovast$' 2>/dev/null)"
       window_press "$box" Return
     else
+      wait "$WINE_STARTED_PID" || rc=$?
+      ended=1
+      [ "$rc" -ne 0 ] || [ -n "$(requests "$logged")" ] || return 1
       check "$name: the failure box appears" shown "none"
     fi
-    wait "$WINE_STARTED_PID" || rc=$?
+    [ "$ended" = 1 ] || wait "$WINE_STARTED_PID" || rc=$?
     check "$name: the updater ends once the box is answered" 0 "$rc"
     sleep 0.5
     check "$name: the target was not started" no "$([ -e "$install/Ostravine.exe.ran" ] && echo yes || echo no)"
@@ -228,6 +244,7 @@ run_row() {
   if [ -n "$plan" ]; then
     check "$name: merovast-publish plan agrees" "$(requests "$logged") exit $([ "$outcome" = installed ] && echo 0 || echo 1)" "$plan"
   fi
+  return 0
 }
 
 M=/update_go/update.htm R=/v/1,0,0,4
